@@ -1,0 +1,146 @@
+#include "Files.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "SysUtils.h"
+
+namespace {
+
+std::mutex gFolderMutex;
+std::string gFolderOverride;
+
+std::string ExecutableFolder() {
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0)
+        return "./";
+    std::string path(buffer.data(), static_cast<size_t>(n));
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+// Writes everything, going on after short writes and interrupted calls.
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string ProgramFolder() {
+    {
+        std::lock_guard<std::mutex> lock(gFolderMutex);
+        if (!gFolderOverride.empty())
+            return gFolderOverride;
+    }
+    static const std::string folder = ExecutableFolder();
+    return folder;
+}
+
+void SetProgramFolderForTesting(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(gFolderMutex);
+    gFolderOverride = folder;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ForceDirectories(const std::string& path) {
+    if (path.empty())
+        return false;
+    std::string current;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t next = path.find('/', pos);
+        if (next == std::string::npos)
+            next = path.size();
+        current = path.substr(0, next);
+        if (!current.empty() && !DirectoryExists(current)) {
+            if (::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST)
+                return false;
+        }
+        pos = next + 1;
+    }
+    return DirectoryExists(path);
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::string ReadFileToString(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw EFOpenError(path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throw EFOpenError(path);
+    }
+    std::string data;
+    if (st.st_size > 0)
+        data.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            throw EFOpenError(path);
+        }
+        if (n == 0)
+            break;
+        data.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& data) {
+    std::string temp = path + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        throw EFCreateError(path);
+    // Keep the permissions of the file being replaced; a new file gets the usual 0644.
+    struct stat st {};
+    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok)
+        ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        throw EFCreateError(path);
+    }
+    // Make the rename itself durable; a failure here no longer risks the file's content.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+}

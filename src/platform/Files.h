@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// The folder of the running executable, with its trailing "/". Tests may point it elsewhere.
+std::string ProgramFolder();
+// An empty folder restores the real one. The folder must end with "/".
+void SetProgramFolderForTesting(const std::string& folder);
+
+// True for an existing regular file (or a link to one).
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Creates the folder and its missing parents; false when it cannot.
+bool ForceDirectories(const std::string& path);
+bool DeleteFile(const std::string& path);
+
+// The whole file as bytes; raises EFOpenError "Cannot open file %s" when it cannot be read.
+std::string ReadFileToString(const std::string& path);
+
+// Replaces the file at path with data so that no reader ever sees a half-written file: the bytes
+// go to a temporary file in the same folder, which is flushed to disk and renamed over the
+// target. On any failure the temporary file is removed, the old file stays as it was and
+// EFCreateError "Cannot create file %s" names the target path.
+void WriteFileAtomically(const std::string& path, const std::string& data);

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+using Json = nlohmann::json;
+using TArgs = std::vector<std::string>;
+
+// The text as valid UTF-8: every byte that does not start a well-formed sequence becomes U+FFFD.
+std::string JsonText(const std::string& bytes);
+
+// Prints the value on one line to standard output.
+void PrintJson(const Json& value);
+// Prints {"error": message} and returns the failing exit code 1.
+int PrintError(const std::string& message);
+
+// The commands; each gets the arguments after its name and returns the exit code.
+int CmdFeedsRead(const TArgs& args);
+int CmdFeedsWrite(const TArgs& args);
+int CmdTree(const TArgs& args);
+int CmdDates(const TArgs& args);
+int CmdUrl(const TArgs& args);
+int CmdItems(const TArgs& args);
+int CmdFetch(const TArgs& args);

@@ -1,0 +1,104 @@
+#include <cstring>
+#include <exception>
+#include <iostream>
+
+#include "Inspect.h"
+#include "platform/SysUtils.h"
+
+namespace {
+
+struct TCommand {
+    const char* Name;
+    const char* Usage;
+    int (*Run)(const TArgs&);
+};
+
+const TCommand kCommands[] = {
+    {"feeds-read", "feeds-read FILE            the entries of a feeds file", &CmdFeedsRead},
+    {"feeds-write", "feeds-write IN.json OUT    write a feeds file from JSON entries", &CmdFeedsWrite},
+    {"tree", "tree FILE                  the element tree of an XML document", &CmdTree},
+    {"dates", "dates                      decode each line of standard input as a date", &CmdDates},
+    {"url", "url URL                    split a feed address into host, path and port", &CmdUrl},
+    {"items", "items FILE...              the news items of cached feed documents", &CmdItems},
+    {"fetch", "fetch URL [--head] [--out FILE]  one HTTP exchange", &CmdFetch},
+};
+
+void PrintUsage(std::ostream& out) {
+    out << "Usage: tovel-inspect COMMAND [ARGS]\n"
+           "Diagnostics for Tovel RSS Reader; every command prints JSON.\n\nCommands:\n";
+    for (const TCommand& c : kCommands)
+        out << "  " << c.Usage << "\n";
+}
+
+} // namespace
+
+void PrintJson(const Json& value) {
+    std::cout << value.dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
+}
+
+int PrintError(const std::string& message) {
+    PrintJson(Json{{"error", JsonText(message)}});
+    return 1;
+}
+
+std::string JsonText(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        size_t len = 0;
+        unsigned lo = 0x80, hi = 0xBF;
+        if (c < 0x80)
+            len = 1;
+        else if (c >= 0xC2 && c <= 0xDF)
+            len = 2;
+        else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            if (c == 0xE0)
+                lo = 0xA0;
+            if (c == 0xED)
+                hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            if (c == 0xF0)
+                lo = 0x90;
+            if (c == 0xF4)
+                hi = 0x8F;
+        }
+        bool ok = len > 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; ++k) {
+            const unsigned char b = s[i + k];
+            ok = k == 1 ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xBF);
+        }
+        if (ok) {
+            out.append(bytes, i, len);
+            i += len;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        PrintUsage(argc < 2 ? std::cerr : std::cout);
+        return argc < 2 ? 2 : 0;
+    }
+    for (const TCommand& c : kCommands) {
+        if (std::strcmp(argv[1], c.Name) != 0)
+            continue;
+        try {
+            return c.Run(TArgs(argv + 2, argv + argc));
+        } catch (const std::exception& e) {
+            return PrintError(e.what());
+        }
+    }
+    std::cerr << "tovel-inspect: unknown command '" << argv[1] << "'\n";
+    PrintUsage(std::cerr);
+    return 2;
+}
