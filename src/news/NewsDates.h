@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+
+#include "platform/SysUtils.h"
+
+// Dates of feed documents and HTTP headers, the news page's age filter and the date text it shows.
+// Date-time values count days since 1899-12-30 00:00 (TDateTime); item dates are UTC, 0 is "none".
+
+// Returns the part of text before the first separator and leaves text holding what follows it
+// (the separator is dropped); without the separator (or with an empty one) returns the whole
+// text and empties it.
+std::string SplitToken(std::string& text, const std::string& separator);
+
+// 1..12 for "jan".."dec" compared exactly (callers lower-case); any other name, "june"
+// included, gives 1.
+int MonthNumber(const std::string& name);
+
+// The zone's offset from UTC in days: trimmed and upper-cased, looked up among GMT, UT, EST,
+// EDT, CST, CDT, MST, MDT, PST, PDT, A, M, N, Y, else read as +hhmm / -hhmm ("+0530" is 5.5
+// hours); an empty or unknown zone ("Z" included) gives 0.
+double ZoneOffset(const std::string& zone);
+
+// "Sat, 07 Sep 2002 00:00:01 GMT" as UTC. The first token is always skipped as the weekday,
+// the year is taken as written (two digits stay in year 2), a missing second is 0; 0 for a
+// day, year, hour or minute that is not an integer or a date or time out of range. Never raises.
+TDateTime DecodeRfc822Date(const std::string& text);
+
+// "2003-12-13T18:30:02+01:00" as UTC. Missing date parts default to 1900-1-1, missing time
+// parts and fractional seconds to 0, no zone means UTC; 0 for a date or time out of range
+// (month 13, hour 25). Never raises.
+TDateTime DecodeIsoDate(const std::string& text);
+
+// The number of entries of the news filter box.
+constexpr int FilterCount = 6;
+
+// The entry text of the news filter box at index 0..5 ("Last day" .. "All"); "" outside.
+std::string FilterName(int filterIndex);
+
+// The age limit in days of filter entry 0..5: 1, 2, 7, 14, 30, -1 ("All", no limit); an index
+// outside the table (no entry selected) also gives -1, so nothing is hidden.
+int FilterDays(int filterIndex);
+
+// Whether the news page shows an item dated itemDate (UTC) under the filter: an item exactly
+// FilterDays old (against the current UTC moment, NowUTC) passes, one a second older does not;
+// undated items (0) pass every filter.
+bool PassesAgeFilter(TDateTime itemDate, int filterIndex);
+
+// The UTC date as local time (the zone's rules for that date, daylight saving included) in the
+// user's short date and long time ("%x %X" under LC_TIME); the date alone when the local time
+// is exactly 00:00:00. "" for a value no calendar date matches.
+std::string FormatNewsDate(TDateTime date);

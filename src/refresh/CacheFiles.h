@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+// The per-feed cache files beside the program and the splitting of a feed address into the
+// host, path and port of a plain HTTP exchange.
+
+// ProgramFolder() + "cache/" + feedId + ".xml", creating the cache folder (and its parents)
+// when missing; a folder that cannot be created is not reported here. Bytes of feedId other
+// than ASCII letters, digits, "-" and "_" are written as "%XX" (upper-case hex), so that no
+// id names a file outside the cache folder; GUID ids stay as they are.
+std::string CacheFileName(const std::string& feedId);
+
+// Replaces the file at path with exactly the bytes of text (an empty text makes an empty file).
+// Written to a temporary file and renamed into place: readers never see half a document and a
+// failure keeps the old file. Raises EFCreateError "Cannot create file %s" naming path.
+void SaveStringToFile(const std::string& text, const std::string& path);
+
+// A copy of text with every "\" replaced by "/".
+std::string ForwardSlashes(const std::string& text);
+
+// The host of a URL: backslashes count as slashes, everything up to the first "://" is dropped
+// (any scheme, or none), then everything from the first "/" and then from the first ":".
+// "http://h:88/feeds" gives "h"; may be "".
+std::string ExtractURLHost(const std::string& url);
+
+// The request path, always beginning with "/": from the first "/" after the scheme and host
+// (query and fragment kept), cut at its first ":"; "/" when there is none.
+// "http://h/a:b" gives "/a".
+std::string ExtractURLPath(const std::string& url);
+
+// The port: the text after the first ":" following the scheme, up to the next "/", read as an
+// integer; 80 when there is no ":" or the text is empty or not an integer
+// ("http://h/x:81" gives 81, "https://h/" gives 80). The value is not range-checked.
+int ExtractURLPort(const std::string& url);
