@@ -1,0 +1,159 @@
+#include "platform/Charset.h"
+
+#include <cerrno>
+#include <iconv.h>
+
+#include "platform/SysUtils.h"
+
+namespace {
+
+const char kReplacement[] = "\xEF\xBF\xBD";
+
+// The length of the well-formed UTF-8 sequence at s[i], or 0 when there is none.
+size_t ValidSequenceLength(const unsigned char* s, size_t n, size_t i) {
+    const unsigned char c = s[i];
+    size_t len = 0;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xC2 && c <= 0xDF)
+        len = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        lo = c == 0xE0 ? 0xA0 : 0x80;
+        hi = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        lo = c == 0xF0 ? 0x90 : 0x80;
+        hi = c == 0xF4 ? 0x8F : 0xBF;
+    } else
+        return 0;
+    if (i + len > n)
+        return 0;
+    if (s[i + 1] < lo || s[i + 1] > hi)
+        return 0;
+    for (size_t k = 2; k < len; ++k)
+        if (s[i + k] < 0x80 || s[i + k] > 0xBF)
+            return 0;
+    return len;
+}
+
+bool IsUTF8Name(const std::string& charset) {
+    return SameTextAscii(charset, "utf-8") || SameTextAscii(charset, "utf8");
+}
+
+// One iconv descriptor, closed at the end of the scope.
+class TIconv {
+public:
+    explicit TIconv(const std::string& charset) : FHandle(iconv_open("UTF-8", charset.c_str())) {}
+    ~TIconv() {
+        if (Valid())
+            iconv_close(FHandle);
+    }
+    TIconv(const TIconv&) = delete;
+    TIconv& operator=(const TIconv&) = delete;
+
+    bool Valid() const { return FHandle != reinterpret_cast<iconv_t>(-1); }
+    iconv_t Handle() const { return FHandle; }
+
+private:
+    iconv_t FHandle;
+};
+
+} // namespace
+
+std::string SanitizeUTF8(const std::string& text) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    // Most feeds are valid: hand back the text itself unless something needs replacing.
+    while (i < n) {
+        const size_t len = ValidSequenceLength(s, n, i);
+        if (len == 0)
+            break;
+        i += len;
+    }
+    if (i == n)
+        return text;
+    std::string out(text, 0, i);
+    out.reserve(n + 16);
+    while (i < n) {
+        const size_t len = ValidSequenceLength(s, n, i);
+        if (len == 0) {
+            out += kReplacement;
+            ++i;
+        } else {
+            out.append(text, i, len);
+            i += len;
+        }
+    }
+    return out;
+}
+
+bool IsKnownCharset(const std::string& charset) {
+    if (charset.empty())
+        return false;
+    if (IsUTF8Name(charset))
+        return true;
+    return TIconv(charset).Valid();
+}
+
+std::string CharsetToUTF8(const std::string& text, const std::string& charset) {
+    if (IsUTF8Name(charset))
+        return SanitizeUTF8(text);
+    if (charset.empty())
+        return text;
+    TIconv conv(charset);
+    if (!conv.Valid())
+        return text;
+    if (text.empty())
+        return text;
+
+    std::string out;
+    out.resize(text.size() * 2 + 16);
+    // iconv takes non-const input on glibc; it never writes through it.
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
+    size_t written = 0;
+    while (inLeft > 0) {
+        char* outPtr = &out[written];
+        size_t outLeft = out.size() - written;
+        const size_t rc = iconv(conv.Handle(), &in, &inLeft, &outPtr, &outLeft);
+        written = out.size() - outLeft;
+        if (rc != static_cast<size_t>(-1))
+            break;
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2);
+        } else if (errno == EILSEQ) {
+            // A byte the character set does not define: mark it and go on after it.
+            out.resize(written);
+            out += kReplacement;
+            written = out.size();
+            out.resize(written + inLeft * 2 + 16);
+            ++in;
+            --inLeft;
+        } else {
+            // EINVAL: the text ends inside a multi-byte sequence.
+            out.resize(written);
+            out += kReplacement;
+            written = out.size();
+            inLeft = 0;
+        }
+    }
+    // Flush any shift state (stateful encodings such as ISO-2022-JP).
+    for (;;) {
+        if (out.size() - written < 16)
+            out.resize(written + 16);
+        char* outPtr = &out[written];
+        size_t outLeft = out.size() - written;
+        const size_t rc = iconv(conv.Handle(), nullptr, nullptr, &outPtr, &outLeft);
+        written = out.size() - outLeft;
+        if (rc != static_cast<size_t>(-1) || errno != E2BIG)
+            break;
+        out.resize(out.size() * 2);
+    }
+    out.resize(written);
+    // The converter's output is UTF-8 already; this also guards against converters that pass
+    // bytes through.
+    return SanitizeUTF8(out);
+}
