@@ -10,7 +10,9 @@ EFCreateError::EFCreateError(const std::string& path) : Exception("Cannot create
 
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 } // namespace
 
@@ -101,7 +103,9 @@ bool SameTextAscii(const std::string& a, const std::string& b) {
 
 namespace {
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 } // namespace
 

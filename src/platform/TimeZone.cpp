@@ -19,18 +19,26 @@ std::atomic<TClockSource> gClock{nullptr};
 
 } // namespace
 
-void SetClockForTesting(TClockSource source) { gClock.store(source); }
+void SetClockForTesting(TClockSource source) {
+    gClock.store(source);
+}
 
 double ClockSeconds() {
     TClockSource source = gClock.load();
     return source ? source() : SystemClock();
 }
 
-TDateTime UnixToDateTime(double unixSeconds) { return kUnixEpochDays + unixSeconds / 86400.0; }
+TDateTime UnixToDateTime(double unixSeconds) {
+    return kUnixEpochDays + unixSeconds / 86400.0;
+}
 
-double DateTimeToUnix(TDateTime value) { return (value - kUnixEpochDays) * 86400.0; }
+double DateTimeToUnix(TDateTime value) {
+    return (value - kUnixEpochDays) * 86400.0;
+}
 
-TDateTime NowUTC() { return UnixToDateTime(ClockSeconds()); }
+TDateTime NowUTC() {
+    return UnixToDateTime(ClockSeconds());
+}
 
 TDateTime UTCToLocal(TDateTime utc) {
     const double seconds = DateTimeToUnix(utc);
@@ -44,4 +52,6 @@ TDateTime UTCToLocal(TDateTime utc) {
     return utc + static_cast<double>(local.tm_gmtoff) / 86400.0;
 }
 
-TDateTime Now() { return UTCToLocal(NowUTC()); }
+TDateTime Now() {
+    return UTCToLocal(NowUTC());
+}

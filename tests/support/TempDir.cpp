@@ -40,9 +40,13 @@ std::string TempDir::Read(const std::string& name) const {
     return out.str();
 }
 
-ScopedProgramFolder::ScopedProgramFolder(const std::string& folder) { SetProgramFolderForTesting(folder); }
+ScopedProgramFolder::ScopedProgramFolder(const std::string& folder) {
+    SetProgramFolderForTesting(folder);
+}
 
-ScopedProgramFolder::~ScopedProgramFolder() { SetProgramFolderForTesting(""); }
+ScopedProgramFolder::~ScopedProgramFolder() {
+    SetProgramFolderForTesting("");
+}
 
 ScopedEnv::ScopedEnv(const std::string& name, const char* value) : FName(name) {
     if (const char* old = std::getenv(name.c_str())) {
