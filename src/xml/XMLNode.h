@@ -101,6 +101,6 @@ public:
 
 private:
     friend class TXMLParser;
-    const TXMLNode* FindChild(const std::string& name) const;
+    TXMLNode* FindChild(const std::string& name) const;
     std::vector<std::unique_ptr<TXMLNode>> FChildren;
 };

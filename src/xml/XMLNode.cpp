@@ -1,0 +1,356 @@
+#include "xml/XMLNode.h"
+
+#include <cstring>
+#include <istream>
+#include <sstream>
+#include <string_view>
+
+#include "platform/Files.h"
+#include "platform/SysUtils.h"
+
+namespace {
+
+// Once a tag has this many attributes, ValueOf looks names up through a hash index.
+constexpr std::size_t AttributeIndexThreshold = 8;
+
+// Replaces every occurrence of from in text by to, scanning the text once from the left; the
+// replaced parts are not scanned again.
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+    std::size_t hit = text.find(from.data(), 0, from.size());
+    if (hit == std::string::npos)
+        return;
+    std::string result;
+    result.reserve(text.size());
+    std::size_t start = 0;
+    while (hit != std::string::npos) {
+        result.append(text, start, hit - start);
+        result.append(to.data(), to.size());
+        start = hit + from.size();
+        hit = text.find(from.data(), start, from.size());
+    }
+    result.append(text, start, std::string::npos);
+    text.swap(result);
+}
+
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+// Removes characters with codes 0 to 32 from both ends.
+std::string_view TrimView(std::string_view s) {
+    std::size_t first = 0;
+    while (first < s.size() && IsBlank(s[first]))
+        ++first;
+    std::size_t last = s.size();
+    while (last > first && IsBlank(s[last - 1]))
+        --last;
+    return s.substr(first, last - first);
+}
+
+// Inside a tag, line breaks count as the spaces they are turned into.
+bool IsTagSpace(char c) {
+    return c == ' ' || c == '\r' || c == '\n';
+}
+
+std::size_t FindTagSpace(std::string_view s) {
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (IsTagSpace(s[i]))
+            return i;
+    return std::string_view::npos;
+}
+
+// A value that starts with a quote loses its first and its last character, whatever that is.
+std::string_view StripQuotes(std::string_view value) {
+    if (!value.empty() && (value[0] == '"' || value[0] == '\''))
+        return value.size() >= 2 ? value.substr(1, value.size() - 2) : std::string_view();
+    return value;
+}
+
+} // namespace
+
+std::string DecodeEntities(const std::string& text) {
+    std::string result = text;
+    if (result.find('&') == std::string::npos)
+        return result;
+    ReplaceAll(result, "&amp;", "&");
+    ReplaceAll(result, "&lt;", "<");
+    ReplaceAll(result, "&gt;", ">");
+    ReplaceAll(result, "&quot;", "\"");
+    ReplaceAll(result, "&quote;", "\"");
+    ReplaceAll(result, "&apos;", "'");
+    ReplaceAll(result, "&amp;", "&");
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TXMLAttributes
+
+TXMLAttributes::~TXMLAttributes() = default;
+
+void TXMLAttributes::Clear() {
+    FPairs.clear();
+    FIndex.reset();
+}
+
+TXMLValue& TXMLAttributes::ValueOf(const std::string& name) {
+    if (FIndex) {
+        auto found = FIndex->find(UpperCaseAscii(name));
+        if (found != FIndex->end())
+            return FPairs[found->second]->Value;
+        FIndex->emplace(UpperCaseAscii(name), FPairs.size());
+    } else {
+        for (auto& pair : FPairs)
+            if (SameTextAscii(pair->Name, name))
+                return pair->Value;
+        if (FPairs.size() + 1 >= AttributeIndexThreshold) {
+            FIndex = std::make_unique<std::unordered_map<std::string, std::size_t>>();
+            for (std::size_t i = 0; i < FPairs.size(); ++i)
+                FIndex->emplace(UpperCaseAscii(FPairs[i]->Name), i);
+            FIndex->emplace(UpperCaseAscii(name), FPairs.size());
+        }
+    }
+    FPairs.push_back(std::make_unique<TPair>());
+    FPairs.back()->Name = name;
+    return FPairs.back()->Value;
+}
+
+const std::string& TXMLAttributes::Name(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= FPairs.size())
+        throw EListError(index);
+    return FPairs[static_cast<std::size_t>(index)]->Name;
+}
+
+const TXMLValue& TXMLAttributes::Value(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= FPairs.size())
+        throw EListError(index);
+    return FPairs[static_cast<std::size_t>(index)]->Value;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The parser
+
+// Walks the document text once with an index; nothing is ever erased from its front. The
+// element levels being parsed are kept on an explicit stack instead of the call stack, so that
+// no nesting depth can exhaust it.
+class TXMLParser {
+public:
+    explicit TXMLParser(std::string_view text) : FText(text) {}
+
+    bool AtEnd() const { return FPos >= FText.size(); }
+
+    // Reads one tag into node and, unless it has no content, everything up to its closing tag.
+    void ParseElement(TXMLNode& node) {
+        FStack.clear();
+        TXMLNode* current = &node;
+        while (current) {
+            if (ParseTag(*current)) {
+                current->Value.FText.clear();
+                FStack.push_back(current);
+            }
+            current = nullptr;
+            while (!FStack.empty() && !current) {
+                current = ParseContent(*FStack.back());
+                if (!current)
+                    FStack.pop_back();
+            }
+        }
+    }
+
+    // Releases every descendant of node, level by level, without recursion.
+    static void ReleaseChildren(TXMLNode& node) {
+        if (node.FChildren.empty())
+            return;
+        std::vector<std::unique_ptr<TXMLNode>> pending = std::move(node.FChildren);
+        node.FChildren.clear();
+        while (!pending.empty()) {
+            std::unique_ptr<TXMLNode> last = std::move(pending.back());
+            pending.pop_back();
+            for (auto& child : last->FChildren)
+                pending.push_back(std::move(child));
+            last->FChildren.clear();
+        }
+    }
+
+private:
+    std::size_t Find(char c, std::size_t from) const {
+        if (from >= FText.size())
+            return FText.size();
+        const void* hit = std::memchr(FText.data() + from, c, FText.size() - from);
+        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - FText.data()) : FText.size();
+    }
+
+    std::size_t Find(std::string_view what, std::size_t from) const {
+        const std::size_t hit = FText.find(what, from);
+        return hit == std::string_view::npos ? FText.size() : hit;
+    }
+
+    bool StartsWith(std::size_t at, std::string_view what) const {
+        return FText.size() - at >= what.size() &&
+               std::memcmp(FText.data() + at, what.data(), what.size()) == 0;
+    }
+
+    // Everything of ParseElement but the content; returns whether the tag has content.
+    bool ParseTag(TXMLNode& node) {
+        const std::size_t size = FText.size();
+        // One comment where an element may start is skipped; the "-->" is searched for from the
+        // start of the remaining text.
+        std::size_t open = Find('<', FPos);
+        if (open < size && StartsWith(open + 1, "!--")) {
+            const std::size_t close = Find("-->", FPos);
+            FPos = close < size ? close + 3 : size;
+            open = Find('<', FPos);
+        }
+        // Text before the first "<" (white space, a byte-order mark) is dropped.
+        if (open < size)
+            FPos = open + 1;
+        const std::size_t end = Find('>', FPos);
+        std::string_view tag = FText.substr(FPos, end - FPos);
+        FPos = end < size ? end + 1 : size;
+
+        bool hasContent = true;
+        if (!tag.empty() && (tag.back() == '/' || tag.back() == '?')) {
+            hasContent = false;
+            tag.remove_suffix(1);
+        }
+        if (!tag.empty() && tag.front() == '!')
+            hasContent = false;
+
+        // Only a space (or a line break) ends the name; a tab belongs to it.
+        const std::size_t space = FindTagSpace(tag);
+        if (space == std::string_view::npos) {
+            node.Name.assign(tag.data(), tag.size());
+        } else {
+            node.Name.assign(tag.data(), space);
+            const std::string_view attributes = TrimView(tag.substr(space + 1));
+            if (!attributes.empty())
+                ParseAttributes(node, attributes);
+        }
+        return hasContent;
+    }
+
+    // Attributes are split at every space, quoted or not: title='a b' gives title (empty) and b'.
+    static void ParseAttributes(TXMLNode& node, std::string_view text) {
+        while (!text.empty()) {
+            const std::size_t space = FindTagSpace(text);
+            const std::string_view token = text.substr(0, space);
+            text = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
+            const std::size_t equals = token.find('=');
+            const std::string_view name = TrimView(token.substr(0, equals));
+            const std::string_view value = equals == std::string_view::npos
+                                               ? std::string_view()
+                                               : StripQuotes(TrimView(token.substr(equals + 1)));
+            node.Attributes.ValueOf(std::string(name)).FText.assign(value.data(), value.size());
+        }
+    }
+
+    // Collects the node's text until its content ends (returns null) or a child element starts
+    // (returns the new child, whose tag is next in the text).
+    TXMLNode* ParseContent(TXMLNode& node) {
+        const std::size_t size = FText.size();
+        std::string& value = node.Value.FText;
+        for (;;) {
+            const std::size_t open = Find('<', FPos);
+            // A text run is kept with its white space unless it is only white space.
+            for (std::size_t i = FPos; i < open; ++i) {
+                if (!IsBlank(FText[i])) {
+                    value.append(FText.data() + FPos, open - FPos);
+                    break;
+                }
+            }
+            FPos = open;
+            if (FPos >= size)
+                return nullptr;
+            if (StartsWith(FPos + 1, "![CDATA[")) {
+                // The section's content goes in verbatim after one space; an unterminated section
+                // takes the rest of the document.
+                const std::size_t close = Find("]]>", FPos + 9);
+                value.reserve(value.size() + 1 + (close - FPos - 9));
+                value += ' ';
+                value.append(FText.data() + FPos + 9, close - FPos - 9);
+                FPos = close < size ? close + 3 : size;
+                continue;
+            }
+            if (StartsWith(FPos + 1, "!--")) {
+                // A comment inside content is skipped; taken as an element it would swallow the
+                // closing tag after it and misplace the rest of the document.
+                const std::size_t close = Find("-->", FPos + 4);
+                FPos = close < size ? close + 3 : size;
+                continue;
+            }
+            if (StartsWith(FPos + 1, "/")) {
+                // Closing tags are not matched by name: any one ends the content.
+                const std::size_t close = Find('>', FPos);
+                FPos = close < size ? close + 1 : size;
+                return nullptr;
+            }
+            return &node.AddChild();
+        }
+    }
+
+    std::string_view FText;
+    std::size_t FPos = 0;
+    std::vector<TXMLNode*> FStack;
+};
+
+// ---------------------------------------------------------------------------------------------
+// TXMLNode
+
+TXMLNode::~TXMLNode() {
+    TXMLParser::ReleaseChildren(*this);
+}
+
+void TXMLNode::Clear() {
+    Name.clear();
+    Attributes.Clear();
+    TXMLParser::ReleaseChildren(*this);
+}
+
+TXMLNode& TXMLNode::AddChild() {
+    FChildren.push_back(std::make_unique<TXMLNode>());
+    return *FChildren.back();
+}
+
+TXMLNode& TXMLNode::Child(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= FChildren.size())
+        throw EListError(index);
+    return *FChildren[static_cast<std::size_t>(index)];
+}
+
+TXMLNode* TXMLNode::FindChild(const std::string& name) const {
+    for (const auto& child : FChildren)
+        if (SameTextAscii(child->Name, name))
+            return child.get();
+    return nullptr;
+}
+
+TXMLNode& TXMLNode::ChildByName(const std::string& name) const {
+    TXMLNode* child = FindChild(name);
+    if (!child)
+        throw Exception("The \"" + name + "\" node is not found");
+    return *child;
+}
+
+bool TXMLNode::HasChild(const std::string& name) const {
+    return FindChild(name) != nullptr;
+}
+
+void TXMLNode::LoadFromString(const std::string& text) {
+    Clear();
+    TXMLParser parser(text);
+    while (!parser.AtEnd())
+        parser.ParseElement(AddChild());
+}
+
+void TXMLNode::LoadFromStream(std::istream& stream) {
+    Clear();
+    std::ostringstream content;
+    if (stream.good())
+        content << stream.rdbuf();
+    LoadFromString(content.str());
+}
+
+void TXMLNode::LoadFromFile(const std::string& fileName) {
+    // The file is read whole (and closed) first, so a file that cannot be read leaves the node
+    // as it was.
+    LoadFromString(ReadFileToString(fileName));
+}
