@@ -1,0 +1,274 @@
+#include "net/HTTPClient.h"
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const cIncorrect = "The server response is incorrect";
+
+long long MillisecondsSince(Clock::time_point start, Clock::time_point now) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
+}
+
+} // namespace
+
+// ---- TNameValueList ----
+
+int TNameValueList::IndexOfName(const std::string& name) const {
+    for (size_t i = 0; i < FStrings.size(); ++i)
+        if (SameTextAscii(FStrings[i].substr(0, FStrings[i].find('=')), name))
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::string TNameValueList::Values(const std::string& name) const {
+    const int i = IndexOfName(name);
+    if (i < 0)
+        return std::string();
+    const std::string& entry = FStrings[static_cast<size_t>(i)];
+    const size_t eq = entry.find('=');
+    return eq == std::string::npos ? std::string() : entry.substr(eq + 1);
+}
+
+void TNameValueList::SetValue(const std::string& name, const std::string& value) {
+    const int i = IndexOfName(name);
+    if (value.empty()) {
+        if (i >= 0)
+            FStrings.erase(FStrings.begin() + i);
+    } else if (i >= 0) {
+        FStrings[static_cast<size_t>(i)] = name + "=" + value;
+    } else {
+        FStrings.push_back(name + "=" + value);
+    }
+}
+
+std::string TNameValueList::Names(int index) const {
+    const std::string& entry = Strings(index);
+    return entry.substr(0, entry.find('='));
+}
+
+const std::string& TNameValueList::Strings(int index) const {
+    if (index < 0 || index >= Count())
+        throw EListError(index);
+    return FStrings[static_cast<size_t>(index)];
+}
+
+// ---- THTTPClient ----
+
+THTTPClient::~THTTPClient() {
+    Socket.Disconnect();
+}
+
+void THTTPClient::Connect() {
+    if (Timeout > 0)
+        Socket.Timeout = Timeout;
+    if (!ProxyHost.empty())
+        Socket.Connect(ProxyHost, ProxyPort);
+    else
+        Socket.Connect(Host, Port);
+    Connected = true;
+}
+
+void THTTPClient::Disconnect() {
+    if (!Connected)
+        return;
+    Socket.Disconnect();
+    Connected = false;
+}
+
+bool THTTPClient::CheckConnected() {
+    if (!Connected)
+        return false;
+    if (!Socket.WaitForData(0))
+        return true;
+    if (Socket.DataAvailable() != 0)
+        return true;
+    Disconnect();
+    return false;
+}
+
+void THTTPClient::Execute() {
+    Aborted = false;
+    FExchangeStart = Clock::now();
+    FInExchange = true;
+    struct TEndExchange {
+        THTTPClient& Client;
+        ~TEndExchange() {
+            Client.FInExchange = false;
+            if (!Client.KeepAlive)
+                Client.Disconnect();
+        }
+    };
+    TEndExchange end{*this};
+    if (!CheckConnected())
+        Connect();
+    BuildRequest();
+    SendRequest();
+    ReceiveResponse();
+    ParseResponse();
+}
+
+void THTTPClient::BuildRequest() {
+    RequestHeaders.SetValue("Connection", KeepAlive ? "Keep-Alive" : "Close");
+    if (!UserAgent.empty())
+        RequestHeaders.SetValue("User-Agent", UserAgent);
+    Buffer = Method + " ";
+    if (!ProxyHost.empty()) {
+        Buffer += "http://" + Host;
+        if (Port != 80)
+            Buffer += ":" + std::to_string(Port);
+    }
+    Buffer += Path + " HTTP/1.1\r\n";
+    Buffer += "Host: " + Host + "\r\n";
+    for (int i = 0; i < RequestHeaders.Count(); ++i) {
+        const std::string name = RequestHeaders.Names(i);
+        Buffer += name + ": " + RequestHeaders.Values(name) + "\r\n";
+    }
+    if (!PostData.empty())
+        Buffer += "Content-Length: " + std::to_string(PostData.size()) + "\r\n";
+    Buffer += "\r\n";
+    Buffer += PostData;
+}
+
+void THTTPClient::SendRequest() {
+    // A server that stops reading must not hold the send forever.
+    timeval limit{};
+    limit.tv_sec = IdleTimeout / 1000;
+    limit.tv_usec = (IdleTimeout % 1000) * 1000;
+    setsockopt(Socket.Handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+    // Any other failed send means the server has gone; what it may have answered before is
+    // still read, and a silent close ends as an incorrect response.
+    if (!Socket.SendText(Buffer) && (errno == EAGAIN || errno == EWOULDBLOCK))
+        TimedOut();
+}
+
+void THTTPClient::TimedOut() {
+    Socket.Disconnect();
+    Connected = false;
+    throw EBaseSocketError("The server did not answer in time");
+}
+
+void THTTPClient::ReceiveResponse() {
+    HeaderLength = 0;
+    ContentLength = 0;
+    Buffer.clear();
+    FChunked = false;
+    FChunkedFed = 0;
+    FDecoder.Reset();
+    const Clock::time_point start = FInExchange ? FExchangeStart : Clock::now();
+    Clock::time_point lastByte = Clock::now();
+    for (;;) {
+        if (ResponseComplete() || Aborted)
+            break;
+        const Clock::time_point now = Clock::now();
+        const long long idleLeft = IdleTimeout - MillisecondsSince(lastByte, now);
+        const long long totalLeft = ExchangeTimeout - MillisecondsSince(start, now);
+        if (idleLeft <= 0 || totalLeft <= 0)
+            TimedOut();
+        if (!Socket.WaitForData(static_cast<int>(std::min<long long>({100, idleLeft, totalLeft}))))
+            continue;
+        // Nothing waiting on a readable socket is the server's close; a failed query is
+        // treated alike, since waiting again could never make progress.
+        const int n = Socket.DataAvailable();
+        if (n <= 0)
+            break;
+        const size_t old = Buffer.size();
+        Buffer.resize(old + static_cast<size_t>(n));
+        const int got = Socket.ReceiveBuf(&Buffer[old], n);
+        Buffer.resize(old + static_cast<size_t>(std::max(got, 0)));
+        if (got > 0)
+            lastByte = Clock::now();
+        if (Buffer.size() > MaxResponseLength) {
+            Disconnect();
+            Buffer.clear();
+            throw EHTTPError("The server response is too large");
+        }
+    }
+}
+
+bool THTTPClient::ResponseComplete() {
+    if (HeaderLength == 0) {
+        const size_t p = Buffer.find("\r\n\r\n");
+        if (p != std::string::npos) {
+            HeaderLength = static_cast<int>(p + 4);
+            FChunked = detail::DeclaresChunked(Buffer.substr(0, p + 2));
+            FChunkedFed = static_cast<size_t>(HeaderLength);
+        }
+    }
+    if (HeaderLength == 0)
+        return false;
+    if (Method == "HEAD")
+        return true;
+    if (FChunked) {
+        // The body ends at its last chunk; Content-Length does not apply.
+        const bool done = FDecoder.Feed(Buffer.data() + FChunkedFed, Buffer.size() - FChunkedFed);
+        FChunkedFed = Buffer.size();
+        return done;
+    }
+    if (ContentLength == 0) {
+        const std::string block = UpperCaseAscii(Buffer.substr(0, static_cast<size_t>(HeaderLength)));
+        const std::string label = "CONTENT-LENGTH: ";
+        const size_t p = block.find(label);
+        if (p != std::string::npos) {
+            const size_t from = p + label.size();
+            const size_t to = block.find("\r\n", from);
+            ContentLength = StrToInt(Trim(Buffer.substr(from, to - from)));
+        }
+    }
+    return ContentLength > 0 &&
+           Buffer.size() == static_cast<size_t>(HeaderLength) + static_cast<size_t>(ContentLength);
+}
+
+void THTTPClient::ParseResponse() {
+    const size_t headerLength = static_cast<size_t>(std::max(HeaderLength, 0));
+    const std::vector<std::string> lines = detail::SplitLines(Buffer.substr(0, headerLength));
+    if (lines.empty())
+        throw EHTTPError(cIncorrect);
+    ParseStatusLine(lines[0]);
+    ResponseHeaders.Clear();
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (Trim(line).empty())
+            continue;
+        // The character right after the colon is skipped whatever it is.
+        const size_t colon = line.find(':');
+        const size_t c = colon == std::string::npos ? line.size() : colon + 1;
+        const std::string name = Trim(line.substr(0, c - 1));
+        const std::string value = c + 1 < line.size() ? line.substr(c + 1) : std::string();
+        ResponseHeaders.SetValue(name, value);
+    }
+    if (FChunked && Method != "HEAD") {
+        // Bytes that arrived after the last completeness check, before the close.
+        FDecoder.Feed(Buffer.data() + FChunkedFed, Buffer.size() - FChunkedFed);
+        FChunkedFed = Buffer.size();
+        Content = FDecoder.Body;
+    } else {
+        Content = Buffer.substr(headerLength);
+    }
+    Buffer.clear();
+}
+
+void THTTPClient::ParseStatusLine(const std::string& line) {
+    if (line.compare(0, 4, "HTTP") != 0)
+        throw EHTTPError(cIncorrect);
+    const size_t space = line.find(' ');
+    if (space == std::string::npos)
+        throw EHTTPError(cIncorrect);
+    const std::string rest = line.substr(space + 1);
+    const size_t q = rest.find(' ');
+    if (q == std::string::npos)
+        throw EHTTPError(cIncorrect);
+    int code = 0;
+    if (!TryStrToInt(Trim(rest.substr(0, q + 1)), code))
+        throw EHTTPError(cIncorrect);
+    StatusCode = code;
+    StatusText = Trim(rest.substr(q));
+    if (StatusCode >= 400)
+        throw EHTTPError(StatusText);
+}

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "net/HTTPClientInternal.h"
+#include "net/SocketLib.h"
+#include "platform/SysUtils.h"
+
+// A malformed response ("The server response is incorrect", "The server response is too large")
+// or a status of 400 and above (the reason phrase as message).
+class EHTTPError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// An ordered list of "name=value" entries (the name is the text before the first "="), looked
+// up by name without regard to ASCII case, first match winning. It never holds an empty value.
+class TNameValueList {
+public:
+    // The value of the first entry named name; "" when there is none.
+    std::string Values(const std::string& name) const;
+    // Replaces the first entry named name in place, or appends one; an empty value removes the
+    // first entry named name instead.
+    void SetValue(const std::string& name, const std::string& value);
+    // Number of entries.
+    int Count() const { return static_cast<int>(FStrings.size()); }
+    // The name of entry index (0-based); raises EListError when out of range.
+    std::string Names(int index) const;
+    // The whole "name=value" text of entry index (0-based); raises EListError when out of range.
+    const std::string& Strings(int index) const;
+    // Removes every entry.
+    void Clear() { FStrings.clear(); }
+
+private:
+    int IndexOfName(const std::string& name) const;
+    std::vector<std::string> FStrings;
+};
+
+// One HTTP/1.1 request/response exchange at a time over its own socket: GET, HEAD or any method
+// text, an optional body, an optional proxy, an optional kept connection. No redirects are
+// followed; a chunked body is de-chunked, no other coding is touched. One thread at a time, except
+// Aborted, which any thread may set.
+class THTTPClient {
+public:
+    THTTPClient() = default;
+    // Closes a connection still open.
+    ~THTTPClient();
+    THTTPClient(const THTTPClient&) = delete;
+    THTTPClient& operator=(const THTTPClient&) = delete;
+
+    // Server host name or dotted address: the connection target (unless a proxy is set) and the
+    // Host header.
+    std::string Host;
+    int Port = 80;
+    TBaseSocket Socket;
+    // Ends the receive loop at its next 100 ms pass; cleared by Execute.
+    std::atomic<bool> Aborted{false};
+    std::string Path = "/";
+    // Sent unchanged; only exactly "HEAD" completes a response at its header block.
+    std::string Method = "GET";
+    // Extra request headers; BuildRequest also stores Connection and User-Agent here.
+    TNameValueList RequestHeaders;
+    TNameValueList ResponseHeaders;
+    // Request body; empty means no body and no Content-Length header.
+    std::string PostData;
+    // Body of the last response (de-chunked when it came chunked).
+    std::string Content;
+    bool Connected = false;
+    // The request while it is built and sent, then the raw response while it arrives.
+    std::string Buffer;
+    // Length of the header block including the blank line's CR LF; 0 = not seen yet.
+    int HeaderLength = 0;
+    // The response's Content-Length; 0 = unknown (read until the close).
+    int ContentLength = 0;
+    int StatusCode = 0;
+    std::string StatusText;
+    // Keep the connection after an exchange and reuse it while the server keeps it open.
+    bool KeepAlive = false;
+    // Empty = no User-Agent header.
+    std::string UserAgent;
+    int ProxyPort = 3128;
+    // Empty = connect to Host directly.
+    std::string ProxyHost;
+    // Milliseconds handed to the socket for the connect when positive.
+    int Timeout = 0;
+
+    // An exchange fails with "The server did not answer in time" (and the connection is closed)
+    // when no byte arrives for IdleTimeout ms or the whole exchange takes ExchangeTimeout ms.
+    int IdleTimeout = 30000;
+    int ExchangeTimeout = 120000;
+    // A response longer than this fails with "The server response is too large".
+    size_t MaxResponseLength = 64 * 1024 * 1024;
+
+    // Connects to ProxyHost:ProxyPort when a proxy is set, else to Host:Port; socket errors
+    // propagate and leave Connected unchanged.
+    void Connect();
+    // Closes the connection when Connected; otherwise nothing.
+    void Disconnect();
+    // Whether a kept connection is still usable; a connection the server has closed is
+    // disconnected and reported false.
+    bool CheckConnected();
+    // One exchange with the current properties; results in StatusCode, StatusText,
+    // ResponseHeaders and Content. Without KeepAlive it always ends disconnected, also when it
+    // raises.
+    void Execute();
+
+    // The steps of Execute, in order.
+    // The request text into Buffer: request line (absolute target through a proxy), Host
+    // without port, RequestHeaders, Content-Length for PostData, blank line, PostData.
+    void BuildRequest();
+    // Sends Buffer whole; a send that stalls for IdleTimeout raises the time-out error.
+    void SendRequest();
+    // Collects the response into Buffer until it is complete, the server closes, Aborted is set
+    // or a bound is passed.
+    void ReceiveResponse();
+    // Whether Buffer holds a whole response: a HEAD's header block, exactly Content-Length body
+    // bytes, or a chunked body up to its last chunk and trailers. Raises EConvertError for a
+    // Content-Length that is not an integer, EHTTPError for malformed chunking.
+    bool ResponseComplete();
+    // Splits Buffer into status, headers and Content; raises EHTTPError.
+    void ParseResponse();
+    // Status code and reason from "HTTP... code reason"; raises "The server response is
+    // incorrect" (also without a reason phrase) or, for 400 and above, the reason phrase.
+    void ParseStatusLine(const std::string& line);
+
+private:
+    // Closes the connection and raises "The server did not answer in time".
+    [[noreturn]] void TimedOut();
+    bool FChunked = false;
+    size_t FChunkedFed = 0;
+    detail::TChunkedDecoder FDecoder;
+    std::chrono::steady_clock::time_point FExchangeStart{};
+    bool FInExchange = false;
+};
