@@ -1,0 +1,190 @@
+#include "NewsDates.h"
+
+#include <cmath>
+#include <ctime>
+
+#include "platform/TimeZone.h"
+
+namespace {
+
+const char* const kMonthNames[12] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                     "jul", "aug", "sep", "oct", "nov", "dec"};
+
+struct TZoneName {
+    const char* Name;
+    int Hours;
+};
+
+// Searched in this order; the military letters other than A, M, N and Y are not known.
+const TZoneName kZoneNames[14] = {{"GMT", 0},  {"UT", 0},   {"EST", -5}, {"EDT", -4}, {"CST", -6},
+                                  {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7},
+                                  {"A", -1},   {"M", -12},  {"N", 1},    {"Y", 12}};
+
+const char* const kFilterNames[FilterCount] = {"Last day",     "Last 2 days", "Last week",
+                                               "Last 2 weeks", "Last month",  "All"};
+const int kFilterDays[FilterCount] = {1, 2, 7, 14, 30, -1};
+
+// The integer value of text, or fallback when it is not an integer.
+int IntOr(const std::string& text, int fallback) {
+    int value = fallback;
+    return TryStrToInt(text, value) ? value : fallback;
+}
+
+// date + time; false when either lies outside the calendar or the clock.
+bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int second, TDateTime& value) {
+    TDateTime date = 0, time = 0;
+    if (!TryEncodeDate(year, month, day, date) || !TryEncodeTime(hour, minute, second, 0, time))
+        return false;
+    value = date + time;
+    return true;
+}
+
+// A date-time in whole milliseconds, so that values built in different ways compare exactly.
+long long Milliseconds(TDateTime value) {
+    return std::llround(value * 86400000.0);
+}
+
+} // namespace
+
+std::string SplitToken(std::string& text, const std::string& separator) {
+    const size_t pos = separator.empty() ? std::string::npos : text.find(separator);
+    std::string token;
+    if (pos == std::string::npos) {
+        token.swap(text);
+        text.clear();
+    } else {
+        token = text.substr(0, pos);
+        text.erase(0, pos + separator.size());
+    }
+    return token;
+}
+
+int MonthNumber(const std::string& name) {
+    for (int i = 0; i < 12; ++i)
+        if (name == kMonthNames[i])
+            return i + 1;
+    return 1;
+}
+
+double ZoneOffset(const std::string& zone) {
+    const std::string text = UpperCaseAscii(Trim(zone));
+    for (const TZoneName& entry : kZoneNames)
+        if (text == entry.Name)
+            return entry.Hours / 24.0;
+    // Numeric zones: "+hhmm" or "-hhmm"; the sign of the hours carries over to the minutes.
+    const int hours = IntOr(text.substr(0, 3), 0);
+    const int minutes = text.size() > 3 ? IntOr(text.substr(3, 2), 0) : 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    const double offset = negative ? hours - minutes / 60.0 : hours + minutes / 60.0;
+    return offset / 24.0;
+}
+
+TDateTime DecodeRfc822Date(const std::string& text) {
+    std::string rest = text;
+    // The weekday with its comma; whatever stands first is skipped.
+    SplitToken(rest, " ");
+    rest = TrimLeft(rest);
+    const std::string dayText = SplitToken(rest, " ");
+    rest = TrimLeft(rest);
+    const int month = MonthNumber(LowerCaseAscii(SplitToken(rest, " ")));
+    rest = TrimLeft(rest);
+    const std::string yearText = SplitToken(rest, " ");
+    rest = TrimLeft(rest);
+    std::string timeText = SplitToken(rest, " ");
+    const std::string& zone = rest;
+
+    const std::string hourText = SplitToken(timeText, ":");
+    const std::string minuteText = SplitToken(timeText, ":");
+    const int second = IntOr(timeText, 0);
+
+    int day = 0, year = 0, hour = 0, minute = 0;
+    if (!TryStrToInt(dayText, day) || !TryStrToInt(yearText, year) || !TryStrToInt(hourText, hour) ||
+        !TryStrToInt(minuteText, minute))
+        return 0;
+    TDateTime local = 0;
+    if (!TryEncodeDateTime(year, month, day, hour, minute, second, local))
+        return 0;
+    return local - ZoneOffset(zone);
+}
+
+TDateTime DecodeIsoDate(const std::string& text) {
+    std::string timePart = text;
+    std::string datePart = SplitToken(timePart, "T");
+    const int year = IntOr(SplitToken(datePart, "-"), 1900);
+    const int month = IntOr(SplitToken(datePart, "-"), 1);
+    const int day = IntOr(Trim(datePart), 1);
+
+    // "-" marks a western zone; "+" and "Z" are looked for in what follows it, if anything.
+    std::string timeOfDay = timePart;
+    std::string zone;
+    std::string searched = timePart;
+    bool negative = false;
+    size_t pos = searched.find('-');
+    if (pos != std::string::npos) {
+        timeOfDay = searched.substr(0, pos);
+        zone = searched.substr(pos + 1);
+        negative = true;
+        searched = zone;
+    }
+    pos = searched.find('+');
+    if (pos != std::string::npos) {
+        timeOfDay = searched.substr(0, pos);
+        zone = searched.substr(pos + 1);
+    }
+    pos = searched.find('Z');
+    if (pos != std::string::npos) {
+        timeOfDay = searched.substr(0, pos);
+        zone = searched.substr(pos + 1);
+    }
+
+    // Fractional seconds ("02.25") are not integers and count as 0.
+    const int hour = IntOr(SplitToken(timeOfDay, ":"), 0);
+    const int minute = IntOr(SplitToken(timeOfDay, ":"), 0);
+    const int second = IntOr(timeOfDay, 0);
+    const int zoneHours = IntOr(SplitToken(zone, ":"), 0);
+    const int zoneMinutes = IntOr(zone, 0);
+    double offset = zoneHours + zoneMinutes / 60.0;
+    if (negative)
+        offset = -offset;
+
+    TDateTime local = 0;
+    if (!TryEncodeDateTime(year, month, day, hour, minute, second, local))
+        return 0;
+    return local - offset / 24.0;
+}
+
+std::string FilterName(int filterIndex) {
+    if (filterIndex < 0 || filterIndex >= FilterCount)
+        return "";
+    return kFilterNames[filterIndex];
+}
+
+int FilterDays(int filterIndex) {
+    if (filterIndex < 0 || filterIndex >= FilterCount)
+        return -1;
+    return kFilterDays[filterIndex];
+}
+
+bool PassesAgeFilter(TDateTime itemDate, int filterIndex) {
+    const int days = FilterDays(filterIndex);
+    if (days < 0 || itemDate == 0)
+        return true;
+    // Both sides are UTC: comparing with local time would shift every limit by the zone offset.
+    const TDateTime threshold = NowUTC() - days;
+    return Milliseconds(threshold) <= Milliseconds(itemDate);
+}
+
+std::string FormatNewsDate(TDateTime date) {
+    const double seconds = std::floor(std::round(DateTimeToUnix(date) * 1000.0) / 1000.0);
+    if (!(seconds > -1e15 && seconds < 1e15))
+        return "";
+    const time_t t = static_cast<time_t>(seconds);
+    struct tm local {};
+    if (!localtime_r(&t, &local))
+        return "";
+    // %x and %X follow LC_TIME of the locale in force: the user's once the program has set it.
+    char text[256];
+    const char* format = local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0 ? "%x" : "%x %X";
+    const size_t length = strftime(text, sizeof text, format, &local);
+    return std::string(text, length);
+}
