@@ -1,0 +1,93 @@
+#include "CacheFiles.h"
+
+#include "platform/Files.h"
+#include "platform/SysUtils.h"
+
+namespace {
+
+bool IsPlainIdByte(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+// The id as a file name of the cache folder: an id from a hand-edited feeds file such as
+// "../x" must not name a file elsewhere, so every byte outside [A-Za-z0-9_-] becomes "%XX".
+std::string EscapeFeedId(const std::string& id) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string name;
+    name.reserve(id.size());
+    for (const char ch : id) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (IsPlainIdByte(c)) {
+            name += ch;
+        } else {
+            name += '%';
+            name += kHex[c >> 4];
+            name += kHex[c & 15];
+        }
+    }
+    return name;
+}
+
+// The URL with "\" as "/" and without anything up to and including the first "://".
+std::string StripScheme(const std::string& url) {
+    std::string text = ForwardSlashes(url);
+    const size_t pos = text.find("://");
+    if (pos != std::string::npos)
+        text.erase(0, pos + 3);
+    return text;
+}
+
+// Removes everything from the first ch to the end.
+void CutAt(std::string& text, char ch) {
+    const size_t pos = text.find(ch);
+    if (pos != std::string::npos)
+        text.erase(pos);
+}
+
+} // namespace
+
+std::string CacheFileName(const std::string& feedId) {
+    const std::string folder = ProgramFolder() + "cache";
+    // A folder that cannot be made shows up later as the failure to create the file.
+    if (!DirectoryExists(folder))
+        ForceDirectories(folder);
+    return folder + "/" + EscapeFeedId(feedId) + ".xml";
+}
+
+void SaveStringToFile(const std::string& text, const std::string& path) {
+    WriteFileAtomically(path, text);
+}
+
+std::string ForwardSlashes(const std::string& text) {
+    std::string copy = text;
+    for (char& c : copy)
+        if (c == '\\')
+            c = '/';
+    return copy;
+}
+
+std::string ExtractURLHost(const std::string& url) {
+    std::string text = StripScheme(url);
+    CutAt(text, '/');
+    CutAt(text, ':');
+    return text;
+}
+
+std::string ExtractURLPath(const std::string& url) {
+    const std::string text = StripScheme(url);
+    const size_t slash = text.find('/');
+    std::string path = slash == std::string::npos ? "/" : text.substr(slash);
+    CutAt(path, ':');
+    return path;
+}
+
+int ExtractURLPort(const std::string& url) {
+    std::string text = StripScheme(url);
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        return 80;
+    text.erase(0, colon + 1);
+    CutAt(text, '/');
+    int port = 80;
+    return TryStrToInt(text, port) ? port : 80;
+}

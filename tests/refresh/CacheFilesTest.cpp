@@ -1,0 +1,119 @@
+#include "refresh/CacheFiles.h"
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+#include "platform/Files.h"
+#include "platform/SysUtils.h"
+
+TEST(CacheFileNameTest, NamesTheFileAndCreatesMissingFolders) {
+    TempDir dir;
+    const std::string program = dir.Path() + "app/bin/";
+    ScopedProgramFolder folder(program);
+
+    const std::string id = "5F0E3A9C-1B2D-4E6F-8A7B-9C0D1E2F3A4B";
+    EXPECT_EQ(CacheFileName(id), program + "cache/" + id + ".xml");
+    EXPECT_TRUE(DirectoryExists(program + "cache"));
+    // An existing folder is simply used again.
+    EXPECT_EQ(CacheFileName("x_y"), program + "cache/x_y.xml");
+}
+
+TEST(CacheFileNameTest, IdsCannotLeaveTheCacheFolder) {
+    TempDir dir;
+    ScopedProgramFolder folder(dir.Path());
+    const std::string cache = dir.Path() + "cache/";
+
+    EXPECT_EQ(CacheFileName("../../etc/passwd"), cache + "%2E%2E%2F%2E%2E%2Fetc%2Fpasswd.xml");
+    EXPECT_EQ(CacheFileName("{a b}\\%"), cache + "%7Ba%20b%7D%5C%25.xml");
+    EXPECT_EQ(CacheFileName(std::string("a\0\xFF", 3)), cache + "a%00%FF.xml");
+    // Different ids never share a file, even when one looks like another's escape.
+    EXPECT_NE(CacheFileName("a/b"), CacheFileName("a%2Fb"));
+}
+
+TEST(CacheFileNameTest, FolderThatCannotBeMadeFailsAtSaving) {
+    TempDir dir;
+    dir.Write("blocker", "a file, not a folder");
+    ScopedProgramFolder folder(dir.Path() + "blocker/");
+
+    std::string path;
+    ASSERT_NO_THROW(path = CacheFileName("feed"));
+    try {
+        SaveStringToFile("<rss/>", path);
+        FAIL() << "saving under a file must fail";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message(), "Cannot create file " + path);
+    }
+}
+
+TEST(SaveStringToFileTest, WritesExactBytesAndReplacesTheWholeFile) {
+    TempDir dir;
+    const std::string path = dir.File("feed.xml");
+
+    SaveStringToFile("", path);
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_EQ(dir.Read("feed.xml"), "");
+
+    const std::string longer = std::string(10000, 'x');
+    SaveStringToFile(longer, path);
+    EXPECT_EQ(dir.Read("feed.xml"), longer);
+
+    // No conversion of line ends, zero bytes kept, nothing of the longer file left over.
+    const std::string body("<a>\r\n\0\xEF\xBB\xBF</a>\n", 13);
+    SaveStringToFile(body, path);
+    EXPECT_EQ(dir.Read("feed.xml"), body);
+}
+
+TEST(SaveStringToFileTest, FailureNamesTheTargetAndKeepsWhatIsThere) {
+    TempDir dir;
+    ForceDirectories(dir.File("taken"));
+    dir.Write("taken/inside", "kept");
+    try {
+        SaveStringToFile("new", dir.File("taken"));
+        FAIL() << "a folder cannot be replaced by a file";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message(), "Cannot create file " + dir.File("taken"));
+    }
+    EXPECT_EQ(dir.Read("taken/inside"), "kept");
+}
+
+TEST(UrlSplitTest, HostPathAndPort) {
+    struct TCase {
+        const char* Url;
+        const char* Host;
+        const char* Path;
+        int Port;
+    };
+    const TCase cases[] = {
+        {"http://news.example.org:88/feeds/rss?x=1", "news.example.org", "/feeds/rss?x=1", 88},
+        {"news.example.org/rss", "news.example.org", "/rss", 80},
+        {"http://news.example.org", "news.example.org", "/", 80},
+        {"http://news.example.org/", "news.example.org", "/", 80},
+        {"http:\\\\news.example.org:88\\feeds\\rss?x=1", "news.example.org", "/feeds/rss?x=1", 88},
+        // A colon in the path ends the path and is where the port is read.
+        {"http://news.example.org/a:b", "news.example.org", "/a", 80},
+        {"http://news.example.org/x:81", "news.example.org", "/x", 81},
+        {"http://news.example.org/x:81/more", "news.example.org", "/x", 81},
+        // The scheme is never looked at.
+        {"https://news.example.org/rss", "news.example.org", "/rss", 80},
+        {"ftp://news.example.org:2121/rss", "news.example.org", "/rss", 2121},
+        // Only the first "://" is removed.
+        {"http://h/redirect?to=http://other/", "h", "/redirect?to=http", 80},
+        {"http://h:abc/rss", "h", "/rss", 80},
+        {"http://h:/rss", "h", "/rss", 80},
+        {"http://h:+8080/rss#top", "h", "/rss#top", 8080},
+        {"http://user:pw@h/rss", "user", "/rss", 80},
+        {"", "", "/", 80},
+        {"://", "", "/", 80},
+        {":8080", "", "/", 8080},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(ExtractURLHost(c.Url), c.Host) << c.Url;
+        EXPECT_EQ(ExtractURLPath(c.Url), c.Path) << c.Url;
+        EXPECT_EQ(ExtractURLPort(c.Url), c.Port) << c.Url;
+    }
+}
+
+TEST(UrlSplitTest, ForwardSlashes) {
+    EXPECT_EQ(ForwardSlashes("a\\b\\\\c/d"), "a/b//c/d");
+    EXPECT_EQ(ForwardSlashes(std::string("\\\0", 2)), std::string("/\0", 2));
+}
