@@ -1,0 +1,209 @@
+#include "news/NewsTypeCls.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "news/NewsDates.h"
+#include "platform/Charset.h"
+#include "platform/Files.h"
+#include "refresh/CacheFiles.h"
+
+namespace {
+
+const char kUnknownFormat[] = "The server returns data that has an unknown format.";
+
+// The decoded, UTF-8 text of the named child, or "" when the element has none.
+std::string ChildText(const TXMLNode& element, const char* name, const std::string& encoding) {
+    if (!element.HasChild(name))
+        return std::string();
+    return ConvertCharset(element.ChildByName(name).Value.DecodedText(), encoding);
+}
+
+// The raw text of the named child, or "" when the element has none.
+std::string ChildRawText(const TXMLNode& element, const char* name) {
+    if (!element.HasChild(name))
+        return std::string();
+    return element.ChildByName(name).Value.RawText();
+}
+
+// -1 when a is newer than b, 1 when older, 0 otherwise: newest first.
+int CompareDates(const TNewsItem& a, const TNewsItem& b) {
+    if (a.Date > b.Date)
+        return -1;
+    if (a.Date < b.Date)
+        return 1;
+    return 0;
+}
+
+} // namespace
+
+std::string ConvertCharset(const std::string& text, const std::string& encoding) {
+    if (encoding.empty() || encoding == "utf-8")
+        return SanitizeUTF8(text);
+    return CharsetToUTF8(text, encoding);
+}
+
+TNewsType::TNewsType(TFeedList& feeds) : PagePath(ProgramFolder() + "gen.html"), FFeeds(feeds) {}
+
+TNewsType::~TNewsType() {
+    ClearItems();
+}
+
+void TNewsType::ClearItems() {
+    NewsItems.clear();
+}
+
+TNewsItem* TNewsType::AddItem() {
+    NewsItems.push_back(std::make_unique<TNewsItem>());
+    return NewsItems.back().get();
+}
+
+TNewsItem* TNewsType::Item(int index) const {
+    if (index < 0 || index >= ItemCount())
+        throw EListError(index);
+    return NewsItems[static_cast<size_t>(index)].get();
+}
+
+void TNewsType::DropFeedItems(const TFeedListItem* feed) {
+    NewsItems.erase(
+        std::remove_if(NewsItems.begin(), NewsItems.end(),
+                       [feed](const std::unique_ptr<TNewsItem>& item) { return item->Feed == feed; }),
+        NewsItems.end());
+}
+
+void TNewsType::LoadFeed(TFeedListItem& feed) {
+    const std::string path = CacheFileName(feed.FeedID);
+    // Not downloaded yet: nothing to show and nothing wrong.
+    if (!FileExists(path))
+        return;
+    Document.LoadFromFile(path);
+    ReadDocument(feed);
+}
+
+void TNewsType::LoadFeedFromString(TFeedListItem& feed, const std::string& text) {
+    Document.LoadFromString(text);
+    ReadDocument(feed);
+}
+
+void TNewsType::ReadDocument(TFeedListItem& feed) {
+    // Every document says its own encoding; without a declaration it is UTF-8, never the
+    // encoding of whatever feed was read before.
+    EncodingName.clear();
+    if (Document.HasChild("?xml"))
+        EncodingName = LowerCaseAscii(Document.ChildByName("?xml").Attributes.ValueOf("encoding").RawText());
+
+    if (Document.HasChild("rss"))
+        ReadRss(feed);
+    else if (Document.HasChild("rdf:rdf"))
+        ReadRdf(feed);
+    else if (Document.HasChild("feed"))
+        ReadAtom(feed);
+    else
+        throw Exception(kUnknownFormat);
+}
+
+void TNewsType::ReadRss(TFeedListItem& feed) {
+    const TXMLNode& channel = Document.ChildByName("rss").ChildByName("channel");
+    for (int i = 0; i < channel.ChildCount(); ++i) {
+        const TXMLNode& element = channel.Child(i);
+        if (UpperCaseAscii(element.Name) != "ITEM")
+            continue;
+        TNewsItem* item = AddItem();
+        item->Feed = &feed;
+        item->Title = ChildText(element, "title", EncodingName);
+        item->Description = ChildText(element, "description", EncodingName);
+        item->Link = ChildRawText(element, "link");
+        item->Date = 0;
+        if (element.HasChild("pubDate"))
+            item->Date = DecodeRfc822Date(element.ChildByName("pubDate").Value.RawText());
+        // dc:date wins over pubDate, even when it cannot be decoded.
+        if (element.HasChild("dc:date"))
+            item->Date = DecodeIsoDate(element.ChildByName("dc:date").Value.RawText());
+        item->Author = ChildText(element, "author", EncodingName);
+    }
+}
+
+void TNewsType::ReadRdf(TFeedListItem& feed) {
+    const TXMLNode& root = Document.ChildByName("rdf:rdf");
+    for (int i = 0; i < root.ChildCount(); ++i) {
+        const TXMLNode& element = root.Child(i);
+        if (UpperCaseAscii(element.Name) != "ITEM")
+            continue;
+        TNewsItem* item = AddItem();
+        item->Feed = &feed;
+        item->Title = ChildText(element, "title", EncodingName);
+        item->Description = element.HasChild("content:encoded")
+                                ? ChildText(element, "content:encoded", EncodingName)
+                                : ChildText(element, "description", EncodingName);
+        item->Link = ChildRawText(element, "link");
+        item->Date = 0;
+        if (element.HasChild("dc:date"))
+            item->Date = DecodeIsoDate(element.ChildByName("dc:date").Value.RawText());
+        item->Author = ChildText(element, "dc:creator", EncodingName);
+    }
+}
+
+void TNewsType::ReadAtom(TFeedListItem& feed) {
+    const TXMLNode& root = Document.ChildByName("feed");
+    for (int i = 0; i < root.ChildCount(); ++i) {
+        TXMLNode& element = root.Child(i);
+        if (LowerCaseAscii(element.Name) != "entry")
+            continue;
+        TNewsItem* item = AddItem();
+        item->Feed = &feed;
+        item->Title = ChildText(element, "title", EncodingName);
+        item->Description = ChildText(element, "content", EncodingName);
+        // The first link, whatever its rel says.
+        if (element.HasChild("link"))
+            item->Link = element.ChildByName("link").Attributes.ValueOf("href").RawText();
+        item->Date = 0;
+        if (element.HasChild("published"))
+            item->Date = DecodeIsoDate(element.ChildByName("published").Value.RawText());
+    }
+}
+
+void TNewsType::LoadMarkedFeeds() {
+    ClearItems();
+    for (int i = 0; i < FFeeds.Count(); ++i) {
+        TFeedListItem* entry = FFeeds.Item(i);
+        if (!entry->RefreshMark)
+            continue;
+        // One failing feed never stops the view: its message is shown when it is selected.
+        try {
+            LoadFeed(*entry);
+        } catch (const std::exception& e) {
+            entry->ErrorText = e.what();
+        }
+    }
+    SortItems();
+}
+
+void TNewsType::SortItems() {
+    if (!NewsItems.empty())
+        QuickSort(0, ItemCount() - 1);
+}
+
+// Hoare's partition around the middle item; recursion on the left part, a loop on the right.
+void TNewsType::QuickSort(int left, int right) {
+    do {
+        int i = left;
+        int j = right;
+        const TNewsItem* pivot = NewsItems[static_cast<size_t>((left + right) / 2)].get();
+        do {
+            // The bounds only matter for dates that do not compare (NaN); the pivot stops the
+            // scans otherwise.
+            while (i < right && CompareDates(*NewsItems[static_cast<size_t>(i)], *pivot) < 0)
+                ++i;
+            while (j > left && CompareDates(*NewsItems[static_cast<size_t>(j)], *pivot) > 0)
+                --j;
+            if (i <= j) {
+                std::swap(NewsItems[static_cast<size_t>(i)], NewsItems[static_cast<size_t>(j)]);
+                ++i;
+                --j;
+            }
+        } while (i <= j);
+        if (left < j)
+            QuickSort(left, j);
+        left = i;
+    } while (left < right);
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalogue/FeedListCls.h"
+#include "platform/SysUtils.h"
+#include "xml/XMLNode.h"
+
+// One news item of the current view. Texts are UTF-8 except Link, which is kept as the
+// document stores it.
+class TNewsItem {
+public:
+    // The catalogue entry the item came from; not owned.
+    TFeedListItem* Feed = nullptr;
+    std::string Title;
+    // An HTML fragment, shown on the page as it is.
+    std::string Description;
+    std::string Link;
+    // Empty for Atom entries.
+    std::string Author;
+    // UTC; 0 when the item has no date or its date could not be decoded.
+    TDateTime Date = 0;
+};
+
+// The text as UTF-8 from a document that declared the (lower-cased) encoding: "utf-8" and the
+// empty name (no declaration; XML's default) give the text with invalid sequences replaced by
+// U+FFFD; another charset that iconv knows is converted; an unknown name returns the text as is.
+std::string ConvertCharset(const std::string& text, const std::string& encoding);
+
+// The news renderer: the items of the current view, read from the marked feeds' cache files,
+// and the page "gen.html" written from them through the templates.
+class TNewsType {
+public:
+    // The renderer reads its feeds from the given catalogue, which must outlive it. PagePath is
+    // fixed here from the program folder.
+    explicit TNewsType(TFeedList& feeds);
+    ~TNewsType();
+    TNewsType(const TNewsType&) = delete;
+    TNewsType& operator=(const TNewsType&) = delete;
+
+    // Owned items, in insertion order until SortItems runs.
+    std::vector<std::unique_ptr<TNewsItem>> NewsItems;
+    // The last document read; reloaded for every feed.
+    TXMLNode Document;
+    // The encoding of the last document read, lower-cased; empty when it had no declaration or
+    // its declaration named none (read as UTF-8).
+    std::string EncodingName;
+    // ProgramFolder() + "gen.html".
+    std::string PagePath;
+
+    // Releases every item.
+    void ClearItems();
+    // A new empty item appended at the end of NewsItems.
+    TNewsItem* AddItem();
+    // The number of items.
+    int ItemCount() const { return static_cast<int>(NewsItems.size()); }
+    // The item at a 0-based index; raises EListError "List index out of bounds (%d)" outside.
+    TNewsItem* Item(int index) const;
+    // Releases every item of one catalogue entry; called before the entry itself is released,
+    // so that no item refers to it afterwards. Other items keep their order.
+    void DropFeedItems(const TFeedListItem* feed);
+
+    // Appends the items of the feed's cache file. A feed without a cache file adds nothing and
+    // raises nothing; "Cannot open file %s" for an unreadable one; "The server returns data
+    // that has an unknown format." for a root other than rss, rdf:rdf or feed.
+    void LoadFeed(TFeedListItem& feed);
+    // As LoadFeed, with the document text given instead of read from the cache file.
+    void LoadFeedFromString(TFeedListItem& feed, const std::string& text);
+    // The extractors over Document; each appends the items it finds. ReadRss raises
+    // 'The "channel" node is not found' when the rss element has no channel.
+    void ReadRss(TFeedListItem& feed);
+    void ReadRdf(TFeedListItem& feed);
+    void ReadAtom(TFeedListItem& feed);
+
+    // Clears the items, loads every marked entry of the catalogue (flat, folders included),
+    // stores each failure's message in that entry's ErrorText and goes on, then sorts.
+    // ErrorText of entries that load is left as it was.
+    void LoadMarkedFeeds();
+    // Newest first; undated items go after every item dated after 1899-12-30. Equal dates do not
+    // keep their order (five undated items a..e come out d, e, c, a, b).
+    void SortItems();
+
+    // Writes the page to PagePath: top, each item passing the age filter through the item
+    // template (or the no-news line with filterCaption), bottom. A missing "item.html" raises
+    // "Cannot open file %s" before the page is touched; a missing "top.html" leaves it empty and
+    // a missing "bottom.html" leaves it without its end. "Cannot create file %s" when the page
+    // cannot be written. The page file is closed on every path.
+    void RenderPage(int filterIndex, const std::string& filterCaption, bool picturesShown);
+    // Writes the error page for errorText (not escaped) to PagePath; raises "Cannot create file
+    // %s" when it cannot.
+    void WriteErrorPage(const std::string& errorText);
+    // The bytes of ProgramFolder() + "template/" + fileName, read anew at every call; raises
+    // EFOpenError "Cannot open file %s" with the full path.
+    static std::string LoadTemplate(const std::string& fileName);
+    // Every "<a" (any case, abbr and area tags too) becomes '<a target="_blank" '; without
+    // pictures every "src=" (any case) becomes "tempsrc=". One pass each; inserted text is not
+    // scanned again.
+    static std::string PrepareDescription(const std::string& description, bool picturesShown);
+
+private:
+    // Recognises Document's format and runs its extractor.
+    void ReadDocument(TFeedListItem& feed);
+    void QuickSort(int left, int right);
+
+    TFeedList& FFeeds;
+};

@@ -1,0 +1,321 @@
+#include "news/NewsTypeCls.h"
+
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "NewsTestSupport.h"
+#include "news/NewsDates.h"
+#include "platform/Charset.h"
+
+namespace {
+
+const std::string kPrivet = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"; // Привет in UTF-8
+const std::string kFFFD = "\xEF\xBF\xBD";
+
+class NewsTypeClsTest : public ::testing::Test, protected TNewsFixtureBase {
+protected:
+    // Loads one document as the cache file of a fresh feed and returns the error text ("" on success).
+    std::string Load(const std::string& document) {
+        TFeedListItem* feed = AddFeed("f" + std::to_string(Feeds.Count()), document.c_str());
+        try {
+            News->LoadFeed(*feed);
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return "";
+    }
+    const TNewsItem& At(int index) { return *News->Item(index); }
+};
+
+TEST_F(NewsTypeClsTest, RssFieldsComeFromTheirElementsInAnyCase) {
+    ASSERT_EQ(Load(R"(<?xml version="1.0"?>
+<rss version="2.0"><channel><title>Channel title</title><link>http://site/</link>
+<item><title>Fish &amp; chips</title><description><![CDATA[<p>Hi &amp; bye</p>]]></description>
+<link>http://site/a?x=1&amp;y=2</link><pubDate>Sat, 07 Sep 2002 00:00:01 GMT</pubDate><author>ann@site</author></item>
+<ITEM><Title>Second</Title><PubDate>Sun, 08 Sep 2002 10:00:00 GMT</PubDate><title>ignored later title</title></ITEM>
+<items><title>not an item</title></items>
+</channel><item><title>outside the channel</title></item></rss>)"),
+              "");
+    ASSERT_EQ(News->ItemCount(), 2);
+    EXPECT_EQ(At(0).Title, "Fish & chips");
+    EXPECT_EQ(At(0).Description, " <p>Hi & bye</p>");   // the CDATA section comes after a space
+    EXPECT_EQ(At(0).Link, "http://site/a?x=1&amp;y=2"); // links stay as written
+    EXPECT_EQ(At(0).Author, "ann@site");
+    EXPECT_EQ(At(0).Date, DecodeRfc822Date("Sat, 07 Sep 2002 00:00:01 GMT"));
+    EXPECT_NE(At(0).Date, 0);
+    EXPECT_EQ(At(0).Feed, Feeds.Item(0));
+    EXPECT_EQ(At(1).Title, "Second");
+    EXPECT_EQ(At(1).Date, DecodeRfc822Date("Sun, 08 Sep 2002 10:00:00 GMT"));
+    EXPECT_EQ(At(1).Description, "");
+    EXPECT_EQ(At(1).Link, "");
+}
+
+TEST_F(NewsTypeClsTest, DcDateReplacesPubDateEvenWhenItFails) {
+    ASSERT_EQ(Load(R"(<rss><channel>
+<item><pubDate>Sat, 07 Sep 2002 00:00:01 GMT</pubDate><dc:date>2003-12-13T18:30:02Z</dc:date></item>
+<item><pubDate>Sat, 07 Sep 2002 00:00:01 GMT</pubDate><DC:DATE>2003-13-13T18:30:02Z</DC:DATE></item>
+<item><pubDate>garbage</pubDate></item>
+</channel></rss>)"),
+              "");
+    ASSERT_EQ(News->ItemCount(), 3);
+    EXPECT_EQ(At(0).Date, DecodeIsoDate("2003-12-13T18:30:02Z"));
+    EXPECT_EQ(At(1).Date, 0);
+    EXPECT_EQ(At(2).Date, 0);
+}
+
+TEST_F(NewsTypeClsTest, RdfPrefersContentEncodedAndReadsDublinCore) {
+    ASSERT_EQ(Load(R"(<?xml version="1.0" encoding="utf-8"?>
+<rdf:RDF xmlns:rdf="x"><channel><title>Not an item</title></channel>
+<item><title>One</title><description>short</description><content:encoded>&lt;b&gt;long&lt;/b&gt;</content:encoded>
+<link>http://site/1</link><dc:date>2003-12-13T18:30:02+01:00</dc:date><dc:creator>Bob</dc:creator></item>
+<Item><title>Two</title><description>only this</description><pubDate>Sat, 07 Sep 2002 00:00:01 GMT</pubDate></Item>
+</rdf:RDF>)"),
+              "");
+    ASSERT_EQ(News->ItemCount(), 2);
+    EXPECT_EQ(At(0).Description, "<b>long</b>");
+    EXPECT_EQ(At(0).Link, "http://site/1");
+    EXPECT_EQ(At(0).Author, "Bob");
+    EXPECT_EQ(At(0).Date, DecodeIsoDate("2003-12-13T18:30:02+01:00"));
+    EXPECT_EQ(At(1).Description, "only this");
+    EXPECT_EQ(At(1).Date, 0) << "RDF items take no pubDate";
+}
+
+TEST_F(NewsTypeClsTest, AtomTakesTheFirstLinkAndOnlyContentAndPublished) {
+    ASSERT_EQ(Load(R"(<?xml version="1.0" encoding="UTF-8"?>
+<feed xmlns="http://www.w3.org/2005/Atom"><title>Feed</title><link href="http://site/"/>
+<entry><title type="html">A &lt;i&gt;b&lt;/i&gt;</title><link rel="self" href="http://site/self"/>
+<link rel="alternate" href="http://site/alt"/><summary>summary only</summary>
+<published>2003-12-13T18:30:02Z</published><updated>2004-01-01T00:00:00Z</updated><author><name>Ann</name></author></entry>
+<ENTRY><title>Two</title><link rel="alternate"/><content type="html">&lt;p&gt;body&lt;/p&gt;</content>
+<updated>2004-01-01T00:00:00Z</updated></ENTRY>
+</feed>)"),
+              "");
+    ASSERT_EQ(News->ItemCount(), 2);
+    EXPECT_EQ(At(0).Title, "A <i>b</i>");
+    EXPECT_EQ(At(0).Link, "http://site/self");
+    EXPECT_EQ(At(0).Description, "") << "a summary does not stand in for content";
+    EXPECT_EQ(At(0).Date, DecodeIsoDate("2003-12-13T18:30:02Z"));
+    EXPECT_EQ(At(0).Author, "");
+    EXPECT_EQ(At(1).Link, "") << "a link without href gives an empty link";
+    EXPECT_EQ(At(1).Description, "<p>body</p>");
+    EXPECT_EQ(At(1).Date, 0) << "updated is not read";
+}
+
+TEST_F(NewsTypeClsTest, UnrecognisedAndBrokenDocuments) {
+    EXPECT_EQ(Load("<!DOCTYPE html><html><body><rss>no</rss></body></html>"),
+              "The server returns data that has an unknown format.");
+    EXPECT_EQ(Load(""), "The server returns data that has an unknown format.");
+    EXPECT_EQ(Load("<rss><item><title>x</title></item></rss>"), "The \"channel\" node is not found");
+    EXPECT_EQ(Load("<rss version=\"2.0\"><channel><title>Empty</title></channel></rss>"), "");
+    EXPECT_EQ(News->ItemCount(), 0);
+    // Recognition goes by order rss, rdf:rdf, feed over the top-level nodes.
+    EXPECT_EQ(Load("<feed><entry><title>A</title></entry></feed>\n<rss><channel/></rss>"), "");
+    EXPECT_EQ(News->ItemCount(), 0);
+
+    TFeedListItem* missing = AddFeed("never-downloaded", nullptr);
+    EXPECT_NO_THROW(News->LoadFeed(*missing));
+    EXPECT_EQ(News->ItemCount(), 0);
+}
+
+TEST_F(NewsTypeClsTest, DeclaredCharsetsBecomeUTF8AndLinksStayRaw) {
+    ASSERT_EQ(
+        Load("<?xml version=\"1.0\" encoding=\"windows-1251\"?><rss><channel><item>"
+             "<title>\xCF\xF0\xE8\xE2\xE5\xF2</title><description>&lt;b&gt;\xCF\xF0\xE8\xE2\xE5\xF2</"
+             "description>"
+             "<link>http://site/\xCF</link><author>\xCF\xF0\xE8\xE2\xE5\xF2</author></item></channel></rss>"),
+        "");
+    EXPECT_EQ(News->EncodingName, "windows-1251");
+    ASSERT_EQ(News->ItemCount(), 1);
+    EXPECT_EQ(At(0).Title, kPrivet);
+    EXPECT_EQ(At(0).Description, "<b>" + kPrivet);
+    EXPECT_EQ(At(0).Author, kPrivet);
+    EXPECT_EQ(At(0).Link, "http://site/\xCF");
+
+    ASSERT_EQ(
+        Load("<?xml version='1.0' encoding='KOI8-R'?><rdf:rdf><item><title>\xF0\xD2\xC9\xD7\xC5\xD4</title>"
+             "</item></rdf:rdf>"),
+        "");
+    EXPECT_EQ(News->EncodingName, "koi8-r");
+    EXPECT_EQ(At(1).Title, kPrivet);
+
+    // UTF-8 in capitals is kept, bad bytes are repaired.
+    ASSERT_EQ(Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?><feed><entry><title>" + kPrivet +
+                   " \xFF</title></entry></feed>"),
+              "");
+    EXPECT_EQ(News->EncodingName, "utf-8");
+    EXPECT_EQ(At(2).Title, kPrivet + " " + kFFFD);
+}
+
+TEST_F(NewsTypeClsTest, DocumentsWithoutDeclarationAreUTF8WhateverCameBefore) {
+    ASSERT_EQ(Load("<?xml version=\"1.0\" encoding=\"windows-1251\"?><rss><channel><item><title>\xE0</title>"
+                   "</item></channel></rss>"),
+              "");
+    ASSERT_EQ(Load("<rss><channel><item><title>" + kPrivet + "</title></item></channel></rss>"), "");
+    EXPECT_EQ(News->EncodingName, "");
+    EXPECT_EQ(At(1).Title, kPrivet) << "a windows-1251 reading would have garbled it";
+    ASSERT_EQ(Load("<?xml version=\"1.0\"?><rss><channel><item><title>\xE0</title></item></channel></rss>"),
+              "");
+    EXPECT_EQ(At(2).Title, kFFFD);
+}
+
+TEST_F(NewsTypeClsTest, LoadMarkedFeedsKeepsGoingPastFailingFeeds) {
+    TFeedListItem* folder = Feeds.Add("root", "Folder", "");
+    folder->RefreshMark = true;
+    TFeedListItem* html = AddFeed("html", "<html><body>Moved</body></html>", folder->FeedID);
+    TFeedListItem* good =
+        AddFeed("good",
+                "<rss><channel><item><title>old</title><pubDate>Sat, 07 Sep 2002 00:00:01 GMT"
+                "</pubDate></item><item><title>new</title><pubDate>Sun, 08 Sep 2002 00:00:01 "
+                "GMT</pubDate></item></channel></rss>",
+                folder->FeedID);
+    TFeedListItem* pending = AddFeed("pending", nullptr, folder->FeedID);
+    TFeedListItem* unmarked = AddFeed("unmarked", "<rss><channel><item/></channel></rss>");
+    unmarked->RefreshMark = false;
+    good->ErrorText = "earlier refresh error";
+    News->AddItem(); // the previous view's items go
+
+    News->LoadMarkedFeeds();
+
+    EXPECT_EQ(html->ErrorText, "The server returns data that has an unknown format.");
+    EXPECT_EQ(good->ErrorText, "earlier refresh error") << "only the refresh clears errors";
+    EXPECT_EQ(pending->ErrorText, "");
+    EXPECT_EQ(folder->ErrorText, "");
+    ASSERT_EQ(News->ItemCount(), 2);
+    EXPECT_EQ(At(0).Title, "new");
+    EXPECT_EQ(At(1).Title, "old");
+    EXPECT_EQ(At(0).Feed, good);
+}
+
+TEST_F(NewsTypeClsTest, DropFeedItemsForgetsOneEntry) {
+    TFeedListItem* a =
+        AddFeed("a", "<rss><channel><item><title>a1</title></item><item><title>a2</title></item>"
+                     "</channel></rss>");
+    TFeedListItem* b = AddFeed("b", "<rss><channel><item><title>b1</title></item></channel></rss>");
+    News->LoadMarkedFeeds();
+    ASSERT_EQ(News->ItemCount(), 3);
+    News->DropFeedItems(a);
+    ASSERT_EQ(News->ItemCount(), 1);
+    EXPECT_EQ(At(0).Feed, b);
+    EXPECT_THROW(News->Item(1), EListError);
+}
+
+// Items named by their titles, in list order.
+std::string Titles(const TNewsType& news) {
+    std::string out;
+    for (const auto& item : news.NewsItems)
+        out += item->Title;
+    return out;
+}
+
+TEST_F(NewsTypeClsTest, SortPutsNewestFirstAndUndatedInItsOwnOrder) {
+    for (const char* title : {"a", "b", "c", "d", "e"})
+        News->AddItem()->Title = title;
+    News->SortItems();
+    EXPECT_EQ(Titles(*News), "decab");
+
+    News->ClearItems();
+    const std::pair<const char*, TDateTime> items[] = {
+        {"a", 0}, {"X", 100.5}, {"b", 0}, {"Y", 200}, {"c", 0}, {"Z", 150}, {"d", 0}, {"e", 0}, {"P", -5.0}};
+    for (const auto& [title, date] : items) {
+        TNewsItem* item = News->AddItem();
+        item->Title = title;
+        item->Date = date;
+    }
+    News->SortItems();
+    const std::string order = Titles(*News);
+    EXPECT_EQ(order.substr(0, 3), "YZX");
+    EXPECT_EQ(order.back(), 'P') << "dates before 1899-12-30 come after the undated ones";
+
+    News->ClearItems();
+    EXPECT_NO_THROW(News->SortItems());
+    News->AddItem();
+    EXPECT_NO_THROW(News->SortItems());
+}
+
+TEST_F(NewsTypeClsTest, SortOrdersLargeListsWithManyEqualDates) {
+    std::mt19937 random(42);
+    for (int i = 0; i < 5000; ++i)
+        News->AddItem()->Date = static_cast<double>(random() % 50) - (i % 7 == 0 ? 0 : 10);
+    News->SortItems();
+    ASSERT_EQ(News->ItemCount(), 5000);
+    for (int i = 1; i < News->ItemCount(); ++i)
+        ASSERT_GE(At(i - 1).Date, At(i).Date) << "at " << i;
+}
+
+// Every public feed goes through LoadFeed; a recognised one yields exactly the item (entry)
+// elements in the place its extractor reads them.
+TEST_F(NewsTypeClsTest, PublicCorpusFeedsLoad) {
+    const std::string corpus = CorpusFolder();
+    if (corpus.empty())
+        GTEST_SKIP() << "public feed corpus not found at " << TOVEL_CORPUS_DIR;
+    std::ifstream manifest(corpus + "MANIFEST.tsv");
+    std::string line;
+    std::getline(manifest, line); // header
+    int files = 0, withItems = 0;
+    while (std::getline(manifest, line)) {
+        std::istringstream row(line);
+        std::string file, repo, origin, license, format, encoding;
+        std::getline(row, file, '\t');
+        std::getline(row, repo, '\t');
+        std::getline(row, origin, '\t');
+        std::getline(row, license, '\t');
+        std::getline(row, format, '\t');
+        std::getline(row, encoding, '\t');
+        SCOPED_TRACE(file);
+        ++files;
+
+        TFeedListItem* feed = AddFeed(file, nullptr);
+        WriteCache(*feed, ReadFileToString(corpus + file));
+        News->ClearItems();
+        std::string error;
+        try {
+            News->LoadFeed(*feed);
+        } catch (const Exception& e) {
+            error = e.Message();
+        }
+
+        // Count the elements as each extractor finds them, on the tree just read.
+        int expected = -1;
+        const TXMLNode& doc = News->Document;
+        if (doc.HasChild("rss") && doc.ChildByName("rss").HasChild("channel")) {
+            const TXMLNode& channel = doc.ChildByName("rss").ChildByName("channel");
+            expected = 0;
+            for (int i = 0; i < channel.ChildCount(); ++i)
+                expected += SameTextAscii(channel.Child(i).Name, "item");
+        } else if (doc.HasChild("rss")) {
+            EXPECT_EQ(error, "The \"channel\" node is not found");
+        } else if (doc.HasChild("rdf:rdf") || doc.HasChild("feed")) {
+            const bool rdf = doc.HasChild("rdf:rdf");
+            const TXMLNode& root = doc.ChildByName(rdf ? "rdf:rdf" : "feed");
+            expected = 0;
+            for (int i = 0; i < root.ChildCount(); ++i)
+                expected += SameTextAscii(root.Child(i).Name, rdf ? "item" : "entry");
+        } else {
+            EXPECT_EQ(error, "The server returns data that has an unknown format.");
+        }
+        if (expected >= 0) {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(News->ItemCount(), expected);
+        }
+        // A declared single-byte or UTF-8 feed of a known format always gives items in this corpus.
+        const bool utf16 = LowerCaseAscii(encoding).find("utf-16") != std::string::npos;
+        if ((format == "rss" || format == "rdf" || format == "atom") && !utf16) {
+            EXPECT_GE(expected, 0) << "a " << format << " feed was not recognised: " << error;
+        }
+        for (const auto& item : News->NewsItems) {
+            if (IsKnownCharset(News->EncodingName) || News->EncodingName.empty()) {
+                EXPECT_EQ(SanitizeUTF8(item->Title), item->Title);
+                EXPECT_EQ(SanitizeUTF8(item->Description), item->Description);
+            }
+        }
+        withItems += News->ItemCount() > 0;
+    }
+    EXPECT_GT(files, 50);
+    EXPECT_GT(withItems, files / 2);
+}
+
+} // namespace
