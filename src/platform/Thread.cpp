@@ -167,6 +167,10 @@ bool TThread::GivenUp() const {
 }
 
 bool TThread::Synchronize(const std::function<void()>& call) {
+    if (FBodyThread.load() != std::this_thread::get_id()) {
+        call();
+        return true;
+    }
     TSyncCall sync;
     sync.Call = &call;
     std::unique_lock<std::mutex> lock(Queue().Lock);

@@ -71,7 +71,8 @@ protected:
     virtual void Execute() = 0;
     // Runs call on the user-interface thread (through CheckSynchronize) and waits until it has
     // run there; an exception it raises is raised here. False, without running it, when the
-    // thread is (or while waiting becomes) given up.
+    // thread is (or while waiting becomes) given up. Called from any other thread than the body's
+    // (methods of a thread object used directly), it runs call at once.
     bool Synchronize(const std::function<void()>& call);
 
 private:
@@ -79,6 +80,7 @@ private:
     void Run();
 
     std::thread FThread;
+    std::atomic<std::thread::id> FBodyThread{};
     std::atomic<bool> FTerminated{false};
     // Guarded by the queue's lock.
     bool FFinished = false;

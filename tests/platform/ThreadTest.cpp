@@ -89,6 +89,14 @@ TEST(Thread, SynchronizeRunsOnThePumpingThreadAndWaitsForIt) {
     EXPECT_EQ(raised, "from the window");
 }
 
+TEST(Thread, SynchronizeOutsideTheBodyRunsAtOnce) {
+    TScriptedThread thread([](TScriptedThread&) {});
+    int ran = 0;
+    EXPECT_TRUE(thread.Sync([&] { ++ran; }));
+    EXPECT_EQ(ran, 1);
+    EXPECT_FALSE(CheckSynchronize());
+}
+
 TEST(Thread, TerminateIsPolledAndEscapingExceptionsAreKept) {
     TSyncPump pump;
     TScriptedThread thread([](TScriptedThread& self) {

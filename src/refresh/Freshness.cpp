@@ -1,0 +1,57 @@
+// The freshness rule of the refresh: whether a feed's document must be downloaded again.
+#include <cmath>
+
+#include "news/NewsDates.h"
+#include "platform/Files.h"
+#include "platform/TimeZone.h"
+#include "refresh/CacheFiles.h"
+#include "refresh/FeedsRefresh.h"
+
+std::atomic<bool> ForceRefresh{false};
+
+namespace {
+
+// Minimum interval between two checks of a feed, and the Last-Modified tolerance.
+constexpr double MinCheckIntervalMs = 10 * 60 * 1000;
+constexpr double LastModifiedToleranceMs = 1000;
+// What a failed or date-less HEAD answer counts as: older than any real document.
+constexpr TDateTime NoHeadDate = 1.0;
+
+// Milliseconds from earlier to later, rounded, so that day fractions that cannot hold 600 s
+// exactly still compare right at the boundaries.
+double MillisecondsBetween(TDateTime earlier, TDateTime later) {
+    return std::round((later - earlier) * 86400000.0);
+}
+
+} // namespace
+
+bool TFeedsRefresher::NeedsDownload(TFeedListItem& item) {
+    if (ForceRefresh) {
+        item.RefreshDate = Now();
+        return true;
+    }
+    if (!FileExists(CacheFileName(item.FeedID)))
+        return true;
+    const TDateTime now = Now();
+    // A RefreshDate in the future (the clock was set back) keeps the feed skipped.
+    if (MillisecondsBetween(item.RefreshDate, now) < MinCheckIntervalMs)
+        return false;
+    item.RefreshDate = now;
+    if (item.LastModifiedDate == 0)
+        return true;
+    const TDateTime serverDate = HeadLastModified();
+    return MillisecondsBetween(item.LastModifiedDate, serverDate) >= LastModifiedToleranceMs;
+}
+
+TDateTime TFeedsRefresher::HeadLastModified() {
+    try {
+        Client.Method = "HEAD";
+        CheckNotCancelled();
+        Client.Execute();
+        const TDateTime date = DecodeRfc822Date(Client.ResponseHeaders.Values("Last-Modified"));
+        return date == 0 ? NoHeadDate : date;
+    } catch (const std::exception&) {
+        // A refused, failed or malformed probe counts as "unchanged": the cached file is kept.
+        return NoHeadDate;
+    }
+}
