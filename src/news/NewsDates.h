@@ -47,6 +47,7 @@ int FilterDays(int filterIndex);
 bool PassesAgeFilter(TDateTime itemDate, int filterIndex);
 
 // The UTC date as local time (the zone's rules for that date, daylight saving included) in the
-// user's short date and long time ("%x %X" under LC_TIME); the date alone when the local time
-// is exactly 00:00:00. "" for a value no calendar date matches.
+// short date and long time of LC_TIME ("%x %X"; the user's once the program has called
+// setlocale); the date alone when the local time is exactly 00:00:00. "" for a value no
+// calendar date matches.
 std::string FormatNewsDate(TDateTime date);
