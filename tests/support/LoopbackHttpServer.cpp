@@ -1,0 +1,246 @@
+#include "LoopbackHttpServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/SysUtils.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits up to ms for fd to be readable; 1 readable, 0 not yet, -1 failed.
+int PollRead(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    const int r = poll(&p, 1, ms);
+    if (r < 0 && errno == EINTR)
+        return 0;
+    return r;
+}
+
+// The body length announced in a header block (0 when there is none).
+size_t AnnouncedLength(const std::string& head) {
+    const std::string upper = UpperCaseAscii(head);
+    const size_t p = upper.find("\nCONTENT-LENGTH:");
+    if (p == std::string::npos)
+        return 0;
+    int n = 0;
+    const size_t from = p + 16;
+    return TryStrToInt(Trim(head.substr(from, head.find('\n', from) - from)), n) && n > 0
+               ? static_cast<size_t>(n)
+               : 0;
+}
+
+} // namespace
+
+// ---- LoopbackConnection ----
+
+bool LoopbackConnection::Stopping() const {
+    return FServer.FStopping;
+}
+
+std::string LoopbackConnection::ReadRequest() {
+    for (;;) {
+        const size_t end = FPending.find("\r\n\r\n");
+        if (end != std::string::npos) {
+            const size_t total = end + 4 + AnnouncedLength(FPending.substr(0, end + 2));
+            if (FPending.size() >= total) {
+                std::string request = FPending.substr(0, total);
+                FPending.erase(0, total);
+                FServer.RecordRequest(request);
+                return request;
+            }
+        }
+        if (Stopping() || FFd == -1)
+            break;
+        const int ready = PollRead(FFd, 20);
+        if (ready < 0)
+            break;
+        if (ready == 0)
+            continue;
+        char buffer[4096];
+        const ssize_t got = recv(FFd, buffer, sizeof(buffer), 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        FPending.append(buffer, static_cast<size_t>(got));
+    }
+    std::string partial;
+    partial.swap(FPending);
+    FServer.RecordRequest(partial);
+    return partial;
+}
+
+bool LoopbackConnection::Send(const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        if (FFd == -1)
+            return false;
+        const ssize_t r = send(FFd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        sent += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool LoopbackConnection::Trickle(const std::string& bytes, size_t pieceSize, int pauseMs) {
+    pieceSize = std::max<size_t>(pieceSize, 1);
+    for (size_t at = 0; at < bytes.size(); at += pieceSize) {
+        if (!Send(bytes.substr(at, pieceSize)))
+            return false;
+        if (at + pieceSize < bytes.size() && !Sleep(pauseMs))
+            return false;
+    }
+    return true;
+}
+
+bool LoopbackConnection::Sleep(int ms) {
+    return !FServer.WaitStop(ms);
+}
+
+bool LoopbackConnection::WaitForClientClose(int ms) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!Stopping() && FFd != -1 && Clock::now() < deadline) {
+        const int ready = PollRead(FFd, 20);
+        if (ready < 0)
+            return true;
+        if (ready == 0)
+            continue;
+        char buffer[4096];
+        const ssize_t got = recv(FFd, buffer, sizeof(buffer), 0);
+        if (got == 0 || (got < 0 && errno != EINTR))
+            return true;
+    }
+    return false;
+}
+
+void LoopbackConnection::Close() {
+    if (FFd == -1)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(FServer.FMutex);
+        auto& fds = FServer.FOpenFds;
+        fds.erase(std::remove(fds.begin(), fds.end(), FFd), fds.end());
+    }
+    close(FFd);
+    FFd = -1;
+}
+
+// ---- LoopbackHttpServer ----
+
+LoopbackHttpServer::LoopbackHttpServer(THandler handler) : FHandler(std::move(handler)) {
+    FListenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (FListenFd == -1)
+        throw std::runtime_error("loopback server: no socket");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof(address);
+    if (bind(FListenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(FListenFd, 64) != 0 ||
+        getsockname(FListenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(FListenFd);
+        throw std::runtime_error("loopback server: cannot listen on 127.0.0.1");
+    }
+    FPort = ntohs(address.sin_port);
+    FAcceptThread = std::thread([this] { AcceptLoop(); });
+}
+
+LoopbackHttpServer::~LoopbackHttpServer() {
+    Stop();
+}
+
+std::unique_ptr<LoopbackHttpServer> LoopbackHttpServer::Replying(const std::string& response) {
+    return std::make_unique<LoopbackHttpServer>([response](LoopbackConnection& connection) {
+        connection.ReadRequest();
+        connection.Send(response);
+    });
+}
+
+std::unique_ptr<LoopbackHttpServer> LoopbackHttpServer::Silent() {
+    return std::make_unique<LoopbackHttpServer>([](LoopbackConnection& connection) {
+        connection.ReadRequest();
+        connection.WaitForClientClose(3600 * 1000);
+    });
+}
+
+std::string LoopbackHttpServer::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(FPort) + path;
+}
+
+std::vector<std::string> LoopbackHttpServer::Requests() const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FRequests;
+}
+
+void LoopbackHttpServer::RecordRequest(const std::string& request) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FRequests.push_back(request);
+}
+
+bool LoopbackHttpServer::WaitStop(int ms) {
+    std::unique_lock<std::mutex> lock(FMutex);
+    return FStopSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FStopping.load(); });
+}
+
+void LoopbackHttpServer::AcceptLoop() {
+    while (!FStopping) {
+        if (PollRead(FListenFd, 20) <= 0)
+            continue;
+        const int fd = accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd == -1)
+            continue;
+        ++FConnections;
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            FOpenFds.push_back(fd);
+        }
+        FWorkers.emplace_back([this, fd] {
+            LoopbackConnection connection(*this, fd);
+            try {
+                FHandler(connection);
+            } catch (...) {
+                // A failing handler only ends its own connection.
+            }
+            connection.Close();
+        });
+    }
+}
+
+void LoopbackHttpServer::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        if (FStopping && !FAcceptThread.joinable())
+            return;
+        FStopping = true;
+    }
+    FStopSignal.notify_all();
+    if (FAcceptThread.joinable())
+        FAcceptThread.join();
+    {
+        // Wakes handlers blocked in a send to a client that does not read.
+        std::lock_guard<std::mutex> lock(FMutex);
+        for (int fd : FOpenFds)
+            shutdown(fd, SHUT_RDWR);
+    }
+    for (std::thread& worker : FWorkers)
+        worker.join();
+    FWorkers.clear();
+    if (FListenFd != -1)
+        close(FListenFd);
+    FListenFd = -1;
+}

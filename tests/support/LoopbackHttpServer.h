@@ -1,0 +1,91 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class LoopbackHttpServer;
+
+// One accepted connection, handed to the server's handler on its own thread. Every wait returns
+// early once the server is stopping, so a handler that "never answers" still ends.
+class LoopbackConnection {
+public:
+    LoopbackConnection(LoopbackHttpServer& server, int fd) : FServer(server), FFd(fd) {}
+    LoopbackConnection(const LoopbackConnection&) = delete;
+    LoopbackConnection& operator=(const LoopbackConnection&) = delete;
+
+    // Reads one request: up to the blank line and then Content-Length body bytes. Returns what
+    // arrived ("" or a partial request when the client closed or the server is stopping) and
+    // records it in the server's Requests().
+    std::string ReadRequest();
+    // Sends all bytes; false when the client has gone.
+    bool Send(const std::string& bytes);
+    // Sends bytes in pieces of pieceSize with a pause of pauseMs between them; false when the
+    // client has gone or the server is stopping.
+    bool Trickle(const std::string& bytes, size_t pieceSize, int pauseMs);
+    // Pauses ms milliseconds, or less when the server is stopping; false when it is stopping.
+    bool Sleep(int ms);
+    // Waits until the client closes its side (or the server stops); true for a client close.
+    bool WaitForClientClose(int ms);
+    // Closes the connection at once (the handler may then return).
+    void Close();
+    // Whether the server is being stopped.
+    bool Stopping() const;
+    int Handle() const { return FFd; }
+
+private:
+    LoopbackHttpServer& FServer;
+    int FFd;
+    std::string FPending;
+};
+
+// A scripted HTTP server on 127.0.0.1 and a free port, for tests: every accepted connection runs
+// the handler on a thread of its own, and the connection is closed when the handler returns. The
+// destructor stops accepting, wakes every waiting handler and joins all threads.
+class LoopbackHttpServer {
+public:
+    using THandler = std::function<void(LoopbackConnection&)>;
+
+    explicit LoopbackHttpServer(THandler handler);
+    ~LoopbackHttpServer();
+    LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+    LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+    // A server that reads each request, sends response as it is and closes.
+    static std::unique_ptr<LoopbackHttpServer> Replying(const std::string& response);
+    // A server that reads each request and then keeps the connection open without a byte.
+    static std::unique_ptr<LoopbackHttpServer> Silent();
+
+    int Port() const { return FPort; }
+    // "http://127.0.0.1:<port>" followed by path.
+    std::string Url(const std::string& path = "/") const;
+    // The requests read so far by ReadRequest, in order.
+    std::vector<std::string> Requests() const;
+    // Connections accepted so far.
+    int Connections() const { return FConnections; }
+    // Stops as the destructor does (idempotent).
+    void Stop();
+
+private:
+    friend class LoopbackConnection;
+    void AcceptLoop();
+    void RecordRequest(const std::string& request);
+    bool WaitStop(int ms);
+
+    THandler FHandler;
+    int FListenFd = -1;
+    int FPort = 0;
+    std::atomic<bool> FStopping{false};
+    std::atomic<int> FConnections{0};
+    mutable std::mutex FMutex;
+    std::condition_variable FStopSignal;
+    std::vector<std::string> FRequests;
+    std::vector<int> FOpenFds;
+    std::vector<std::thread> FWorkers;
+    std::thread FAcceptThread;
+};

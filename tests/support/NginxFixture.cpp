@@ -1,0 +1,203 @@
+#include "NginxFixture.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "TempDir.h"
+#include "platform/Files.h"
+
+namespace {
+
+// A port nobody listens on right now (the kernel's choice for port 0).
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd == -1)
+        return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    close(fd);
+    return port;
+}
+
+bool Accepts(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd == -1)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    close(fd);
+    return ok;
+}
+
+// The output of "nginx -V", to leave out directives of modules the build lacks.
+std::string BuildOptions(const std::string& binary) {
+    std::string text;
+    FILE* pipe = popen(("'" + binary + "' -V 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+        text.append(buffer, n);
+    pclose(pipe);
+    return text;
+}
+
+} // namespace
+
+NginxFixture::NginxFixture() = default;
+
+NginxFixture::~NginxFixture() {
+    Stop();
+}
+
+std::string NginxFixture::Binary() {
+    const char* custom = std::getenv("TOVEL_NGINX");
+    return custom != nullptr && *custom != '\0' ? custom : "/usr/sbin/nginx";
+}
+
+bool NginxFixture::Available() {
+    return access(Binary().c_str(), X_OK) == 0;
+}
+
+std::string NginxFixture::Root() const {
+    return FDir ? FDir->Path() + "www/" : std::string();
+}
+
+std::string NginxFixture::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(FPort) + path;
+}
+
+std::string NginxFixture::WriteFile(const std::string& relativePath, const std::string& bytes) const {
+    const std::string path = Root() + relativePath;
+    const size_t slash = path.rfind('/');
+    ForceDirectories(path.substr(0, slash));
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file != nullptr) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
+    return path;
+}
+
+std::string NginxFixture::ErrorLog() const {
+    return FDir ? FDir->Read("error.log") : std::string();
+}
+
+bool NginxFixture::Start() {
+    if (Running())
+        return true;
+    if (!Available()) {
+        FError = "nginx is not installed (" + Binary() + "); install nginx-light to run this test";
+        return false;
+    }
+    // Another process may take the free port between the probe and nginx's bind: try again.
+    for (int attempt = 0; attempt < 5; ++attempt)
+        if (StartOnce())
+            return true;
+    return false;
+}
+
+bool NginxFixture::StartOnce() {
+    if (!FDir) {
+        FDir = std::make_unique<TempDir>();
+        ForceDirectories(FDir->Path() + "www");
+        ForceDirectories(FDir->Path() + "temp");
+    }
+    FPort = FreePort();
+    const std::string dir = FDir->Path();
+    const std::string options = BuildOptions(Binary());
+    std::string temps = "    client_body_temp_path " + dir + "temp/body;\n";
+    for (const char* module : {"proxy", "fastcgi", "uwsgi", "scgi"})
+        if (options.find(std::string("--without-http_") + module + "_module") == std::string::npos)
+            temps += std::string("    ") + module + "_temp_path " + dir + "temp/" + module + ";\n";
+    const std::string config = std::string("daemon off;\nmaster_process off;\nworker_processes 1;\n") +
+                               (geteuid() == 0 ? "user root root;\n" : "") + "pid " + dir +
+                               "nginx.pid;\nerror_log " + dir +
+                               "error.log warn;\n"
+                               "events {\n    worker_connections 512;\n}\n"
+                               "http {\n    access_log " +
+                               dir + "access.log;\n" + temps +
+                               "    default_type application/octet-stream;\n"
+                               "    types {\n        text/html html;\n        text/xml xml rss;\n"
+                               "        application/atom+xml atom;\n    }\n"
+                               "    server {\n        listen 127.0.0.1:" +
+                               std::to_string(FPort) + ";\n        root " + dir + "www;\n    }\n}\n";
+    FDir->Write("nginx.conf", config);
+
+    const std::string binary = Binary();
+    const std::string prefix = dir;
+    const std::string confPath = dir + "nginx.conf";
+    const std::string logPath = dir + "error.log";
+    // The child's output goes to the error log, not into the test's.
+    const int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const pid_t pid = fork();
+    if (pid == -1) {
+        if (logFd != -1)
+            close(logFd);
+        FError = "nginx: fork failed";
+        return false;
+    }
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec: the tests run threads.
+        if (logFd != -1) {
+            dup2(logFd, 1);
+            dup2(logFd, 2);
+        }
+        execl(binary.c_str(), binary.c_str(), "-p", prefix.c_str(), "-c", confPath.c_str(), "-e",
+              logPath.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (logFd != -1)
+        close(logFd);
+    FPid = pid;
+    for (int i = 0; i < 500; ++i) {
+        int status = 0;
+        if (waitpid(FPid, &status, WNOHANG) == FPid) {
+            FPid = -1;
+            FError = "nginx did not start: " + ErrorLog();
+            return false;
+        }
+        if (Accepts(FPort))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FError = "nginx did not accept connections within 5 s: " + ErrorLog();
+    Stop();
+    return false;
+}
+
+void NginxFixture::Stop() {
+    if (FPid <= 0)
+        return;
+    kill(FPid, SIGTERM);
+    for (int i = 0; i < 300; ++i) {
+        if (waitpid(FPid, nullptr, WNOHANG) == FPid) {
+            FPid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(FPid, SIGKILL);
+    waitpid(FPid, nullptr, 0);
+    FPid = -1;
+}
