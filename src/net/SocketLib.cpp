@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -16,17 +17,22 @@ namespace {
 
 const char* const cConnectFailed = "A connection could not be established";
 
-// Waits for the non-blocking connect on fd to finish within ms; true when it connected.
+// Waits for the non-blocking connect on fd to finish, within ms when ms > 0; true when it
+// connected.
 bool FinishConnect(int fd, int ms) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return false;
+        int wait = -1;
+        if (ms > 0) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                return false;
+            wait = static_cast<int>(left);
+        }
         pollfd p{fd, POLLOUT, 0};
-        const int r = poll(&p, 1, static_cast<int>(left));
+        const int r = poll(&p, 1, wait);
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)
@@ -74,16 +80,8 @@ void TBaseSocket::Connect(const std::string& host, int port) {
         throw EBaseSocketError("Unable to create socket");
     const sockaddr_in address = ResolveAddress(host, port);
     const sockaddr* target = reinterpret_cast<const sockaddr*>(&address);
-    if (Timeout <= 0) {
-        int r;
-        do
-            r = connect(Handle, target, sizeof(address));
-        while (r != 0 && errno == EINTR);
-        // An interrupted connect goes on in the background; EISCONN then means it succeeded.
-        if (r != 0 && errno != EISCONN)
-            throw EBaseSocketError(cConnectFailed);
-        return;
-    }
+    // The connect runs non-blocking so that a positive Timeout can bound it; the socket is
+    // blocking again afterwards.
     const int flags = fcntl(Handle, F_GETFL, 0);
     if (flags == -1 || fcntl(Handle, F_SETFL, flags | O_NONBLOCK) == -1)
         throw EBaseSocketError(cConnectFailed);

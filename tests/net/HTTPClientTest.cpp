@@ -1,0 +1,448 @@
+#include "net/HTTPClient.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "LoopbackHttpServer.h"
+
+using detail::DeclaresChunked;
+using detail::SplitLines;
+using detail::TChunkedDecoder;
+
+namespace {
+
+const char* const cIncorrect = "The server response is incorrect";
+const char* const cTimedOut = "The server did not answer in time";
+
+// The message of whatever the action raises, or "(no error)".
+std::string ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& e) {
+        return e.Message();
+    }
+    return "(no error)";
+}
+
+// A client aimed at server with short bounds, so that a fault shows as a time-out, not a hang.
+void Aim(THTTPClient& client, const LoopbackHttpServer& server, const std::string& path = "/feed.xml") {
+    client.Host = "127.0.0.1";
+    client.Port = server.Port();
+    client.Path = path;
+    client.Timeout = 2000;
+    client.IdleTimeout = 3000;
+    client.ExchangeTimeout = 10000;
+}
+
+// A server that answers every request with response and then keeps the connection open until
+// the client closes it: only a complete response can end the exchange in time.
+std::unique_ptr<LoopbackHttpServer> AnswersAndStays(const std::string& response) {
+    return std::make_unique<LoopbackHttpServer>([response](LoopbackConnection& connection) {
+        connection.ReadRequest();
+        connection.Send(response);
+        connection.WaitForClientClose(60000);
+    });
+}
+
+std::string Decode(const std::string& body) {
+    TChunkedDecoder decoder;
+    EXPECT_TRUE(decoder.Feed(body.data(), body.size())) << body;
+    return decoder.Body;
+}
+
+} // namespace
+
+// ---- The pieces ----
+
+TEST(HTTPClientTest, DefaultsAndBounds) {
+    THTTPClient client;
+    EXPECT_EQ(80, client.Port);
+    EXPECT_EQ("/", client.Path);
+    EXPECT_EQ("GET", client.Method);
+    EXPECT_EQ(3128, client.ProxyPort);
+    EXPECT_EQ(0, client.Timeout);
+    EXPECT_FALSE(client.KeepAlive);
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(-1, client.Socket.Handle);
+    EXPECT_EQ(30000, client.IdleTimeout);
+    EXPECT_EQ(120000, client.ExchangeTimeout);
+    EXPECT_EQ(64u * 1024 * 1024, client.MaxResponseLength);
+}
+
+TEST(HTTPClientTest, NameValueListRules) {
+    TNameValueList list;
+    list.SetValue("Last-Modified", "a");
+    list.SetValue("ETag", "b");
+    list.SetValue("last-modified", "c");
+    ASSERT_EQ(2, list.Count());
+    EXPECT_EQ("last-modified=c", list.Strings(0)) << "replaced in place";
+    EXPECT_EQ("c", list.Values("LAST-MODIFIED"));
+    EXPECT_EQ("", list.Values("Missing"));
+    list.SetValue("LAST-modified", "");
+    ASSERT_EQ(1, list.Count());
+    EXPECT_EQ("ETag", list.Names(0));
+    list.SetValue("Missing", "");
+    EXPECT_EQ(1, list.Count());
+    // The name ends at the first "=", so a value may hold "=" and a name may not.
+    list.SetValue("Q", "x=y");
+    EXPECT_EQ("x=y", list.Values("q"));
+    EXPECT_EQ("List index out of bounds (2)", ErrorOf([&] { list.Strings(2); }));
+}
+
+TEST(HTTPClientTest, BuildRequestBytes) {
+    THTTPClient client;
+    client.Host = "example.org";
+    client.Path = "/rss.xml";
+    client.BuildRequest();
+    EXPECT_EQ("GET /rss.xml HTTP/1.1\r\nHost: example.org\r\nConnection: Close\r\n\r\n", client.Buffer);
+
+    client.Method = "HEAD";
+    client.Port = 8080;
+    client.KeepAlive = true;
+    client.UserAgent = "Tovel/1.0";
+    client.BuildRequest();
+    EXPECT_EQ("HEAD /rss.xml HTTP/1.1\r\nHost: example.org\r\nConnection: Keep-Alive\r\n"
+              "User-Agent: Tovel/1.0\r\n\r\n",
+              client.Buffer);
+
+    // An emptied UserAgent leaves the entry stored before.
+    client.UserAgent.clear();
+    client.Method = "POST";
+    client.KeepAlive = false;
+    client.PostData = std::string("a\0b\r\n", 5);
+    client.ProxyHost = "proxy";
+    client.Port = 81;
+    client.BuildRequest();
+    EXPECT_EQ("POST http://example.org:81/rss.xml HTTP/1.1\r\nHost: example.org\r\n"
+              "Connection: Close\r\nUser-Agent: Tovel/1.0\r\nContent-Length: 5\r\n\r\n" +
+                  client.PostData,
+              client.Buffer);
+
+    client.Port = 80;
+    client.PostData.clear();
+    client.BuildRequest();
+    EXPECT_EQ(0u, client.Buffer.find("POST http://example.org/rss.xml HTTP/1.1\r\n"));
+}
+
+TEST(HTTPClientTest, StatusLines) {
+    THTTPClient client;
+    client.ParseStatusLine("HTTP/1.1 200 OK");
+    EXPECT_EQ(200, client.StatusCode);
+    EXPECT_EQ("OK", client.StatusText);
+    client.ParseStatusLine("HTTP/1.1 301 Moved Permanently ");
+    EXPECT_EQ(301, client.StatusCode);
+    EXPECT_EQ("Moved Permanently", client.StatusText);
+
+    EXPECT_EQ("Not Found", ErrorOf([&] { client.ParseStatusLine("HTTP/1.1 404 Not Found"); }));
+    EXPECT_EQ(404, client.StatusCode);
+    EXPECT_EQ("Internal Server Error",
+              ErrorOf([&] { client.ParseStatusLine("HTTP/1.0 500 Internal Server Error"); }));
+    for (const char* line : {"HTTP/1.0 200", "ICY 200 OK", "http/1.1 200 OK", "HTTP/1.1", "HTTP/1.1 2x0 OK",
+                             "HTTP/1.1  200 OK", "HTT"})
+        EXPECT_EQ(cIncorrect, ErrorOf([&] { client.ParseStatusLine(line); })) << line;
+}
+
+TEST(HTTPClientTest, LinesAndHeaderFields) {
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "", "c", "d"}), SplitLines("a\r\nb\r\rc\nd"));
+    EXPECT_EQ((std::vector<std::string>{"a"}), SplitLines(std::string("a\r\n\0b\r\n", 7)));
+    EXPECT_TRUE(SplitLines("").empty());
+
+    THTTPClient client;
+    client.Buffer = "HTTP/1.1 200 OK\r\nlast-modified: Tue, 15 Nov 1994 12:45:26 GMT\r\n"
+                    "X-Tight:value\r\nX-Wide:   spaced \r\n  \r\nNoColon\r\nX-Rep: 1\r\nx-rep: 2\r\n"
+                    "X-Gone: 1\r\nX-Gone: \r\n\r\nbody";
+    client.ResponseComplete();
+    client.ParseResponse();
+    EXPECT_EQ("Tue, 15 Nov 1994 12:45:26 GMT", client.ResponseHeaders.Values("Last-Modified"));
+    // The byte after the colon is skipped whatever it is, and the value is not trimmed.
+    EXPECT_EQ("alue", client.ResponseHeaders.Values("X-Tight"));
+    EXPECT_EQ("  spaced ", client.ResponseHeaders.Values("x-wide"));
+    EXPECT_EQ("x-rep=2", client.ResponseHeaders.Strings(3));
+    EXPECT_EQ("", client.ResponseHeaders.Values("X-Gone"));
+    EXPECT_EQ(4, client.ResponseHeaders.Count());
+    EXPECT_EQ("body", client.Content);
+    EXPECT_EQ("", client.Buffer);
+}
+
+TEST(HTTPClientTest, CompletenessByContentLength) {
+    THTTPClient client;
+    client.Buffer = "HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\nab";
+    EXPECT_FALSE(client.ResponseComplete());
+    EXPECT_EQ(38, client.HeaderLength);
+    client.Buffer += "c";
+    EXPECT_TRUE(client.ResponseComplete());
+    // More bytes than announced: not complete, read until the close.
+    client.Buffer += "d";
+    EXPECT_FALSE(client.ResponseComplete());
+
+    THTTPClient tight;
+    tight.Buffer = "HTTP/1.1 200 OK\r\nContent-Length:3\r\n\r\nabc";
+    EXPECT_FALSE(tight.ResponseComplete());
+    EXPECT_EQ(0, tight.ContentLength);
+
+    THTTPClient head;
+    head.Method = "HEAD";
+    head.Buffer = "HTTP/1.1 200 OK\r\nContent-Length: 300\r\n";
+    EXPECT_FALSE(head.ResponseComplete());
+    head.Buffer += "\r\n";
+    EXPECT_TRUE(head.ResponseComplete());
+
+    THTTPClient bad;
+    bad.Buffer = "HTTP/1.1 200 OK\r\nContent-Length: 12abc \r\n\r\n";
+    EXPECT_EQ("'12abc' is not a valid integer value", ErrorOf([&] { bad.ResponseComplete(); }));
+}
+
+TEST(HTTPClientTest, ChunkedDecoding) {
+    EXPECT_TRUE(DeclaresChunked("HTTP/1.1 200 OK\r\ntransfer-encoding:  Chunked \r\n"));
+    EXPECT_TRUE(DeclaresChunked("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n"));
+    EXPECT_FALSE(DeclaresChunked("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n"));
+    EXPECT_FALSE(DeclaresChunked("HTTP/1.1 200 OK\r\nX-Transfer-Encoding: chunked\r\n"));
+
+    EXPECT_EQ("Wikipedia in\r\n\r\nchunks.",
+              Decode("4\r\nWiki\r\n5;name=\"v\"\r\npedia\r\nE \r\n in\r\n\r\nchunks.\r\n0\r\n\r\n"));
+    EXPECT_EQ("abc", Decode("03\r\nabc\r\n0; ext\r\nExpires: never\r\nX: y\r\n\r\n"));
+    EXPECT_EQ("abc", Decode("3\nabc\n0\n\n"));
+
+    // Every split into two pieces gives the same body and the same end.
+    const std::string wire = "4\r\nWiki\r\n1a;x=1\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\nT: 1\r\n\r\n";
+    for (size_t cut = 0; cut <= wire.size(); ++cut) {
+        TChunkedDecoder decoder;
+        const bool first = decoder.Feed(wire.data(), cut);
+        EXPECT_EQ(cut == wire.size(), first) << cut;
+        EXPECT_TRUE(decoder.Feed(wire.data() + cut, wire.size() - cut)) << cut;
+        EXPECT_EQ("Wikiabcdefghijklmnopqrstuvwxyz", decoder.Body) << cut;
+    }
+
+    for (const char* bad : {"\r\n", "g\r\n", "3\r\nabcX\r\n0\r\n\r\n", "3 x\r\nabc\r\n", "3\rabc",
+                            "ffffffffffffffffff\r\n", "0\r\n\rX"}) {
+        TChunkedDecoder decoder;
+        EXPECT_EQ(cIncorrect, ErrorOf([&] { decoder.Feed(bad, std::strlen(bad)); })) << bad;
+    }
+}
+
+// ---- Exchanges with a scripted server ----
+
+TEST(HTTPClientTest, SendsExactlyTheRequestAndEndsWithContentLength) {
+    auto server = AnswersAndStays("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc");
+    THTTPClient client;
+    Aim(client, *server);
+    client.Execute();
+    EXPECT_EQ(200, client.StatusCode);
+    EXPECT_EQ("OK", client.StatusText);
+    EXPECT_EQ("abc", client.Content);
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(-1, client.Socket.Handle);
+    ASSERT_EQ(1u, server->Requests().size());
+    EXPECT_EQ("GET /feed.xml HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Close\r\n\r\n",
+              server->Requests()[0]);
+}
+
+TEST(HTTPClientTest, HeadEndsWithTheHeaderBlock) {
+    auto server = AnswersAndStays("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\nLast-Modified: X\r\n\r\n");
+    THTTPClient client;
+    Aim(client, *server);
+    client.Method = "HEAD";
+    client.Execute();
+    EXPECT_EQ("X", client.ResponseHeaders.Values("last-modified"));
+    EXPECT_EQ("", client.Content);
+    EXPECT_EQ(0u, server->Requests()[0].find("HEAD /feed.xml HTTP/1.1\r\n"));
+}
+
+TEST(HTTPClientTest, ResponsesReadUntilTheClose) {
+    struct TCase {
+        std::string Response;
+        std::string Content;
+    };
+    const TCase cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length:3\r\n\r\nabcdef", "abcdef"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\nxyz", "xyz"},
+        {"HTTP/1.1 200 OK\r\n\r\nno length", "no length"},
+        // Cut short by the server: what arrived is the content.
+        {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", "short"},
+        {"HTTP/1.1 301 Moved Permanently\r\nLocation: /new\r\n\r\n<a href=\"/new\">moved</a>",
+         "<a href=\"/new\">moved</a>"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nwor", "hellowor"},
+    };
+    for (const TCase& c : cases) {
+        auto server = LoopbackHttpServer::Replying(c.Response);
+        THTTPClient client;
+        Aim(client, *server);
+        client.Execute();
+        EXPECT_EQ(c.Content, client.Content) << c.Response;
+    }
+}
+
+TEST(HTTPClientTest, ResponsesRejected) {
+    struct TCase {
+        std::string Response;
+        std::string Message;
+    };
+    const TCase cases[] = {
+        {"", cIncorrect},
+        {"HTTP/1.1 200 OK\nContent-Length: 3\n\nabc", cIncorrect},
+        {"HTTP/1.0 200\r\n\r\n", cIncorrect},
+        {"ICY 200 OK\r\n\r\n", cIncorrect},
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", "Not Found"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", cIncorrect},
+        {"HTTP/1.1 200 OK\r\nContent-Length: many\r\n\r\n", "'many' is not a valid integer value"},
+    };
+    for (const TCase& c : cases) {
+        auto server = LoopbackHttpServer::Replying(c.Response);
+        THTTPClient client;
+        Aim(client, *server);
+        EXPECT_EQ(c.Message, ErrorOf([&] { client.Execute(); })) << c.Response;
+        EXPECT_FALSE(client.Connected);
+        EXPECT_EQ(-1, client.Socket.Handle);
+    }
+}
+
+TEST(HTTPClientTest, ChunkedBodyArrivingInPiecesEndsAtItsLastChunk) {
+    const std::string body = std::string(3000, 'a') + "<rss/>";
+    std::string wire = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 2\r\n\r\n";
+    wire += "bb8;ext=1\r\n" + body.substr(0, 3000) + "\r\n6\r\n<rss/>\r\n0\r\nTrailer: t\r\n\r\n";
+    LoopbackHttpServer server([wire](LoopbackConnection& connection) {
+        connection.ReadRequest();
+        connection.Trickle(wire, 700, 5);
+        connection.WaitForClientClose(60000);
+    });
+    THTTPClient client;
+    Aim(client, server);
+    client.Execute();
+    EXPECT_EQ(body, client.Content);
+    EXPECT_EQ("chunked", client.ResponseHeaders.Values("Transfer-Encoding"));
+}
+
+TEST(HTTPClientTest, ServersThatNeverFinishTimeOut) {
+    {
+        auto server = LoopbackHttpServer::Silent();
+        THTTPClient client;
+        Aim(client, *server);
+        client.IdleTimeout = 300;
+        EXPECT_EQ(cTimedOut, ErrorOf([&] { client.Execute(); }));
+        EXPECT_FALSE(client.Connected);
+        EXPECT_EQ(-1, client.Socket.Handle);
+    }
+    {
+        // A byte every 20 ms keeps the connection alive, but the whole exchange is bounded.
+        LoopbackHttpServer server([](LoopbackConnection& connection) {
+            connection.ReadRequest();
+            connection.Send("HTTP/1.1 200 OK\r\n\r\n");
+            while (connection.Send("x") && connection.Sleep(20)) {
+            }
+        });
+        THTTPClient client;
+        Aim(client, server);
+        client.IdleTimeout = 5000;
+        client.ExchangeTimeout = 400;
+        EXPECT_EQ(cTimedOut, ErrorOf([&] { client.Execute(); }));
+    }
+    {
+        // Kept connections are closed too.
+        auto server = LoopbackHttpServer::Silent();
+        THTTPClient client;
+        Aim(client, *server);
+        client.KeepAlive = true;
+        client.IdleTimeout = 200;
+        EXPECT_EQ(cTimedOut, ErrorOf([&] { client.Execute(); }));
+        EXPECT_FALSE(client.Connected);
+        EXPECT_EQ(-1, client.Socket.Handle);
+    }
+}
+
+TEST(HTTPClientTest, ResponseOverTheLimitIsRefused) {
+    auto server = LoopbackHttpServer::Replying("HTTP/1.1 200 OK\r\n\r\n" + std::string(5000, 'z'));
+    THTTPClient client;
+    Aim(client, *server);
+    client.MaxResponseLength = 4096;
+    EXPECT_EQ("The server response is too large", ErrorOf([&] { client.Execute(); }));
+    EXPECT_EQ(-1, client.Socket.Handle);
+}
+
+TEST(HTTPClientTest, AbortedFromAnotherThreadEndsTheExchange) {
+    LoopbackHttpServer server([](LoopbackConnection& connection) {
+        connection.ReadRequest();
+        connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\npartial");
+        connection.WaitForClientClose(60000);
+    });
+    THTTPClient client;
+    Aim(client, server);
+    client.IdleTimeout = 60000;
+    client.ExchangeTimeout = 60000;
+    client.Aborted = true; // cleared by Execute
+    std::thread stopper([&] {
+        while (server.Requests().empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        client.Aborted = true;
+    });
+    client.Execute();
+    stopper.join();
+    EXPECT_EQ("partial", client.Content);
+    EXPECT_EQ(-1, client.Socket.Handle);
+}
+
+TEST(HTTPClientTest, KeptConnectionIsReusedUntilTheServerCloses) {
+    LoopbackHttpServer server([](LoopbackConnection& connection) {
+        for (int i = 0; i < 2; ++i) {
+            if (connection.ReadRequest().empty())
+                return;
+            connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nr" + std::to_string(i));
+        }
+        // After two answers this server closes the kept connection.
+    });
+    THTTPClient client;
+    Aim(client, server);
+    client.KeepAlive = true;
+    client.Execute();
+    EXPECT_EQ("r0", client.Content);
+    EXPECT_TRUE(client.Connected);
+    client.Execute();
+    EXPECT_EQ("r1", client.Content);
+    // Wait until the server's close is visible, then the next exchange needs a new connection.
+    ASSERT_TRUE(client.Socket.WaitForData(5000));
+    client.Execute();
+    EXPECT_EQ("r0", client.Content);
+    EXPECT_EQ(2, server.Connections());
+    EXPECT_EQ("GET /feed.xml HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\n\r\n",
+              server.Requests()[1]);
+    client.Disconnect();
+    EXPECT_FALSE(client.Connected);
+}
+
+TEST(HTTPClientTest, ProxyGetsTheConnectionAndTheAbsoluteTarget) {
+    auto server = AnswersAndStays("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    THTTPClient client;
+    Aim(client, *server);
+    client.Host = "feeds.example.invalid";
+    client.Port = 81;
+    client.ProxyHost = "127.0.0.1";
+    client.ProxyPort = server->Port();
+    client.Execute();
+    EXPECT_EQ("ok", client.Content);
+    EXPECT_EQ("GET http://feeds.example.invalid:81/feed.xml HTTP/1.1\r\nHost: feeds.example.invalid\r\n"
+              "Connection: Close\r\n\r\n",
+              server->Requests()[0]);
+}
+
+TEST(HTTPClientTest, ServerGoneBeforeTheRequestIsSentIsAnErrorNotACrash) {
+    // The server closes at once; a large body meets a reset connection (SIGPIPE without care).
+    LoopbackHttpServer server([](LoopbackConnection& connection) { connection.Close(); });
+    THTTPClient client;
+    Aim(client, server);
+    client.Method = "POST";
+    client.PostData = std::string(4 * 1024 * 1024, 'p');
+    EXPECT_EQ(cIncorrect, ErrorOf([&] { client.Execute(); }));
+    EXPECT_FALSE(client.Connected);
+}
+
+TEST(HTTPClientTest, ConnectFailuresPropagate) {
+    THTTPClient client;
+    client.Host = "no-such-host.invalid";
+    EXPECT_EQ("The name \"no-such-host.invalid\" can not be resolved", ErrorOf([&] { client.Execute(); }));
+    EXPECT_FALSE(client.Connected);
+}
