@@ -1,0 +1,202 @@
+// Parse speed and memory of the XML reader on a large RSS document, beside pugixml's default
+// parse of the same text in the same run.
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <cstdlib>
+#include <malloc.h>
+#include <map>
+#include <new>
+#include <string>
+
+#include "xml/XMLNode.h"
+
+#ifdef TOVEL_HAVE_PUGIXML
+#include <pugixml.hpp>
+#endif
+
+// g++ 12 mistakes the free() in the replaced operator delete for a mismatch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+namespace {
+
+// Bytes currently allocated through operator new (usable sizes) and their high-water mark.
+std::size_t CurrentBytes = 0;
+std::size_t PeakBytes = 0;
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    void* p = std::malloc(size ? size : 1);
+    if (!p)
+        throw std::bad_alloc();
+    CurrentBytes += malloc_usable_size(p);
+    if (CurrentBytes > PeakBytes)
+        PeakBytes = CurrentBytes;
+    return p;
+}
+
+void operator delete(void* p) noexcept {
+    if (p) {
+        CurrentBytes -= malloc_usable_size(p);
+        std::free(p);
+    }
+}
+
+void operator delete(void* p, std::size_t) noexcept {
+    operator delete(p);
+}
+
+namespace {
+
+constexpr int ItemCount = 20000;
+constexpr std::size_t TargetSize = 15 * 1000 * 1000;
+
+std::string Item(int n, const std::string& filler) {
+    const std::string id = std::to_string(n);
+    return "    <item>\n"
+           "      <title>Story " +
+           id +
+           ": markets &amp; mergers</title>\n"
+           "      <link>https://news.example.com/stories/" +
+           id +
+           "?src=rss&amp;m=feed</link>\n"
+           "      <guid isPermaLink=\"false\">tag:news.example.com,2024:story-" +
+           id +
+           "</guid>\n"
+           "      <pubDate>Mon, 01 Jan 2024 10:" +
+           std::to_string(n % 60 + 10) +
+           ":00 +0000</pubDate>\n"
+           "      <dc:creator><![CDATA[Reporter " +
+           std::to_string(n % 97) +
+           "]]></dc:creator>\n"
+           "      <description>&lt;p&gt;In today&apos;s edition &amp;mdash; " +
+           filler + " &lt;a href=&quot;https://news.example.com/stories/" + id +
+           "&quot;&gt;Read more&lt;/a&gt;&lt;/p&gt;</description>\n"
+           "      <content:encoded><![CDATA[<p>The full story <b>" +
+           id + "</b>: " + filler + "</p><img src=\"https://img.example.com/" + id +
+           ".jpg\" alt=\"\"/>]]></content:encoded>\n"
+           "      <enclosure url=\"https://media.example.com/" +
+           id +
+           ".mp3\" length=\"123456\" type=\"audio/mpeg\"/>\n"
+           "    </item>\n";
+}
+
+// A 15 MB RSS 2.0 document with 20,000 items.
+const std::string& Document() {
+    static const std::string document = [] {
+        const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                 "<rss version=\"2.0\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+                                 "xmlns:content=\"http://purl.org/rss/1.0/modules/content/\">\n"
+                                 "  <channel>\n    <title>Example News</title>\n"
+                                 "    <link>https://news.example.com/</link>\n"
+                                 "    <description>All the news</description>\n";
+        const std::string tail = "  </channel>\n</rss>\n";
+        const std::size_t bare = Item(ItemCount / 2, "").size();
+        const std::size_t perItem = TargetSize / ItemCount;
+        const std::size_t fillerSize = perItem > bare ? (perItem - bare) / 2 : 0;
+        std::string filler;
+        const std::string words =
+            "shares rose sharply &amp; analysts said &lt;em&gt;more&lt;/em&gt; was to come ";
+        while (filler.size() < fillerSize)
+            filler += words;
+        filler.resize(fillerSize);
+        while (!filler.empty() && filler.back() != ' ')
+            filler.pop_back(); // never cut an entity in half
+        std::string text = head;
+        text.reserve(TargetSize + TargetSize / 10);
+        for (int i = 0; i < ItemCount; ++i)
+            text += Item(i, filler);
+        return text + tail;
+    }();
+    return document;
+}
+
+void BM_TXMLNode(benchmark::State& state) {
+    const std::string& text = Document();
+    for (auto _ : state) {
+        auto doc = std::make_unique<TXMLNode>();
+        doc->LoadFromString(text);
+        benchmark::DoNotOptimize(doc->ChildCount());
+        state.PauseTiming(); // the release of the tree is not part of parsing
+        doc.reset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_TXMLNode)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+#ifdef TOVEL_HAVE_PUGIXML
+void BM_pugixml(benchmark::State& state) {
+    const std::string& text = Document();
+    for (auto _ : state) {
+        auto doc = std::make_unique<pugi::xml_document>();
+        pugi::xml_parse_result result = doc->load_buffer(text.data(), text.size());
+        benchmark::DoNotOptimize(result.status);
+        state.PauseTiming();
+        doc.reset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_pugixml)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
+
+// Keeps the console output and remembers each benchmark's throughput for the summary.
+class TSummaryReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> MBPerSecond;
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.iterations == 0)
+                continue;
+            const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+            const std::string name = run.benchmark_name();
+            MBPerSecond[name.substr(0, name.find('/'))] =
+                static_cast<double>(Document().size()) / seconds / 1e6;
+        }
+    }
+};
+
+// Peak allocation while loading and the size of the loaded tree, as multiples of the document.
+void ReportMemory() {
+    const std::string& text = Document();
+    const std::size_t before = CurrentBytes;
+    const std::size_t heapBefore = mallinfo2().uordblks;
+    PeakBytes = CurrentBytes;
+    {
+        TXMLNode doc;
+        doc.LoadFromString(text);
+        const std::size_t heapAfter = mallinfo2().uordblks;
+        const double size = static_cast<double>(text.size());
+        std::printf("document: %.1f MB; TXMLNode peak while loading: %.2fx the document; loaded tree "
+                    "(malloc, with its overhead): %.2fx\n",
+                    size / 1e6, static_cast<double>(PeakBytes - before) / size,
+                    static_cast<double>(heapAfter - heapBefore) / size);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    Document();
+    TSummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    ReportMemory();
+    const auto ours = reporter.MBPerSecond.find("BM_TXMLNode");
+    const auto peer = reporter.MBPerSecond.find("BM_pugixml");
+    if (ours != reporter.MBPerSecond.end())
+        std::printf("TXMLNode::LoadFromString: %.0f MB/s\n", ours->second);
+    if (peer != reporter.MBPerSecond.end())
+        std::printf("pugixml (default flags):  %.0f MB/s\n", peer->second);
+    if (ours != reporter.MBPerSecond.end() && peer != reporter.MBPerSecond.end())
+        std::printf("ratio TXMLNode / pugixml: %.2f\n", ours->second / peer->second);
+    return 0;
+}
