@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -84,7 +85,7 @@ bool CheckSynchronize() {
                 error = std::current_exception();
             }
             std::lock_guard<std::mutex> lock(queue.Lock);
-            entry.Sync->Error = error;
+            entry.Sync->Error = std::move(error); // the body alone holds it afterwards
             entry.Sync->Done = true;
             queue.Changed.notify_all();
             continue;
@@ -124,6 +125,7 @@ void TThread::Resume() {
 }
 
 void TThread::Run() {
+    FBodyThread = std::this_thread::get_id();
     try {
         Execute();
     } catch (...) {
