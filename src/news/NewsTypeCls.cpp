@@ -35,6 +35,19 @@ int CompareDates(const TNewsItem& a, const TNewsItem& b) {
     return 0;
 }
 
+// The UTF-16 form of a document, by its byte-order mark or by a first "<" followed or preceded by
+// a zero byte; "" for byte-oriented documents.
+std::string UTF16Charset(const std::string& text) {
+    if (text.size() < 2)
+        return std::string();
+    const unsigned char b0 = static_cast<unsigned char>(text[0]), b1 = static_cast<unsigned char>(text[1]);
+    if ((b0 == 0xFF && b1 == 0xFE) || (b0 == '<' && b1 == 0))
+        return "UTF-16LE";
+    if ((b0 == 0xFE && b1 == 0xFF) || (b0 == 0 && b1 == '<'))
+        return "UTF-16BE";
+    return std::string();
+}
+
 } // namespace
 
 std::string ConvertCharset(const std::string& text, const std::string& encoding) {
@@ -76,21 +89,28 @@ void TNewsType::LoadFeed(TFeedListItem& feed) {
     // Not downloaded yet: nothing to show and nothing wrong.
     if (!FileExists(path))
         return;
-    Document.LoadFromFile(path);
-    ReadDocument(feed);
+    LoadFeedFromString(feed, ReadFileToString(path));
 }
 
 void TNewsType::LoadFeedFromString(TFeedListItem& feed, const std::string& text) {
-    Document.LoadFromString(text);
-    ReadDocument(feed);
-}
-
-void TNewsType::ReadDocument(TFeedListItem& feed) {
+    // The reader works on bytes: a UTF-16 document is read as its UTF-8 form (a byte-order mark
+    // becomes text before the first tag, which the reader drops).
+    const std::string utf16 = UTF16Charset(text);
+    if (utf16.empty())
+        Document.LoadFromString(text);
+    else
+        Document.LoadFromString(CharsetToUTF8(text, utf16));
     // Every document says its own encoding; without a declaration it is UTF-8, never the
     // encoding of whatever feed was read before.
     EncodingName.clear();
     if (Document.HasChild("?xml"))
         EncodingName = LowerCaseAscii(Document.ChildByName("?xml").Attributes.ValueOf("encoding").RawText());
+    if (!utf16.empty())
+        EncodingName = "utf-8";
+    ReadDocument(feed);
+}
+
+void TNewsType::ReadDocument(TFeedListItem& feed) {
 
     if (Document.HasChild("rss"))
         ReadRss(feed);

@@ -66,7 +66,8 @@ public:
     // raises nothing; "Cannot open file %s" for an unreadable one; "The server returns data
     // that has an unknown format." for a root other than rss, rdf:rdf or feed.
     void LoadFeed(TFeedListItem& feed);
-    // As LoadFeed, with the document text given instead of read from the cache file.
+    // As LoadFeed, with the document text given instead of read from the cache file. UTF-16
+    // documents (byte-order mark, or a zero byte beside the first "<") are read as UTF-8.
     void LoadFeedFromString(TFeedListItem& feed, const std::string& text);
     // The extractors over Document; each appends the items it finds. ReadRss raises
     // 'The "channel" node is not found' when the rss element has no channel.
@@ -100,7 +101,7 @@ public:
     static std::string PrepareDescription(const std::string& description, bool picturesShown);
 
 private:
-    // Recognises Document's format and runs its extractor.
+    // Recognises the format of the Document just read and runs its extractor.
     void ReadDocument(TFeedListItem& feed);
     void QuickSort(int left, int right);
 
