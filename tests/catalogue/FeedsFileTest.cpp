@@ -161,6 +161,7 @@ TEST(FeedsFile, NumbersIgnoreACommaLocale) {
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
         GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps.sh generates it)";
     const std::locale savedGlobal = std::locale::global(std::locale("de_DE.UTF-8"));
+    EXPECT_EQ(*std::localeconv()->decimal_point, ',');
 
     const std::string text = FeedsFileText(ExampleEntries());
     const TFeedEntries back = ParseFeedsText(text);
