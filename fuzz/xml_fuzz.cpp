@@ -1,0 +1,28 @@
+// The reader never rejects input: every byte sequence must load, and the tree must be walkable
+// and releasable, without a crash.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "xml/XMLNode.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    TXMLNode doc;
+    doc.LoadFromString(std::string(reinterpret_cast<const char*>(data), size));
+    // Walk the tree without recursion and touch what callers read.
+    std::vector<const TXMLNode*> pending{&doc};
+    size_t total = 0;
+    while (!pending.empty()) {
+        const TXMLNode* node = pending.back();
+        pending.pop_back();
+        total += node->Name.size() + node->Value.DecodedText().size();
+        for (int i = 0; i < node->Attributes.Count(); ++i)
+            total += node->Attributes.Name(i).size() + node->Attributes.Value(i).RawText().size();
+        if (node->ChildCount() > 0)
+            total += node->HasChild(node->Child(0).Name) ? 1 : 0;
+        for (int i = 0; i < node->ChildCount(); ++i)
+            pending.push_back(&node->Child(i));
+    }
+    return total == SIZE_MAX ? 1 : 0;
+}
