@@ -1,0 +1,135 @@
+// A refresh of 200 feeds forced to download from a local nginx, end to end with the cache
+// writes, next to curl fetching the same 200 addresses into files.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+// The test helpers for a private nginx and the user-interface loop, compiled into this program.
+#ifndef TOVEL_CORPUS_DIR
+#define TOVEL_CORPUS_DIR ""
+#endif
+#include "../tests/support/NginxFixture.cpp"
+#include "../tests/support/SyncPump.cpp"
+#include "../tests/support/TempDir.cpp"
+#include "platform/Files.h"
+#include "refresh/FeedsRefresh.h"
+
+namespace {
+
+constexpr int FeedCount = 200;
+constexpr size_t FeedSize = 20000;
+
+// The served feeds and the folders both sides write into; set up once for every benchmark.
+struct TSetup {
+    NginxFixture Nginx;
+    TempDir Program;
+    TempDir CurlOut;
+    std::string CurlConfig;
+    std::unique_ptr<TFeedList> Feeds;
+    bool Ready = false;
+
+    TSetup() {
+        if (!Nginx.Start()) {
+            std::fprintf(stderr, "nginx is not available: %s\n", Nginx.Error().c_str());
+            return;
+        }
+        SetProgramFolderForTesting(Program.Path());
+        Feeds = std::make_unique<TFeedList>(Program.File("feeds.data"));
+        std::string item = "<item><title>News</title><description>";
+        std::string body = "<?xml version=\"1.0\"?><rss><channel><title>Feed</title>";
+        while (body.size() < FeedSize)
+            body += item + std::string(200, 'n') + "</description></item>";
+        body += "</channel></rss>";
+        std::ofstream config(CurlOut.File("curl.config"));
+        for (int i = 0; i < FeedCount; ++i) {
+            const std::string name = "feed" + std::to_string(i) + ".xml";
+            Nginx.WriteFile(name, body);
+            Feeds->Add("root", "Feed " + std::to_string(i), Nginx.Url("/" + name))->RefreshMark = true;
+            config << "url = \"" << Nginx.Url("/" + name) << "\"\noutput = \"" << CurlOut.File(name)
+                   << "\"\n";
+        }
+        CurlConfig = CurlOut.File("curl.config");
+        Ready = true;
+    }
+};
+
+TSetup& Setup() {
+    static TSetup setup;
+    return setup;
+}
+
+double RefreshSeconds = 0;
+int RefreshRuns = 0;
+double CurlSeconds = 0;
+int CurlRuns = 0;
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void BM_RefreshExecute(benchmark::State& state) {
+    TSetup& setup = Setup();
+    if (!setup.Ready) {
+        state.SkipWithError("nginx is not available");
+        return;
+    }
+    TSyncPump pump;
+    ForceRefresh = true;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        bool ended = false;
+        auto* refresher = new TFeedsRefresher(*setup.Feeds);
+        refresher->OnStatus = [](const std::string& text) { benchmark::DoNotOptimize(text.size()); };
+        refresher->OnTerminate = [&ended](TThread*) { ended = true; };
+        refresher->Resume();
+        pump.PumpUntil([&ended] { return ended; }, 600000);
+        RefreshSeconds += SecondsSince(start);
+        ++RefreshRuns;
+    }
+    ForceRefresh = false;
+    for (int i = 0; i < FeedCount; ++i)
+        if (!setup.Feeds->Item(i)->ErrorText.empty())
+            state.SkipWithError(setup.Feeds->Item(i)->ErrorText.c_str());
+}
+
+void BM_CurlToFiles(benchmark::State& state) {
+    TSetup& setup = Setup();
+    if (!setup.Ready) {
+        state.SkipWithError("nginx is not available");
+        return;
+    }
+    // One curl process for all 200 addresses, each saved to its own file.
+    const std::string command = "curl --silent --fail --config '" + setup.CurlConfig + "'";
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        if (std::system(command.c_str()) != 0) {
+            state.SkipWithError("curl failed");
+            return;
+        }
+        CurlSeconds += SecondsSince(start);
+        ++CurlRuns;
+    }
+}
+
+BENCHMARK(BM_RefreshExecute)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_CurlToFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (RefreshRuns > 0 && CurlRuns > 0) {
+        const double refresh = RefreshSeconds / RefreshRuns * 1000;
+        const double curl = CurlSeconds / CurlRuns * 1000;
+        std::printf("%d feeds: refresh %.1f ms, curl %.1f ms, ratio %.2f\n", FeedCount, refresh, curl,
+                    refresh / curl);
+    }
+    return 0;
+}
