@@ -160,6 +160,7 @@ void THTTPClient::ReceiveResponse() {
     Buffer.clear();
     FChunked = false;
     FChunkedFed = 0;
+    FHeaderSearchFrom = 0;
     FDecoder.Reset();
     const Clock::time_point start = FInExchange ? FExchangeStart : Clock::now();
     Clock::time_point lastByte = Clock::now();
@@ -194,7 +195,9 @@ void THTTPClient::ReceiveResponse() {
 
 bool THTTPClient::ResponseComplete() {
     if (HeaderLength == 0) {
-        const size_t p = Buffer.find("\r\n\r\n");
+        // Only the bytes that arrived since the last pass are searched (with three before them).
+        const size_t p = Buffer.find("\r\n\r\n", std::min(FHeaderSearchFrom, Buffer.size()));
+        FHeaderSearchFrom = Buffer.size() < 3 ? 0 : Buffer.size() - 3;
         if (p != std::string::npos) {
             HeaderLength = static_cast<int>(p + 4);
             FChunked = detail::DeclaresChunked(Buffer.substr(0, p + 2));

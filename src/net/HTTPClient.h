@@ -54,20 +54,25 @@ public:
     // Server host name or dotted address: the connection target (unless a proxy is set) and the
     // Host header.
     std::string Host;
+    // Server port.
     int Port = 80;
+    // The connection, owned.
     TBaseSocket Socket;
     // Ends the receive loop at its next 100 ms pass; cleared by Execute.
     std::atomic<bool> Aborted{false};
+    // Request target sent on the request line, unchanged.
     std::string Path = "/";
     // Sent unchanged; only exactly "HEAD" completes a response at its header block.
     std::string Method = "GET";
     // Extra request headers; BuildRequest also stores Connection and User-Agent here.
     TNameValueList RequestHeaders;
+    // Headers of the last response; a repeated name keeps the later value.
     TNameValueList ResponseHeaders;
     // Request body; empty means no body and no Content-Length header.
     std::string PostData;
     // Body of the last response (de-chunked when it came chunked).
     std::string Content;
+    // A connection made by Connect is open.
     bool Connected = false;
     // The request while it is built and sent, then the raw response while it arrives.
     std::string Buffer;
@@ -75,12 +80,14 @@ public:
     int HeaderLength = 0;
     // The response's Content-Length; 0 = unknown (read until the close).
     int ContentLength = 0;
+    // Status code and trimmed reason phrase of the last response.
     int StatusCode = 0;
     std::string StatusText;
     // Keep the connection after an exchange and reuse it while the server keeps it open.
     bool KeepAlive = false;
     // Empty = no User-Agent header.
     std::string UserAgent;
+    // Proxy port, used only with a ProxyHost.
     int ProxyPort = 3128;
     // Empty = connect to Host directly.
     std::string ProxyHost;
@@ -134,4 +141,6 @@ private:
     detail::TChunkedDecoder FDecoder;
     std::chrono::steady_clock::time_point FExchangeStart{};
     bool FInExchange = false;
+    // Where the search for the header block's end goes on.
+    size_t FHeaderSearchFrom = 0;
 };

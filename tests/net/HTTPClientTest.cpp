@@ -180,6 +180,14 @@ TEST(HTTPClientTest, CompletenessByContentLength) {
     client.Buffer += "d";
     EXPECT_FALSE(client.ResponseComplete());
 
+    // Byte by byte, the header block's end is found across the pieces.
+    THTTPClient bytewise;
+    const std::string wire = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    for (size_t i = 0; i < wire.size(); ++i) {
+        bytewise.Buffer += wire[i];
+        EXPECT_EQ(i + 1 == wire.size(), bytewise.ResponseComplete()) << i;
+    }
+
     THTTPClient tight;
     tight.Buffer = "HTTP/1.1 200 OK\r\nContent-Length:3\r\n\r\nabc";
     EXPECT_FALSE(tight.ResponseComplete());
