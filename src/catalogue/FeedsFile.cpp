@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 #include <system_error>
 
 #include "platform/Files.h"
@@ -23,13 +24,29 @@ bool IsPlain(unsigned char c) {
     throw Exception(kFeedsFileCorrupted);
 }
 
+// Whole-word equality ignoring the case of ASCII letters.
+bool SameWord(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z')
+            x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z')
+            y = static_cast<char>(y - 'a' + 'A');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 void AppendStringProperty(std::string& out, const char* name, const std::string& value) {
     if (value.empty())
         return;
     out += "      ";
     out += name;
     out += " = ";
-    out += FeedsStringText(value, "        ");
+    AppendFeedsString(out, value, "        ");
     out += kCrLf;
 }
 
@@ -52,11 +69,13 @@ void AppendBooleanProperty(std::string& out, const char* name, bool value) {
     out += kCrLf;
 }
 
-// The tokens of the object notation. Strings arrive decoded and already joined across " +".
+// The tokens of the object notation. Names and numbers point into the file text; a string token
+// holds its decoded pieces in a buffer that is reused from token to token.
 enum class TTokenKind { Name, Number, String, Symbol, End };
 
 struct TToken {
     TTokenKind Kind = TTokenKind::End;
+    std::string_view Span;
     std::string Text;
     char Symbol = 0;
 };
@@ -76,11 +95,11 @@ private:
     void ReadName();
     void ReadNumber();
     void ReadString();
-    // Joins "'a' + 'b'" into one string token.
-    std::string TakeString();
+    // Stores the string value in target, joining "'a' + 'b'" into one.
+    void TakeString(std::string& target);
 
     bool IsName(const char* word) const {
-        return FToken.Kind == TTokenKind::Name && SameTextAscii(FToken.Text, word);
+        return FToken.Kind == TTokenKind::Name && SameWord(FToken.Span, word);
     }
     bool IsSymbol(char c) const { return FToken.Kind == TTokenKind::Symbol && FToken.Symbol == c; }
     void Expect(char c) {
@@ -91,14 +110,16 @@ private:
     void SkipOptionalIndex();
     TFeedEntries ReadItems();
     std::unique_ptr<TFeedListItem> ReadItem();
-    void ReadItemProperty(TFeedListItem& item, const std::string& name);
+    void ReadItemProperty(TFeedListItem& item, std::string_view name);
 };
 
 void TFeedsParser::Next() {
     const size_t n = FText.size();
     while (FPos < n && static_cast<unsigned char>(FText[FPos]) <= 32)
         ++FPos;
-    FToken = TToken();
+    FToken.Kind = TTokenKind::End;
+    FToken.Span = {};
+    FToken.Text.clear();
     if (FPos >= n)
         return;
     const char c = FText[FPos];
@@ -125,7 +146,7 @@ void TFeedsParser::ReadName() {
         ++FPos;
     }
     FToken.Kind = TTokenKind::Name;
-    FToken.Text.assign(FText, start, FPos - start);
+    FToken.Span = std::string_view(FText).substr(start, FPos - start);
 }
 
 void TFeedsParser::ReadNumber() {
@@ -153,7 +174,7 @@ void TFeedsParser::ReadNumber() {
             Corrupted();
     }
     FToken.Kind = TTokenKind::Number;
-    FToken.Text.assign(FText, start, FPos - start);
+    FToken.Span = std::string_view(FText).substr(start, FPos - start);
 }
 
 void TFeedsParser::ReadString() {
@@ -201,19 +222,18 @@ void TFeedsParser::ReadString() {
     }
 }
 
-std::string TFeedsParser::TakeString() {
+void TFeedsParser::TakeString(std::string& target) {
     if (FToken.Kind != TTokenKind::String)
         Corrupted();
-    std::string value = std::move(FToken.Text);
+    target = FToken.Text;
     Next();
     while (IsSymbol('+')) {
         Next();
         if (FToken.Kind != TTokenKind::String)
             Corrupted();
-        value += FToken.Text;
+        target += FToken.Text;
         Next();
     }
-    return value;
 }
 
 void TFeedsParser::SkipOptionalIndex() {
@@ -273,7 +293,7 @@ std::unique_ptr<TFeedListItem> TFeedsParser::ReadItem() {
     while (!IsName("end")) {
         if (FToken.Kind != TTokenKind::Name)
             Corrupted();
-        const std::string name = std::move(FToken.Text);
+        const std::string_view name = FToken.Span;
         Next();
         Expect('=');
         ReadItemProperty(*item, name);
@@ -282,25 +302,25 @@ std::unique_ptr<TFeedListItem> TFeedsParser::ReadItem() {
     return item;
 }
 
-void TFeedsParser::ReadItemProperty(TFeedListItem& item, const std::string& name) {
+void TFeedsParser::ReadItemProperty(TFeedListItem& item, std::string_view name) {
     std::string* text = nullptr;
-    if (SameTextAscii(name, "FeedName"))
+    if (SameWord(name, "FeedName"))
         text = &item.FeedName;
-    else if (SameTextAscii(name, "FeedURL"))
+    else if (SameWord(name, "FeedURL"))
         text = &item.FeedURL;
-    else if (SameTextAscii(name, "FeedID"))
+    else if (SameWord(name, "FeedID"))
         text = &item.FeedID;
-    else if (SameTextAscii(name, "ParentID"))
+    else if (SameWord(name, "ParentID"))
         text = &item.ParentID;
     if (text) {
-        *text = TakeString();
+        TakeString(*text);
         return;
     }
 
     bool* flag = nullptr;
-    if (SameTextAscii(name, "AggInclude"))
+    if (SameWord(name, "AggInclude"))
         flag = &item.AggInclude;
-    else if (SameTextAscii(name, "ShowAuthor"))
+    else if (SameWord(name, "ShowAuthor"))
         flag = &item.ShowAuthor;
     if (flag) {
         if (IsName("True"))
@@ -314,13 +334,13 @@ void TFeedsParser::ReadItemProperty(TFeedListItem& item, const std::string& name
     }
 
     TDateTime* date = nullptr;
-    if (SameTextAscii(name, "RefreshDate"))
+    if (SameWord(name, "RefreshDate"))
         date = &item.RefreshDate;
-    else if (SameTextAscii(name, "LastModifiedDate"))
+    else if (SameWord(name, "LastModifiedDate"))
         date = &item.LastModifiedDate;
     if (!date || FToken.Kind != TTokenKind::Number)
         Corrupted();
-    const std::string& s = FToken.Text;
+    const std::string_view s = FToken.Span;
     double value = 0;
     const auto result = std::from_chars(s.data(), s.data() + s.size(), value);
     if (result.ec != std::errc() || result.ptr != s.data() + s.size() || !std::isfinite(value))
@@ -384,12 +404,12 @@ std::string FeedsNumberText(double value) {
     return out;
 }
 
-std::string FeedsStringText(const std::string& s, const std::string& deeperIndent) {
+void AppendFeedsString(std::string& out, const std::string& s, const std::string& deeperIndent) {
     const size_t n = s.size();
-    if (n == 0)
-        return "''";
-    std::string out;
-    out.reserve(n + n / 8 + 16);
+    if (n == 0) {
+        out += "''";
+        return;
+    }
     if (n > 64) {
         out += kCrLf;
         out += deeperIndent;
@@ -410,7 +430,11 @@ std::string FeedsStringText(const std::string& s, const std::string& deeperInden
             out += '\'';
         } else {
             out += '#';
-            out += std::to_string(c);
+            if (c >= 100)
+                out += static_cast<char>('0' + c / 100);
+            if (c >= 10)
+                out += static_cast<char>('0' + c / 10 % 10);
+            out += static_cast<char>('0' + c % 10);
             ++i;
             breakDue = i - k >= 64;
         }
@@ -421,12 +445,21 @@ std::string FeedsStringText(const std::string& s, const std::string& deeperInden
             k = i;
         }
     }
+}
+
+std::string FeedsStringText(const std::string& s, const std::string& deeperIndent) {
+    std::string out;
+    AppendFeedsString(out, s, deeperIndent);
     return out;
 }
 
 std::string FeedsFileText(const TFeedEntries& items) {
+    size_t size = 64;
+    for (const auto& item : items)
+        size +=
+            230 + item->FeedName.size() + item->FeedURL.size() + item->FeedID.size() + item->ParentID.size();
     std::string out;
-    out.reserve(64 + items.size() * 256);
+    out.reserve(size + size / 8);
     out += "object TFeedList\r\n  Items = <";
     for (const auto& item : items) {
         out += "\r\n    item\r\n";

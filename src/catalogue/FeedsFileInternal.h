@@ -21,6 +21,8 @@ std::string FeedsNumberText(double value);
 // A text as apostrophe runs and #code pieces; texts longer than 64 characters start on a new line
 // at deeperIndent and are cut into 64-character lines joined by " +". The empty text is "''".
 std::string FeedsStringText(const std::string& s, const std::string& deeperIndent);
+// As FeedsStringText, appending to out.
+void AppendFeedsString(std::string& out, const std::string& s, const std::string& deeperIndent);
 
 // The whole file text for the entries, lines ended by CR LF.
 std::string FeedsFileText(const TFeedEntries& items);
