@@ -16,7 +16,10 @@ const char kUnknownFormat[] = "The server returns data that has an unknown forma
 std::string ChildText(const TXMLNode& element, const char* name, const std::string& encoding) {
     if (!element.HasChild(name))
         return std::string();
-    return ConvertCharset(element.ChildByName(name).Value.DecodedText(), encoding);
+    const TXMLValue& value = element.ChildByName(name).Value;
+    // Without an "&" there is nothing to decode.
+    return ConvertCharset(
+        value.RawText().find('&') == std::string::npos ? value.RawText() : value.DecodedText(), encoding);
 }
 
 // The raw text of the named child, or "" when the element has none.
@@ -50,9 +53,9 @@ std::string UTF16Charset(const std::string& text) {
 
 } // namespace
 
-std::string ConvertCharset(const std::string& text, const std::string& encoding) {
+std::string ConvertCharset(std::string text, const std::string& encoding) {
     if (encoding.empty() || encoding == "utf-8")
-        return SanitizeUTF8(text);
+        return SanitizeUTF8(std::move(text));
     return CharsetToUTF8(text, encoding);
 }
 

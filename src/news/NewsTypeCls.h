@@ -27,7 +27,7 @@ public:
 // The text as UTF-8 from a document that declared the (lower-cased) encoding: "utf-8" and the
 // empty name (no declaration; XML's default) give the text with invalid sequences replaced by
 // U+FFFD; another charset that iconv knows is converted; an unknown name returns the text as is.
-std::string ConvertCharset(const std::string& text, const std::string& encoding);
+std::string ConvertCharset(std::string text, const std::string& encoding);
 
 // The news renderer: the items of the current view, read from the marked feeds' cache files,
 // and the page "gen.html" written from them through the templates.

@@ -1,7 +1,10 @@
 #include "platform/Charset.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <iconv.h>
+#include <utility>
 
 #include "platform/SysUtils.h"
 
@@ -62,12 +65,22 @@ private:
 
 } // namespace
 
-std::string SanitizeUTF8(const std::string& text) {
+std::string SanitizeUTF8(std::string text) {
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
     size_t i = 0;
-    // Most feeds are valid: hand back the text itself unless something needs replacing.
+    // Most feeds are valid: hand back the text itself unless something needs replacing. Runs of
+    // ASCII go eight bytes at a time.
     while (i < n) {
+        while (i + 8 <= n) {
+            uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            i += 8;
+        }
+        if (i >= n)
+            break;
         const size_t len = ValidSequenceLength(s, n, i);
         if (len == 0)
             break;
@@ -155,5 +168,5 @@ std::string CharsetToUTF8(const std::string& text, const std::string& charset) {
     out.resize(written);
     // The converter's output is UTF-8 already; this also guards against converters that pass
     // bytes through.
-    return SanitizeUTF8(out);
+    return SanitizeUTF8(std::move(out));
 }

@@ -4,7 +4,7 @@
 
 // The text as valid UTF-8: each byte that does not begin a well-formed sequence (overlong forms,
 // surrogates and code points above U+10FFFF included) becomes U+FFFD; valid text is returned as is.
-std::string SanitizeUTF8(const std::string& text);
+std::string SanitizeUTF8(std::string text);
 
 // True when iconv can convert from the named character set to UTF-8 ("windows-1251", "koi8-r",
 // "iso-8859-1", ...); names are compared without regard to case; false for the empty name.
