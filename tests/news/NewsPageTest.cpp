@@ -77,6 +77,12 @@ TEST_F(NewsPageTest, LaterReplacementsSeeEarlierValuesButNotTheirOwn) {
     News->ClearItems();
     Add("{author}");
     EXPECT_EQ(Render(), "<top>\r\n{author}/{author}/{Title}/L\r\n<bottom>\r\n");
+
+    // Braces of the template around a value can make a placeholder for a later step too.
+    Temp.Write("template/item.html", "{{title}}|{date}}");
+    News->ClearItems();
+    Add("link");
+    EXPECT_EQ(Render(), "<top>\r\nL|Unable to decode the date}\r\n<bottom>\r\n");
 }
 
 TEST_F(NewsPageTest, AuthorFollowsTheFeedNameOnlyWhenAsked) {
@@ -99,6 +105,8 @@ TEST_F(NewsPageTest, DescriptionsOpenLinksOutsideAndCanHidePictures) {
     // One pass: text put in is not matched again.
     EXPECT_EQ(TNewsType::PrepareDescription("src=src=<a<a", false),
               "tempsrc=tempsrc=<a target=\"_blank\" <a target=\"_blank\" ");
+    EXPECT_EQ(TNewsType::PrepareDescription("xsrc=1 SrC=2 src =3 <", false), "xtempsrc=1 tempsrc=2 src =3 <");
+    EXPECT_EQ(TNewsType::PrepareDescription("x<a", false), "x<a target=\"_blank\" ");
     EXPECT_EQ(TNewsType::PrepareDescription("", false), "");
     EXPECT_EQ(TNewsType::PrepareDescription("no markup <", false), "no markup <");
 }
