@@ -57,6 +57,10 @@ public:
     void Cancel();
     // Whether Cancel has been called.
     bool Cancelled() const { return FCancelledFlag; }
+    // Held by the worker while it reads or writes entries or writes a cache file (never while it
+    // waits for the network or the window); the window holds it to change the catalogue
+    // (append, rename) under a running refresh.
+    std::mutex& EntriesLock() { return FEntriesLock; }
 
 protected:
     // The walk over the catalogue: each item with RefreshMark and a FeedURL, in catalogue order,

@@ -43,6 +43,12 @@ bool TRefreshController::Stop(int waitMs) {
     return true;
 }
 
+std::unique_lock<std::mutex> TRefreshController::HoldEntries() {
+    if (!FRefresher)
+        return std::unique_lock<std::mutex>();
+    return std::unique_lock<std::mutex>(FRefresher->EntriesLock());
+}
+
 int TRefreshController::PendingWorkers() {
     Reap();
     return static_cast<int>(FGivenUp.size());

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,9 +15,9 @@
 //
 // For the window (user-interface thread only):
 // - Mark the feeds (ClearRefreshMarks, RefreshMark), then Start.
-// - Call Stop before deleting, moving or editing entries and before saving or releasing the
-//   catalogue: once Stop returns, no worker touches an entry or a cache file any more, even one
-//   still winding down after the 1000 ms wait.
+// - Call Stop before deleting or moving entries and before saving or releasing the catalogue:
+//   once Stop returns, no worker touches an entry or a cache file any more, even one still
+//   winding down after the 1000 ms wait. Append or edit entries under HoldEntries, or after Stop.
 // - At the end of the program, after Stop, WaitForWorkers (the destructor does both), so that no
 //   worker outlives the objects it uses.
 class TRefreshController {
@@ -46,6 +47,10 @@ public:
     bool IsRunning() const { return FRefresher != nullptr; }
     // Workers given up by Stop that have not ended yet.
     int PendingWorkers();
+    // Keeps the running worker off the entries while the window appends or edits one without
+    // stopping the refresh; an empty lock when none runs. Release it before Stop or Start, and
+    // before pumping the event loop.
+    std::unique_lock<std::mutex> HoldEntries();
     // Waits until every given-up worker has ended, at most waitMs (negative: no bound); true
     // when none is left.
     bool WaitForWorkers(int waitMs = -1);

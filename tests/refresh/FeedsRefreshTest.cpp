@@ -276,6 +276,36 @@ TEST_F(RefreshTest, AFeedWithinTheIntervalOnlyShowsItsCheck) {
     EXPECT_EQ(ReadCache(feed), "cached");
 }
 
+TEST_F(RefreshTest, EntriesAppendedUnderARunningRefreshAreLeftAlone) {
+    auto site = Site({{"/feed", Response("200 OK", "", "body")}});
+    for (int i = 0; i < 20; ++i)
+        AddFeed("feed" + std::to_string(i), site->Url("/feed"));
+    ForceRefresh = true;
+    TSyncPump pump;
+    int finished = 0;
+    int added = 0;
+    TRefreshController controller(Feeds);
+    controller.OnFinished = [&] { ++finished; };
+    int shown = 0; // once a status is shown the walk has counted its entries
+    controller.OnStatus = [&](const std::string&) { ++shown; };
+    controller.Start();
+    // The window appends while the worker walks; the vector of entries grows under it.
+    ASSERT_TRUE(pump.PumpUntil([&] {
+        if (shown > 0 && added < 400) {
+            auto hold = controller.HoldEntries();
+            for (int k = 0; k < 4; ++k, ++added)
+                AddFeed("added" + std::to_string(added), site->Url("/feed"));
+        }
+        return finished > 0;
+    }));
+    ASSERT_GT(added, 0);
+    for (int i = 0; i < Feeds.Count(); ++i) {
+        const TFeedListItem* item = Feeds.Item(i);
+        SCOPED_TRACE(item->FeedName);
+        EXPECT_EQ(ReadCache(item), i < 20 ? "body" : "<none>");
+    }
+}
+
 // The served document's modification time drives nginx's Last-Modified.
 void SetModified(const std::string& path, time_t unixTime) {
     struct timespec times[2] = {{unixTime, 0}, {unixTime, 0}};
