@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <malloc.h>
 #include <map>
-#include <new>
 #include <string>
 
 #include "xml/XMLNode.h"
@@ -13,40 +12,6 @@
 #ifdef TOVEL_HAVE_PUGIXML
 #include <pugixml.hpp>
 #endif
-
-// g++ 12 mistakes the free() in the replaced operator delete for a mismatch.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-namespace {
-
-// Bytes currently allocated through operator new (usable sizes) and their high-water mark.
-std::size_t CurrentBytes = 0;
-std::size_t PeakBytes = 0;
-
-} // namespace
-
-void* operator new(std::size_t size) {
-    void* p = std::malloc(size ? size : 1);
-    if (!p)
-        throw std::bad_alloc();
-    CurrentBytes += malloc_usable_size(p);
-    if (CurrentBytes > PeakBytes)
-        PeakBytes = CurrentBytes;
-    return p;
-}
-
-void operator delete(void* p) noexcept {
-    if (p) {
-        CurrentBytes -= malloc_usable_size(p);
-        std::free(p);
-    }
-}
-
-void operator delete(void* p, std::size_t) noexcept {
-    operator delete(p);
-}
 
 namespace {
 
@@ -161,22 +126,22 @@ public:
     }
 };
 
-// Peak allocation while loading and the size of the loaded tree, as multiples of the document.
+// The heap taken by the loaded tree (malloc's own overhead included), as a multiple of the
+// document. The parser keeps no buffers of its own beyond a list of pointers per open level, so
+// this is also its peak while loading.
 void ReportMemory() {
     const std::string& text = Document();
-    const std::size_t before = CurrentBytes;
-    const std::size_t heapBefore = mallinfo2().uordblks;
-    PeakBytes = CurrentBytes;
-    {
-        TXMLNode doc;
-        doc.LoadFromString(text);
-        const std::size_t heapAfter = mallinfo2().uordblks;
-        const double size = static_cast<double>(text.size());
-        std::printf("document: %.1f MB; TXMLNode peak while loading: %.2fx the document; loaded tree "
-                    "(malloc, with its overhead): %.2fx\n",
-                    size / 1e6, static_cast<double>(PeakBytes - before) / size,
-                    static_cast<double>(heapAfter - heapBefore) / size);
-    }
+    const auto heap = [] {
+        const struct mallinfo2 info = mallinfo2();
+        return info.uordblks + info.hblkhd;
+    };
+    const std::size_t before = heap();
+    TXMLNode doc;
+    doc.LoadFromString(text);
+    const std::size_t after = heap();
+    std::printf("document: %.1f MB; loaded TXMLNode tree: %.2fx the document\n",
+                static_cast<double>(text.size()) / 1e6,
+                static_cast<double>(after - before) / static_cast<double>(text.size()));
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 #include "xml/XMLNode.h"
 
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <istream>
+#include <new>
 #include <sstream>
 #include <string_view>
 
@@ -87,43 +90,53 @@ std::string DecodeEntities(const std::string& text) {
 
 TXMLAttributes::~TXMLAttributes() = default;
 
+void TXMLAttributes::Reserve(std::size_t count) {
+    if (!FData)
+        FData = std::make_unique<TData>();
+    if (count <= AttributeIndexThreshold)
+        FData->Pairs.reserve(count);
+}
+
 void TXMLAttributes::Clear() {
-    FPairs.clear();
-    FIndex.reset();
+    FData.reset();
 }
 
 TXMLValue& TXMLAttributes::ValueOf(const std::string& name) {
-    if (FIndex) {
-        auto found = FIndex->find(UpperCaseAscii(name));
-        if (found != FIndex->end())
-            return FPairs[found->second]->Value;
-        FIndex->emplace(UpperCaseAscii(name), FPairs.size());
+    if (!FData)
+        FData = std::make_unique<TData>();
+    auto& pairs = FData->Pairs;
+    auto& index = FData->Index;
+    if (index) {
+        auto found = index->find(UpperCaseAscii(name));
+        if (found != index->end())
+            return pairs[found->second]->Value;
+        index->emplace(UpperCaseAscii(name), pairs.size());
     } else {
-        for (auto& pair : FPairs)
+        for (auto& pair : pairs)
             if (SameTextAscii(pair->Name, name))
                 return pair->Value;
-        if (FPairs.size() + 1 >= AttributeIndexThreshold) {
-            FIndex = std::make_unique<std::unordered_map<std::string, std::size_t>>();
-            for (std::size_t i = 0; i < FPairs.size(); ++i)
-                FIndex->emplace(UpperCaseAscii(FPairs[i]->Name), i);
-            FIndex->emplace(UpperCaseAscii(name), FPairs.size());
+        if (pairs.size() + 1 >= AttributeIndexThreshold) {
+            index = std::make_unique<std::unordered_map<std::string, std::size_t>>();
+            for (std::size_t i = 0; i < pairs.size(); ++i)
+                index->emplace(UpperCaseAscii(pairs[i]->Name), i);
+            index->emplace(UpperCaseAscii(name), pairs.size());
         }
     }
-    FPairs.push_back(std::make_unique<TPair>());
-    FPairs.back()->Name = name;
-    return FPairs.back()->Value;
+    pairs.push_back(std::make_unique<TPair>());
+    pairs.back()->Name = name;
+    return pairs.back()->Value;
 }
 
 const std::string& TXMLAttributes::Name(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= FPairs.size())
+    if (index < 0 || index >= Count())
         throw EListError(index);
-    return FPairs[static_cast<std::size_t>(index)]->Name;
+    return FData->Pairs[static_cast<std::size_t>(index)]->Name;
 }
 
 const TXMLValue& TXMLAttributes::Value(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= FPairs.size())
+    if (index < 0 || index >= Count())
         throw EListError(index);
-    return FPairs[static_cast<std::size_t>(index)]->Value;
+    return FData->Pairs[static_cast<std::size_t>(index)]->Value;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -141,17 +154,18 @@ public:
     // Reads one tag into node and, unless it has no content, everything up to its closing tag.
     void ParseElement(TXMLNode& node) {
         FStack.clear();
+        FScratch.clear();
         TXMLNode* current = &node;
         while (current) {
             if (ParseTag(*current)) {
                 current->Value.FText.clear();
-                FStack.push_back(current);
+                FStack.push_back({current, FScratch.size()});
             }
             current = nullptr;
             while (!FStack.empty() && !current) {
-                current = ParseContent(*FStack.back());
+                current = ParseContent(*FStack.back().Node);
                 if (!current)
-                    FStack.pop_back();
+                    CloseLevel();
             }
         }
     }
@@ -187,6 +201,21 @@ private:
     bool StartsWith(std::size_t at, std::string_view what) const {
         return FText.size() - at >= what.size() &&
                std::memcmp(FText.data() + at, what.data(), what.size()) == 0;
+    }
+
+    // Hands the children collected for the innermost open element over to it, in one exact-size
+    // list.
+    void CloseLevel() {
+        const TLevel level = FStack.back();
+        FStack.pop_back();
+        auto first = FScratch.begin() + static_cast<std::ptrdiff_t>(level.FirstChild);
+        if (first != FScratch.end()) {
+            level.Node->FChildren.reserve(level.Node->FChildren.size() +
+                                          static_cast<std::size_t>(FScratch.end() - first));
+            level.Node->FChildren.insert(level.Node->FChildren.end(), std::make_move_iterator(first),
+                                         std::make_move_iterator(FScratch.end()));
+            FScratch.erase(first, FScratch.end());
+        }
     }
 
     // Everything of ParseElement but the content; returns whether the tag has content.
@@ -230,6 +259,10 @@ private:
 
     // Attributes are split at every space, quoted or not: title='a b' gives title (empty) and b'.
     static void ParseAttributes(TXMLNode& node, std::string_view text) {
+        std::size_t tokens = 1;
+        for (char c : text)
+            tokens += IsTagSpace(c) ? 1 : 0;
+        node.Attributes.Reserve(tokens);
         while (!text.empty()) {
             const std::size_t space = FindTagSpace(text);
             const std::string_view token = text.substr(0, space);
@@ -283,13 +316,23 @@ private:
                 FPos = close < size ? close + 1 : size;
                 return nullptr;
             }
-            return &node.AddChild();
+            // The new child waits with its siblings until the element closes.
+            FScratch.push_back(std::make_unique<TXMLNode>());
+            return FScratch.back().get();
         }
     }
 
+    struct TLevel {
+        TXMLNode* Node;
+        std::size_t FirstChild; // index in FScratch of its first child
+    };
+
     std::string_view FText;
     std::size_t FPos = 0;
-    std::vector<TXMLNode*> FStack;
+    // The open elements, outermost first.
+    std::vector<TLevel> FStack;
+    // The children of all open elements, in document order.
+    std::vector<std::unique_ptr<TXMLNode>> FScratch;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -41,22 +41,31 @@ public:
     // empty value, so a lookup of a missing attribute leaves an empty attribute behind.
     TXMLValue& ValueOf(const std::string& name);
     // The number of pairs.
-    int Count() const { return static_cast<int>(FPairs.size()); }
+    int Count() const { return FData ? static_cast<int>(FData->Pairs.size()) : 0; }
     // The name of pair i (0-based); raises EListError for an index out of range.
     const std::string& Name(int index) const;
     // The value of pair i (0-based); raises EListError for an index out of range.
     const TXMLValue& Value(int index) const;
 
 private:
+    friend class TXMLParser;
+    // Room for count pairs, so that a start tag's attributes do not regrow the list.
+    void Reserve(std::size_t count);
+
     struct TPair {
         std::string Name;
         TXMLValue Value;
     };
-    // Each pair on its own, so that a value handed out by ValueOf stays put when pairs are added.
-    std::vector<std::unique_ptr<TPair>> FPairs;
-    // Upper-cased name -> index, built only once a tag has many attributes so that a hostile tag
-    // cannot make the parser quadratic.
-    std::unique_ptr<std::unordered_map<std::string, std::size_t>> FIndex;
+    struct TData {
+        // Each pair on its own, so that a value handed out by ValueOf stays put when pairs are
+        // added.
+        std::vector<std::unique_ptr<TPair>> Pairs;
+        // Upper-cased name -> index, built only once a tag has many attributes so that a hostile
+        // tag cannot make the parser quadratic.
+        std::unique_ptr<std::unordered_map<std::string, std::size_t>> Index;
+    };
+    // Most elements have no attributes: they pay for one pointer only.
+    std::unique_ptr<TData> FData;
 };
 
 // One element node; a document is a node with an empty name whose children are the top-level
