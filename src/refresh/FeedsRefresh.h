@@ -25,6 +25,7 @@ class TFeedsRefresher : public TThread {
 public:
     // Suspended, FreeOnTerminate set, Client.Timeout 5000 ms and every other client default.
     explicit TFeedsRefresher(TFeedList& feeds);
+    // Releases Client, closing a connection still open; only once Execute has returned.
     ~TFeedsRefresher() override;
 
     // Serves the whole refresh; each exchange opens and closes its own connection.
