@@ -7,6 +7,7 @@
 #include <new>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
@@ -146,42 +147,54 @@ const TXMLValue& TXMLAttributes::Value(int index) const {
 // element levels being parsed are kept on an explicit stack instead of the call stack, so that
 // no nesting depth can exhaust it.
 class TXMLParser {
+    struct TLevel {
+        TXMLNode* Root;         // the document, or null for an element
+        std::size_t Index;      // the element's index in FScratch
+        std::size_t FirstChild; // index in FScratch of its first child
+    };
+
 public:
     explicit TXMLParser(std::string_view text) : FText(text) {}
 
     bool AtEnd() const { return FPos >= FText.size(); }
 
-    // Reads one tag into node and, unless it has no content, everything up to its closing tag.
-    void ParseElement(TXMLNode& node) {
-        FStack.clear();
-        FScratch.clear();
-        TXMLNode* current = &node;
-        while (current) {
-            if (ParseTag(*current)) {
-                current->Value.FText.clear();
-                FStack.push_back({current, FScratch.size()});
-            }
-            current = nullptr;
-            while (!FStack.empty() && !current) {
-                current = ParseContent(*FStack.back().Node);
-                if (!current)
-                    CloseLevel();
-            }
+    // LoadFromString: top-level constructs until the text is used up.
+    void ParseDocument(TXMLNode& doc) {
+        FStack.push_back({&doc, 0, 0});
+        while (!AtEnd()) {
+            FScratch.emplace_back();
+            ParseElement(FScratch.size() - 1);
         }
+        CloseLevel();
     }
 
-    // Releases every descendant of node, level by level, without recursion.
+    // Releases every descendant of node, block by block, without recursion.
     static void ReleaseChildren(TXMLNode& node) {
-        if (node.FChildren.empty())
+        if (!node.FParsed && !node.FAdded)
             return;
-        std::vector<std::unique_ptr<TXMLNode>> pending = std::move(node.FChildren);
-        node.FChildren.clear();
-        while (!pending.empty()) {
-            std::unique_ptr<TXMLNode> last = std::move(pending.back());
-            pending.pop_back();
-            for (auto& child : last->FChildren)
-                pending.push_back(std::move(child));
-            last->FChildren.clear();
+        std::vector<std::pair<std::unique_ptr<TXMLNode[]>, std::size_t>> blocks;
+        std::vector<std::unique_ptr<TXMLNode>> singles;
+        const auto take = [&](TXMLNode& from) {
+            if (from.FParsed)
+                blocks.emplace_back(std::move(from.FParsed), std::exchange(from.FParsedCount, 0));
+            if (from.FAdded) {
+                for (auto& child : *from.FAdded)
+                    singles.push_back(std::move(child));
+                from.FAdded.reset();
+            }
+        };
+        take(node);
+        while (!blocks.empty() || !singles.empty()) {
+            if (!blocks.empty()) {
+                auto block = std::move(blocks.back());
+                blocks.pop_back();
+                for (std::size_t i = 0; i < block.second; ++i)
+                    take(block.first[i]);
+            } else {
+                std::unique_ptr<TXMLNode> single = std::move(singles.back());
+                singles.pop_back();
+                take(*single);
+            }
         }
     }
 
@@ -203,19 +216,47 @@ private:
                std::memcmp(FText.data() + at, what.data(), what.size()) == 0;
     }
 
-    // Hands the children collected for the innermost open element over to it, in one exact-size
-    // list.
+    // The node of an open level: the document itself or an element in FScratch.
+    TXMLNode& NodeOf(const TLevel& level) { return level.Root ? *level.Root : FScratch[level.Index]; }
+
+    // Reads one tag into the element FScratch[index] and, unless it has no content, everything
+    // up to its closing tag.
+    void ParseElement(std::size_t index) {
+        const std::size_t base = FStack.size();
+        bool started = true;
+        while (started) {
+            TXMLNode& node = FScratch[index];
+            if (ParseTag(node)) {
+                node.Value.FText.clear();
+                FStack.push_back({nullptr, index, FScratch.size()});
+            }
+            started = false;
+            while (FStack.size() > base && !started) {
+                if (ParseContent(NodeOf(FStack.back()))) {
+                    FScratch.emplace_back();
+                    index = FScratch.size() - 1;
+                    started = true;
+                } else {
+                    CloseLevel();
+                }
+            }
+        }
+    }
+
+    // Hands the children collected for the innermost open level over to its node, in one block.
     void CloseLevel() {
         const TLevel level = FStack.back();
         FStack.pop_back();
-        auto first = FScratch.begin() + static_cast<std::ptrdiff_t>(level.FirstChild);
-        if (first != FScratch.end()) {
-            level.Node->FChildren.reserve(level.Node->FChildren.size() +
-                                          static_cast<std::size_t>(FScratch.end() - first));
-            level.Node->FChildren.insert(level.Node->FChildren.end(), std::make_move_iterator(first),
-                                         std::make_move_iterator(FScratch.end()));
-            FScratch.erase(first, FScratch.end());
-        }
+        const std::size_t count = FScratch.size() - level.FirstChild;
+        if (count == 0)
+            return;
+        std::unique_ptr<TXMLNode[]> block(new TXMLNode[count]);
+        for (std::size_t i = 0; i < count; ++i)
+            block[i] = std::move(FScratch[level.FirstChild + i]);
+        FScratch.resize(level.FirstChild);
+        TXMLNode& owner = NodeOf(level);
+        owner.FParsed = std::move(block);
+        owner.FParsedCount = count;
     }
 
     // Everything of ParseElement but the content; returns whether the tag has content.
@@ -276,9 +317,9 @@ private:
         }
     }
 
-    // Collects the node's text until its content ends (returns null) or a child element starts
-    // (returns the new child, whose tag is next in the text).
-    TXMLNode* ParseContent(TXMLNode& node) {
+    // Collects the node's text until its content ends (false) or a child element starts (true;
+    // its tag is next in the text).
+    bool ParseContent(TXMLNode& node) {
         const std::size_t size = FText.size();
         std::string& value = node.Value.FText;
         for (;;) {
@@ -292,7 +333,7 @@ private:
             }
             FPos = open;
             if (FPos >= size)
-                return nullptr;
+                return false;
             if (StartsWith(FPos + 1, "![CDATA[")) {
                 // The section's content goes in verbatim after one space; an unterminated section
                 // takes the rest of the document.
@@ -314,29 +355,41 @@ private:
                 // Closing tags are not matched by name: any one ends the content.
                 const std::size_t close = Find('>', FPos);
                 FPos = close < size ? close + 1 : size;
-                return nullptr;
+                return false;
             }
-            // The new child waits with its siblings until the element closes.
-            FScratch.push_back(std::make_unique<TXMLNode>());
-            return FScratch.back().get();
+            return true;
         }
     }
-
-    struct TLevel {
-        TXMLNode* Node;
-        std::size_t FirstChild; // index in FScratch of its first child
-    };
 
     std::string_view FText;
     std::size_t FPos = 0;
     // The open elements, outermost first.
     std::vector<TLevel> FStack;
-    // The children of all open elements, in document order.
-    std::vector<std::unique_ptr<TXMLNode>> FScratch;
+    // The open elements and the children of all open levels, in document order; a level's
+    // children move into one block of their own when it closes.
+    std::vector<TXMLNode> FScratch;
 };
 
 // ---------------------------------------------------------------------------------------------
 // TXMLNode
+
+TXMLNode::TXMLNode(TXMLNode&& other) noexcept
+    : Name(std::move(other.Name)), Value(std::move(other.Value)), Attributes(std::move(other.Attributes)),
+      FParsed(std::move(other.FParsed)), FParsedCount(std::exchange(other.FParsedCount, 0)),
+      FAdded(std::move(other.FAdded)) {}
+
+TXMLNode& TXMLNode::operator=(TXMLNode&& other) noexcept {
+    if (this != &other) {
+        TXMLParser::ReleaseChildren(*this);
+        Name = std::move(other.Name);
+        Value = std::move(other.Value);
+        Attributes = std::move(other.Attributes);
+        FParsed = std::move(other.FParsed);
+        FParsedCount = std::exchange(other.FParsedCount, 0);
+        FAdded = std::move(other.FAdded);
+    }
+    return *this;
+}
 
 TXMLNode::~TXMLNode() {
     TXMLParser::ReleaseChildren(*this);
@@ -349,20 +402,27 @@ void TXMLNode::Clear() {
 }
 
 TXMLNode& TXMLNode::AddChild() {
-    FChildren.push_back(std::make_unique<TXMLNode>());
-    return *FChildren.back();
+    if (!FAdded)
+        FAdded = std::make_unique<std::vector<std::unique_ptr<TXMLNode>>>();
+    FAdded->push_back(std::make_unique<TXMLNode>());
+    return *FAdded->back();
 }
 
 TXMLNode& TXMLNode::Child(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= FChildren.size())
+    if (index < 0 || index >= ChildCount())
         throw EListError(index);
-    return *FChildren[static_cast<std::size_t>(index)];
+    const auto i = static_cast<std::size_t>(index);
+    return i < FParsedCount ? FParsed[i] : *(*FAdded)[i - FParsedCount];
 }
 
 TXMLNode* TXMLNode::FindChild(const std::string& name) const {
-    for (const auto& child : FChildren)
-        if (SameTextAscii(child->Name, name))
-            return child.get();
+    for (std::size_t i = 0; i < FParsedCount; ++i)
+        if (SameTextAscii(FParsed[i].Name, name))
+            return &FParsed[i];
+    if (FAdded)
+        for (const auto& child : *FAdded)
+            if (SameTextAscii(child->Name, name))
+                return child.get();
     return nullptr;
 }
 
@@ -380,8 +440,7 @@ bool TXMLNode::HasChild(const std::string& name) const {
 void TXMLNode::LoadFromString(const std::string& text) {
     Clear();
     TXMLParser parser(text);
-    while (!parser.AtEnd())
-        parser.ParseElement(AddChild());
+    parser.ParseDocument(*this);
 }
 
 void TXMLNode::LoadFromStream(std::istream& stream) {

@@ -33,6 +33,8 @@ public:
     TXMLAttributes() = default;
     TXMLAttributes(const TXMLAttributes&) = delete;
     TXMLAttributes& operator=(const TXMLAttributes&) = delete;
+    TXMLAttributes(TXMLAttributes&&) noexcept = default;
+    TXMLAttributes& operator=(TXMLAttributes&&) noexcept = default;
     ~TXMLAttributes();
 
     // Removes every pair; values handed out before become invalid.
@@ -75,6 +77,10 @@ public:
     TXMLNode() = default;
     TXMLNode(const TXMLNode&) = delete;
     TXMLNode& operator=(const TXMLNode&) = delete;
+    // Takes over the other node with its subtree; the other is left empty.
+    TXMLNode(TXMLNode&& other) noexcept;
+    // Releases this node's subtree and takes over the other's; the other is left empty.
+    TXMLNode& operator=(TXMLNode&& other) noexcept;
     // Releases the whole subtree without recursion, however deep it is.
     ~TXMLNode();
 
@@ -90,7 +96,7 @@ public:
     // Appends a new empty child and returns it; it stays owned by this node.
     TXMLNode& AddChild();
     // The number of direct children.
-    int ChildCount() const { return static_cast<int>(FChildren.size()); }
+    int ChildCount() const { return static_cast<int>(FParsedCount + (FAdded ? FAdded->size() : 0)); }
     // The child at index (0-based); raises EListError "List index out of bounds (%d)" outside
     // 0 .. ChildCount() - 1.
     TXMLNode& Child(int index) const;
@@ -111,5 +117,9 @@ public:
 private:
     friend class TXMLParser;
     TXMLNode* FindChild(const std::string& name) const;
-    std::vector<std::unique_ptr<TXMLNode>> FChildren;
+    // The children read from a document, in one block; they come first.
+    std::unique_ptr<TXMLNode[]> FParsed;
+    std::size_t FParsedCount = 0;
+    // Children appended one by one with AddChild; each stays where it is as more are added.
+    std::unique_ptr<std::vector<std::unique_ptr<TXMLNode>>> FAdded;
 };
