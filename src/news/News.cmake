@@ -19,3 +19,5 @@ foreach(folder ${CMAKE_BINARY_DIR}/tools ${CMAKE_BINARY_DIR}/src/app)
     endforeach()
 endforeach()
 add_custom_target(tovel_news_templates ALL DEPENDS ${TOVEL_NEWS_TEMPLATE_COPIES})
+# Whatever links the news library gets its templates, even when built alone.
+add_dependencies(tovel_news tovel_news_templates)
