@@ -20,41 +20,28 @@ bool IsGuidText(const std::string& id) {
     return true;
 }
 
-TEST(FeedList, AddGivesFreshIdsInOrderAndDefaults) {
+TEST(FeedList, AddAndDeleteKeepOrderAndParents) {
     TempDir dir;
     TFeedList list(dir.File("feeds.data"));
     TFeedListItem* folder = list.Add("root", "News", "");
     TFeedListItem* feed = list.Add(folder->FeedID, "Feed", "http://127.0.0.1/rss");
+    TFeedListItem* other = list.Add("root", "Other", "http://127.0.0.1/b");
 
-    ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.Item(0), folder);
+    ASSERT_EQ(list.Count(), 3);
     EXPECT_EQ(list.Item(1), feed);
     EXPECT_TRUE(IsGuidText(folder->FeedID)) << folder->FeedID;
     EXPECT_NE(folder->FeedID, feed->FeedID);
     EXPECT_EQ(feed->ParentID, folder->FeedID);
-    EXPECT_EQ(feed->FeedURL, "http://127.0.0.1/rss");
     EXPECT_FALSE(feed->AggInclude);
-    EXPECT_FALSE(feed->ShowAuthor);
     EXPECT_EQ(feed->RefreshDate, 0);
-    EXPECT_EQ(feed->LastModifiedDate, 0);
-}
 
-TEST(FeedList, DeleteRemovesOnlyThatEntry) {
-    TempDir dir;
-    TFeedList list(dir.File("feeds.data"));
-    TFeedListItem* folder = list.Add("root", "Folder", "");
-    TFeedListItem* child = list.Add(folder->FeedID, "Child", "http://127.0.0.1/a");
-    TFeedListItem* other = list.Add("root", "Other", "http://127.0.0.1/b");
-
+    // Deleting a folder leaves its child in place, still naming the vanished folder.
+    const std::string folderId = folder->FeedID;
     list.Delete(folder);
     ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.Item(0), child);
+    EXPECT_EQ(list.Item(0), feed);
     EXPECT_EQ(list.Item(1), other);
-    // The orphan keeps naming its vanished folder.
-    EXPECT_NE(child->ParentID, "root");
-
-    list.Delete(nullptr);
-    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(feed->ParentID, folderId);
 }
 
 TEST(FeedList, ItemOutsideTheRangeRaisesTheIndex) {
@@ -69,16 +56,6 @@ TEST(FeedList, ItemOutsideTheRangeRaisesTheIndex) {
             EXPECT_EQ(e.Message(), "List index out of bounds (" + std::to_string(index) + ")");
         }
     }
-}
-
-TEST(FeedList, ClearRefreshMarksClearsEveryEntry) {
-    TempDir dir;
-    TFeedList list(dir.File("feeds.data"));
-    for (int i = 0; i < 3; ++i)
-        list.Add("root", "F", "u")->RefreshMark = true;
-    list.ClearRefreshMarks();
-    for (int i = 0; i < list.Count(); ++i)
-        EXPECT_FALSE(list.Item(i)->RefreshMark);
 }
 
 // What one run leaves for the next: stored fields survive, run-time marks do not.
