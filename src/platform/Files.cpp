@@ -121,7 +121,7 @@ std::string ReadFileToString(const std::string& path) {
     return data;
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& data) {
+void WriteFileAtomically(const std::string& path, const std::string& data, bool durable) {
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
@@ -129,7 +129,7 @@ void WriteFileAtomically(const std::string& path, const std::string& data) {
     // Keep the permissions of the file being replaced; a new file gets the usual 0644.
     struct stat st {};
     const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data.data(), data.size()) && (!durable || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     if (ok)
         ok = ::rename(temp.c_str(), path.c_str()) == 0;
@@ -137,6 +137,8 @@ void WriteFileAtomically(const std::string& path, const std::string& data) {
         ::unlink(temp.c_str());
         throw EFCreateError(path);
     }
+    if (!durable)
+        return;
     // Make the rename itself durable; a failure here no longer risks the file's content.
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);

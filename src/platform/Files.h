@@ -20,5 +20,6 @@ std::string ReadFileToString(const std::string& path);
 // Replaces the file at path with data so that no reader ever sees a half-written file: the bytes
 // go to a temporary file in the same folder, which is flushed to disk and renamed over the
 // target. On any failure the temporary file is removed, the old file stays as it was and
-// EFCreateError "Cannot create file %s" names the target path.
-void WriteFileAtomically(const std::string& path, const std::string& data);
+// EFCreateError "Cannot create file %s" names the target path. Without durable the flush to disk
+// is left to the system: a crash may then lose the new content, never leave a torn file.
+void WriteFileAtomically(const std::string& path, const std::string& data, bool durable = true);

@@ -55,7 +55,9 @@ std::string CacheFileName(const std::string& feedId) {
 }
 
 void SaveStringToFile(const std::string& text, const std::string& path) {
-    WriteFileAtomically(path, text);
+    // A cached document can always be downloaded again: the rename keeps readers from seeing a
+    // torn file, and waiting for the disk on every feed would slow a refresh many times over.
+    WriteFileAtomically(path, text, false);
 }
 
 std::string ForwardSlashes(const std::string& text) {

@@ -1,5 +1,2 @@
 # Labelled "threads": ./test.sh runs them once more under ThreadSanitizer.
 tovel_add_test(FeedsRefreshTest SOURCES FeedsRefreshTest.cpp LIBS tovel_refresh LABELS core threads)
-# Labels given to tovel_add_test reach discovered tests only one at a time; the folder's label
-# carries "threads" to every test here.
-set_property(DIRECTORY APPEND PROPERTY LABELS threads)
