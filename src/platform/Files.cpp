@@ -129,7 +129,8 @@ void WriteFileAtomically(const std::string& path, const std::string& data, bool 
     // Keep the permissions of the file being replaced; a new file gets the usual 0644.
     struct stat st {};
     const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data.data(), data.size()) && (!durable || ::fsync(fd) == 0);
+    bool ok =
+        ::fchmod(fd, mode) == 0 && WriteAll(fd, data.data(), data.size()) && (!durable || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     if (ok)
         ok = ::rename(temp.c_str(), path.c_str()) == 0;
