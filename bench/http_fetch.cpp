@@ -12,8 +12,8 @@
 #ifndef TOVEL_CORPUS_DIR
 #define TOVEL_CORPUS_DIR ""
 #endif
-#include "../tests/support/NginxFixture.cpp"
-#include "../tests/support/TempDir.cpp"
+#include "NginxFixture.h"
+#include "TempDir.h"
 #include "net/HTTPClient.h"
 
 namespace {

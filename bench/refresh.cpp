@@ -13,9 +13,9 @@
 #ifndef TOVEL_CORPUS_DIR
 #define TOVEL_CORPUS_DIR ""
 #endif
-#include "../tests/support/NginxFixture.cpp"
-#include "../tests/support/SyncPump.cpp"
-#include "../tests/support/TempDir.cpp"
+#include "NginxFixture.h"
+#include "SyncPump.h"
+#include "TempDir.h"
 #include "platform/Files.h"
 #include "refresh/FeedsRefresh.h"
 
