@@ -209,6 +209,29 @@ TEST(XMLNodeLoadTest, ReloadAndClear) {
     EXPECT_EQ(Shape(c), "'v'");
 }
 
+TEST(XMLNodeLoadTest, ChildrenAddedAfterLoadingFollowTheParsedOnes) {
+    TXMLNode doc;
+    doc.LoadFromString("<r><a/><b>1</b></r>");
+    TXMLNode& root = doc.Child(0);
+    TXMLNode& b = root.Child(1);
+    TXMLNode& added = root.AddChild();
+    added.Name = "B";
+    root.AddChild().Name = "c";
+    EXPECT_EQ(&root.Child(1), &b); // earlier references stay valid
+    EXPECT_EQ(&root.Child(2), &added);
+    EXPECT_EQ(Shape(root), "r(a b'1' B c)");
+    EXPECT_EQ(&root.ChildByName("B"), &b); // parsed children come first
+    EXPECT_EQ(&root.ChildByName("C"), &root.Child(3));
+    EXPECT_THROW(root.Child(4), EListError);
+
+    TXMLNode moved(std::move(root));
+    EXPECT_EQ(Shape(moved), "r(a b'1' B c)");
+    EXPECT_EQ(Shape(root), "");
+    root = std::move(moved);
+    EXPECT_EQ(root.ChildCount(), 4);
+    EXPECT_EQ(moved.ChildCount(), 0);
+}
+
 TEST(XMLNodeLoadTest, StreamsAndFiles) {
     std::istringstream stream("skip<a>1</a>");
     stream.seekg(4);
