@@ -1,10 +1,8 @@
 #include "xml/XMLNode.h"
 
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 #include <istream>
-#include <new>
 #include <sstream>
 #include <string_view>
 #include <utility>
