@@ -79,6 +79,9 @@ void TBaseSocket::Connect(const std::string& host, int port) {
     if (Handle == -1)
         throw EBaseSocketError("Unable to create socket");
     const sockaddr_in address = ResolveAddress(host, port);
+    // A port the address cannot hold would wrap round to another one (65616 to 80): refuse it.
+    if (port < 1 || port > 65535)
+        throw EBaseSocketError(cConnectFailed);
     const sockaddr* target = reinterpret_cast<const sockaddr*>(&address);
     // The connect runs non-blocking so that a positive Timeout can bound it; the socket is
     // blocking again afterwards.

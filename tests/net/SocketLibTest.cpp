@@ -80,6 +80,16 @@ TEST(SocketLibTest, RefusedConnectionRaisesAndDisconnectIsIdempotent) {
     EXPECT_EQ(-1, socket.DataAvailable());
 }
 
+TEST(SocketLibTest, PortsOutsideTheSixteenBitRangeAreNeverConnected) {
+    // 65616 would otherwise wrap round to port 80 of the host.
+    TBaseSocket socket;
+    for (int port : {0, -1, 65536, 65616})
+        EXPECT_EQ("A connection could not be established",
+                  ErrorOf([&] { socket.Connect("127.0.0.1", port); }))
+            << port;
+    EXPECT_EQ(0, socket.Disconnect());
+}
+
 TEST(SocketLibTest, ConnectNotAcceptedWithinTheTimeoutFails) {
     // A listener whose accept queue is full drops further connection attempts unanswered.
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
