@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-using Json = nlohmann::json;
+// Keys keep the order in which they are written.
+using Json = nlohmann::ordered_json;
 using TArgs = std::vector<std::string>;
 
 // The text as valid UTF-8: every byte that does not start a well-formed sequence becomes U+FFFD.
