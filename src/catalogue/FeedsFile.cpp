@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/Files.h"
+#include "platform/SysUtils.h"
 
 namespace detail {
 
@@ -22,22 +23,6 @@ bool IsPlain(unsigned char c) {
 
 [[noreturn]] void Corrupted() {
     throw Exception(kFeedsFileCorrupted);
-}
-
-// Whole-word equality ignoring the case of ASCII letters.
-bool SameWord(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<char>(y - 'a' + 'A');
-        if (x != y)
-            return false;
-    }
-    return true;
 }
 
 void AppendStringProperty(std::string& out, const char* name, const std::string& value) {
@@ -99,7 +84,7 @@ private:
     void TakeString(std::string& target);
 
     bool IsName(const char* word) const {
-        return FToken.Kind == TTokenKind::Name && SameWord(FToken.Span, word);
+        return FToken.Kind == TTokenKind::Name && SameTextAscii(FToken.Span, word);
     }
     bool IsSymbol(char c) const { return FToken.Kind == TTokenKind::Symbol && FToken.Symbol == c; }
     void Expect(char c) {
@@ -304,13 +289,13 @@ std::unique_ptr<TFeedListItem> TFeedsParser::ReadItem() {
 
 void TFeedsParser::ReadItemProperty(TFeedListItem& item, std::string_view name) {
     std::string* text = nullptr;
-    if (SameWord(name, "FeedName"))
+    if (SameTextAscii(name, "FeedName"))
         text = &item.FeedName;
-    else if (SameWord(name, "FeedURL"))
+    else if (SameTextAscii(name, "FeedURL"))
         text = &item.FeedURL;
-    else if (SameWord(name, "FeedID"))
+    else if (SameTextAscii(name, "FeedID"))
         text = &item.FeedID;
-    else if (SameWord(name, "ParentID"))
+    else if (SameTextAscii(name, "ParentID"))
         text = &item.ParentID;
     if (text) {
         TakeString(*text);
@@ -318,9 +303,9 @@ void TFeedsParser::ReadItemProperty(TFeedListItem& item, std::string_view name) 
     }
 
     bool* flag = nullptr;
-    if (SameWord(name, "AggInclude"))
+    if (SameTextAscii(name, "AggInclude"))
         flag = &item.AggInclude;
-    else if (SameWord(name, "ShowAuthor"))
+    else if (SameTextAscii(name, "ShowAuthor"))
         flag = &item.ShowAuthor;
     if (flag) {
         if (IsName("True"))
@@ -334,9 +319,9 @@ void TFeedsParser::ReadItemProperty(TFeedListItem& item, std::string_view name) 
     }
 
     TDateTime* date = nullptr;
-    if (SameWord(name, "RefreshDate"))
+    if (SameTextAscii(name, "RefreshDate"))
         date = &item.RefreshDate;
-    else if (SameWord(name, "LastModifiedDate"))
+    else if (SameTextAscii(name, "LastModifiedDate"))
         date = &item.LastModifiedDate;
     if (!date || FToken.Kind != TTokenKind::Number)
         Corrupted();

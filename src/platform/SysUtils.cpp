@@ -86,7 +86,7 @@ std::string LowerCaseAscii(std::string s) {
     return s;
 }
 
-bool SameTextAscii(const std::string& a, const std::string& b) {
+bool SameTextAscii(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 // The general error: every failure of the program is an exception that carries the message text
 // shown to the user.
@@ -56,7 +57,7 @@ int StrToInt(const std::string& s);
 std::string UpperCaseAscii(std::string s);
 std::string LowerCaseAscii(std::string s);
 // Whole-string equality ignoring the case of ASCII letters.
-bool SameTextAscii(const std::string& a, const std::string& b);
+bool SameTextAscii(std::string_view a, std::string_view b);
 
 // Date-time values count days since 1899-12-30 00:00; the fraction is the time of day.
 using TDateTime = double;
