@@ -17,16 +17,15 @@ std::string ChildText(const TXMLNode& element, const char* name, const std::stri
     if (!element.HasChild(name))
         return std::string();
     const TXMLValue& value = element.ChildByName(name).Value;
-    // Without an "&" there is nothing to decode.
-    return ConvertCharset(
-        value.RawText().find('&') == std::string::npos ? value.RawText() : value.DecodedText(), encoding);
+    // DecodedText hands back a copy of its own, untouched when there is no "&".
+    return ConvertCharset(value.DecodedText(), encoding);
 }
 
 // The raw text of the named child, or "" when the element has none.
 std::string ChildRawText(const TXMLNode& element, const char* name) {
     if (!element.HasChild(name))
         return std::string();
-    return element.ChildByName(name).Value.RawText();
+    return std::string(element.ChildByName(name).Value.RawText());
 }
 
 // -1 when a is newer than b, 1 when older, 0 otherwise: newest first.
@@ -107,7 +106,8 @@ void TNewsType::LoadFeedFromString(TFeedListItem& feed, const std::string& text)
     // encoding of whatever feed was read before.
     EncodingName.clear();
     if (Document.HasChild("?xml"))
-        EncodingName = LowerCaseAscii(Document.ChildByName("?xml").Attributes.ValueOf("encoding").RawText());
+        EncodingName = LowerCaseAscii(
+            std::string(Document.ChildByName("?xml").Attributes.ValueOf("encoding").RawText()));
     if (!utf16.empty())
         EncodingName = "utf-8";
     ReadDocument(feed);
@@ -138,10 +138,10 @@ void TNewsType::ReadRss(TFeedListItem& feed) {
         item->Link = ChildRawText(element, "link");
         item->Date = 0;
         if (element.HasChild("pubDate"))
-            item->Date = DecodeRfc822Date(element.ChildByName("pubDate").Value.RawText());
+            item->Date = DecodeRfc822Date(std::string(element.ChildByName("pubDate").Value.RawText()));
         // dc:date wins over pubDate, even when it cannot be decoded.
         if (element.HasChild("dc:date"))
-            item->Date = DecodeIsoDate(element.ChildByName("dc:date").Value.RawText());
+            item->Date = DecodeIsoDate(std::string(element.ChildByName("dc:date").Value.RawText()));
         item->Author = ChildText(element, "author", EncodingName);
     }
 }
@@ -161,7 +161,7 @@ void TNewsType::ReadRdf(TFeedListItem& feed) {
         item->Link = ChildRawText(element, "link");
         item->Date = 0;
         if (element.HasChild("dc:date"))
-            item->Date = DecodeIsoDate(element.ChildByName("dc:date").Value.RawText());
+            item->Date = DecodeIsoDate(std::string(element.ChildByName("dc:date").Value.RawText()));
         item->Author = ChildText(element, "dc:creator", EncodingName);
     }
 }
@@ -178,10 +178,10 @@ void TNewsType::ReadAtom(TFeedListItem& feed) {
         item->Description = ChildText(element, "content", EncodingName);
         // The first link, whatever its rel says.
         if (element.HasChild("link"))
-            item->Link = element.ChildByName("link").Attributes.ValueOf("href").RawText();
+            item->Link = std::string(element.ChildByName("link").Attributes.ValueOf("href").RawText());
         item->Date = 0;
         if (element.HasChild("published"))
-            item->Date = DecodeIsoDate(element.ChildByName("published").Value.RawText());
+            item->Date = DecodeIsoDate(std::string(element.ChildByName("published").Value.RawText()));
     }
 }
 

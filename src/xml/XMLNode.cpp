@@ -1,5 +1,6 @@
 #include "xml/XMLNode.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <istream>
@@ -14,25 +15,6 @@ namespace {
 
 // Once a tag has this many attributes, ValueOf looks names up through a hash index.
 constexpr std::size_t AttributeIndexThreshold = 8;
-
-// Replaces every occurrence of from in text by to, scanning the text once from the left; the
-// replaced parts are not scanned again.
-void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
-    std::size_t hit = text.find(from.data(), 0, from.size());
-    if (hit == std::string::npos)
-        return;
-    std::string result;
-    result.reserve(text.size());
-    std::size_t start = 0;
-    while (hit != std::string::npos) {
-        result.append(text, start, hit - start);
-        result.append(to.data(), to.size());
-        start = hit + from.size();
-        hit = text.find(from.data(), start, from.size());
-    }
-    result.append(text, start, std::string::npos);
-    text.swap(result);
-}
 
 bool IsBlank(char c) {
     return static_cast<unsigned char>(c) <= 32;
@@ -70,72 +52,190 @@ std::string_view StripQuotes(std::string_view value) {
 
 } // namespace
 
-std::string DecodeEntities(const std::string& text) {
-    std::string result = text;
-    if (result.find('&') == std::string::npos)
-        return result;
-    ReplaceAll(result, "&amp;", "&");
-    ReplaceAll(result, "&lt;", "<");
-    ReplaceAll(result, "&gt;", ">");
-    ReplaceAll(result, "&quot;", "\"");
-    ReplaceAll(result, "&quote;", "\"");
-    ReplaceAll(result, "&apos;", "'");
-    ReplaceAll(result, "&amp;", "&");
+// Replacing "&amp;" first can make new references of the other kinds ("&amp;lt;"), so that step
+// gets a pass of its own. The other six replacements cannot make or break each other's matches:
+// each pattern holds a single "&", at its start, and each puts in a character that is neither "&"
+// nor a letter. So they run as one pass that tries them all at every "&" (the final "&amp;"
+// among them).
+std::string DecodeEntities(std::string_view text) {
+    std::size_t amp = text.find('&');
+    if (amp == std::string_view::npos)
+        return std::string(text);
+    std::string first;
+    if (text.find("&amp;", amp) != std::string_view::npos) {
+        first.reserve(text.size());
+        std::size_t from = 0;
+        for (std::size_t hit = text.find("&amp;", amp); hit != std::string_view::npos;
+             hit = text.find("&amp;", from)) {
+            first.append(text.data() + from, hit + 1 - from); // up to and with the "&"
+            from = hit + 5;
+        }
+        first.append(text.data() + from, text.size() - from);
+        text = first;
+        amp = text.find('&');
+    }
+    std::string result;
+    result.reserve(text.size());
+    std::size_t from = 0;
+    while (amp != std::string_view::npos) {
+        const std::string_view rest = text.substr(amp + 1);
+        char c = 0;
+        std::size_t length = 0;
+        if (rest.size() >= 3 && rest[2] == ';' && rest[1] == 't' && (rest[0] == 'l' || rest[0] == 'g')) {
+            c = rest[0] == 'l' ? '<' : '>';
+            length = 4;
+        } else if (rest.compare(0, 4, "amp;") == 0) {
+            c = '&';
+            length = 5;
+        } else if (rest.compare(0, 5, "quot;") == 0) {
+            c = '"';
+            length = 6;
+        } else if (rest.compare(0, 6, "quote;") == 0) {
+            c = '"';
+            length = 7;
+        } else if (rest.compare(0, 5, "apos;") == 0) {
+            c = '\'';
+            length = 6;
+        }
+        if (length != 0) {
+            result.append(text.data() + from, amp - from);
+            result += c;
+            from = amp + length;
+        }
+        amp = text.find('&', amp + 1);
+    }
+    result.append(text.data() + from, text.size() - from);
     return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TXMLStore and TXMLValue
+
+// The document text, copied once; the parser moves text runs within it so that a value made of
+// several pieces can mostly still refer into it.
+class TXMLStore {
+public:
+    explicit TXMLStore(std::string_view text) : Text(new char[text.size() + 1]), Size(text.size()) {
+        if (!text.empty())
+            std::memcpy(Text.get(), text.data(), text.size());
+        Text[text.size()] = 0;
+    }
+    std::atomic<long> References{1};
+    std::unique_ptr<char[]> Text;
+    std::size_t Size;
+};
+
+TXMLValue& TXMLValue::operator=(const TXMLValue& other) {
+    if (this != &other)
+        SetRawText(std::string(other.RawText()));
+    return *this;
+}
+
+void TXMLValue::SetRawText(std::string text) {
+    if (FOwned)
+        *FOwned = std::move(text);
+    else
+        FOwned = std::make_unique<std::string>(std::move(text));
+    FData = FOwned->data();
+    FSize = FOwned->size();
+}
+
+void TXMLValue::Detach() {
+    if (!FOwned && FSize != 0)
+        SetRawText(std::string(FData, FSize));
+}
+
+void TXMLValue::Relocate(TXMLValue& other) noexcept {
+    FData = std::exchange(other.FData, "");
+    FSize = std::exchange(other.FSize, 0);
+    FOwned = std::move(other.FOwned);
 }
 
 // ---------------------------------------------------------------------------------------------
 // TXMLAttributes
 
+TXMLAttributes::TXMLAttributes(TXMLAttributes&& other) : FData(std::move(other.FData)) {
+    Detach();
+}
+
+TXMLAttributes& TXMLAttributes::operator=(TXMLAttributes&& other) {
+    if (this != &other) {
+        FData = std::move(other.FData);
+        Detach();
+    }
+    return *this;
+}
+
 TXMLAttributes::~TXMLAttributes() = default;
+
+void TXMLAttributes::Detach() {
+    for (int i = 0; i < Count(); ++i)
+        Pair(static_cast<std::size_t>(i)).Value.Detach();
+}
 
 void TXMLAttributes::Reserve(std::size_t count) {
     if (!FData)
         FData = std::make_unique<TData>();
-    if (count <= AttributeIndexThreshold)
-        FData->Pairs.reserve(count);
+    if (!FData->Parsed && count > 0) {
+        FData->Parsed.reset(new TPair[count]);
+        FData->ParsedCapacity = count;
+    }
 }
 
 void TXMLAttributes::Clear() {
     FData.reset();
 }
 
-TXMLValue& TXMLAttributes::ValueOf(const std::string& name) {
+TXMLAttributes::TPair& TXMLAttributes::Pair(std::size_t index) const {
+    return index < FData->ParsedCount ? FData->Parsed[index] : *FData->Added[index - FData->ParsedCount];
+}
+
+TXMLValue& TXMLAttributes::Lookup(std::string_view name) {
     if (!FData)
         FData = std::make_unique<TData>();
-    auto& pairs = FData->Pairs;
-    auto& index = FData->Index;
+    TData& data = *FData;
+    const std::size_t count = data.ParsedCount + data.Added.size();
+    auto& index = data.Index;
     if (index) {
-        auto found = index->find(UpperCaseAscii(name));
+        std::string key = UpperCaseAscii(std::string(name));
+        auto found = index->find(key);
         if (found != index->end())
-            return pairs[found->second]->Value;
-        index->emplace(UpperCaseAscii(name), pairs.size());
+            return Pair(found->second).Value;
+        index->emplace(std::move(key), count);
     } else {
-        for (auto& pair : pairs)
-            if (SameTextAscii(pair->Name, name))
-                return pair->Value;
-        if (pairs.size() + 1 >= AttributeIndexThreshold) {
+        for (std::size_t i = 0; i < count; ++i) {
+            TPair& pair = Pair(i);
+            if (SameTextAscii(pair.Name, name))
+                return pair.Value;
+        }
+        if (count + 1 >= AttributeIndexThreshold) {
             index = std::make_unique<std::unordered_map<std::string, std::size_t>>();
-            for (std::size_t i = 0; i < pairs.size(); ++i)
-                index->emplace(UpperCaseAscii(pairs[i]->Name), i);
-            index->emplace(UpperCaseAscii(name), pairs.size());
+            for (std::size_t i = 0; i < count; ++i)
+                index->emplace(UpperCaseAscii(Pair(i).Name), i);
+            index->emplace(UpperCaseAscii(std::string(name)), count);
         }
     }
-    pairs.push_back(std::make_unique<TPair>());
-    pairs.back()->Name = name;
-    return pairs.back()->Value;
+    TPair* pair;
+    if (data.Added.empty() && data.ParsedCount < data.ParsedCapacity) {
+        pair = &data.Parsed[data.ParsedCount++];
+    } else {
+        data.Added.push_back(std::make_unique<TPair>());
+        pair = data.Added.back().get();
+    }
+    pair->Name.assign(name.data(), name.size());
+    return pair->Value;
 }
 
 const std::string& TXMLAttributes::Name(int index) const {
     if (index < 0 || index >= Count())
         throw EListError(index);
-    return FData->Pairs[static_cast<std::size_t>(index)]->Name;
+    return Pair(static_cast<std::size_t>(index)).Name;
 }
 
 const TXMLValue& TXMLAttributes::Value(int index) const {
     if (index < 0 || index >= Count())
         throw EListError(index);
-    return FData->Pairs[static_cast<std::size_t>(index)]->Value;
+    return Pair(static_cast<std::size_t>(index)).Value;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -152,7 +252,8 @@ class TXMLParser {
     };
 
 public:
-    explicit TXMLParser(std::string_view text) : FText(text) {}
+    explicit TXMLParser(TXMLStore& store)
+        : FStore(&store), FBuffer(store.Text.get()), FText(store.Text.get(), store.Size) {}
 
     bool AtEnd() const { return FPos >= FText.size(); }
 
@@ -225,7 +326,6 @@ private:
         while (started) {
             TXMLNode& node = FScratch[index];
             if (ParseTag(node)) {
-                node.Value.FText.clear();
                 FStack.push_back({nullptr, index, FScratch.size()});
             }
             started = false;
@@ -249,8 +349,10 @@ private:
         if (count == 0)
             return;
         std::unique_ptr<TXMLNode[]> block(new TXMLNode[count]);
-        for (std::size_t i = 0; i < count; ++i)
-            block[i] = std::move(FScratch[level.FirstChild + i]);
+        for (std::size_t i = 0; i < count; ++i) {
+            block[i].Relocate(FScratch[level.FirstChild + i]);
+            block[i].FStore = FStore;
+        }
         FScratch.resize(level.FirstChild);
         TXMLNode& owner = NodeOf(level);
         owner.FParsed = std::move(block);
@@ -297,7 +399,7 @@ private:
     }
 
     // Attributes are split at every space, quoted or not: title='a b' gives title (empty) and b'.
-    static void ParseAttributes(TXMLNode& node, std::string_view text) {
+    void ParseAttributes(TXMLNode& node, std::string_view text) {
         std::size_t tokens = 1;
         for (char c : text)
             tokens += IsTagSpace(c) ? 1 : 0;
@@ -311,7 +413,11 @@ private:
             const std::string_view value = equals == std::string_view::npos
                                                ? std::string_view()
                                                : StripQuotes(TrimView(token.substr(equals + 1)));
-            node.Attributes.ValueOf(std::string(name)).FText.assign(value.data(), value.size());
+            TXMLValue& stored = node.Attributes.Lookup(name);
+            stored.FOwned.reset();
+            stored.FData = value.data();
+            stored.FSize = value.size();
+            FViewEnd = static_cast<std::size_t>(value.data() + value.size() - FBuffer);
         }
     }
 
@@ -319,13 +425,13 @@ private:
     // its tag is next in the text).
     bool ParseContent(TXMLNode& node) {
         const std::size_t size = FText.size();
-        std::string& value = node.Value.FText;
+        TXMLValue& value = node.Value;
         for (;;) {
             const std::size_t open = Find('<', FPos);
             // A text run is kept with its white space unless it is only white space.
             for (std::size_t i = FPos; i < open; ++i) {
                 if (!IsBlank(FText[i])) {
-                    value.append(FText.data() + FPos, open - FPos);
+                    Append(value, false, FPos, open - FPos);
                     break;
                 }
             }
@@ -336,9 +442,7 @@ private:
                 // The section's content goes in verbatim after one space; an unterminated section
                 // takes the rest of the document.
                 const std::size_t close = Find("]]>", FPos + 9);
-                value.reserve(value.size() + 1 + (close - FPos - 9));
-                value += ' ';
-                value.append(FText.data() + FPos + 9, close - FPos - 9);
+                Append(value, true, FPos + 9, close - FPos - 9);
                 FPos = close < size ? close + 3 : size;
                 continue;
             }
@@ -359,8 +463,43 @@ private:
         }
     }
 
+    // Appends the text at start (after a space when spaced) to the value. A value refers into the
+    // document as long as its pieces can be moved together there: while it is the last text
+    // taken, everything between its end and the new piece is markup already read.
+    void Append(TXMLValue& value, bool spaced, std::size_t start, std::size_t length) {
+        const std::size_t total = length + (spaced ? 1 : 0);
+        if (!value.FOwned) {
+            const std::size_t end = static_cast<std::size_t>(value.FData - FBuffer) + value.FSize;
+            if (value.FSize == 0 || end == FViewEnd) {
+                // A fresh value starts at its piece; a CDATA section's space goes on the "[" before.
+                std::size_t to = value.FSize == 0 ? start - (spaced ? 1 : 0) : end;
+                if (value.FSize == 0)
+                    value.FData = FBuffer + to;
+                if (spaced)
+                    FBuffer[to++] = ' ';
+                if (to != start)
+                    std::memmove(FBuffer + to, FBuffer + start, length);
+                value.FSize += total;
+                FViewEnd = to + length;
+                return;
+            }
+            value.Detach();
+        }
+        std::string& text = *value.FOwned;
+        text.reserve(text.size() + total);
+        if (spaced)
+            text += ' ';
+        text.append(FBuffer + start, length);
+        value.FData = text.data();
+        value.FSize = text.size();
+    }
+
+    TXMLStore* FStore;
+    char* FBuffer;
     std::string_view FText;
     std::size_t FPos = 0;
+    // Where the text taken last ends in the buffer; nothing after it is referred to.
+    std::size_t FViewEnd = 0;
     // The open elements, outermost first.
     std::vector<TLevel> FStack;
     // The open elements and the children of all open levels, in document order; a level's
@@ -371,26 +510,48 @@ private:
 // ---------------------------------------------------------------------------------------------
 // TXMLNode
 
-TXMLNode::TXMLNode(TXMLNode&& other) noexcept
-    : Name(std::move(other.Name)), Value(std::move(other.Value)), Attributes(std::move(other.Attributes)),
-      FParsed(std::move(other.FParsed)), FParsedCount(std::exchange(other.FParsedCount, 0)),
-      FAdded(std::move(other.FAdded)) {}
+void TXMLNode::Relocate(TXMLNode& other) noexcept {
+    Name = std::move(other.Name);
+    Value.Relocate(other.Value);
+    Attributes.FData = std::move(other.Attributes.FData);
+    FParsed = std::move(other.FParsed);
+    FParsedCount = std::exchange(other.FParsedCount, 0);
+    FAdded = std::move(other.FAdded);
+    FStore = std::exchange(other.FStore, nullptr);
+    FOwnsStore = std::exchange(other.FOwnsStore, false);
+}
+
+void TXMLNode::ReleaseStore() noexcept {
+    if (FOwnsStore && FStore->References.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete FStore;
+    FStore = nullptr;
+    FOwnsStore = false;
+}
+
+TXMLNode::TXMLNode(TXMLNode&& other) noexcept {
+    // A node taken out of a document keeps the document text its subtree refers to.
+    TXMLStore* store = other.FStore;
+    const bool owns = other.FOwnsStore;
+    if (store && !owns)
+        store->References.fetch_add(1, std::memory_order_relaxed);
+    Relocate(other);
+    FOwnsStore = store != nullptr;
+}
 
 TXMLNode& TXMLNode::operator=(TXMLNode&& other) noexcept {
     if (this != &other) {
+        // The other may be part of this node's subtree: it is taken out before that is released.
+        TXMLNode taken(std::move(other));
         TXMLParser::ReleaseChildren(*this);
-        Name = std::move(other.Name);
-        Value = std::move(other.Value);
-        Attributes = std::move(other.Attributes);
-        FParsed = std::move(other.FParsed);
-        FParsedCount = std::exchange(other.FParsedCount, 0);
-        FAdded = std::move(other.FAdded);
+        ReleaseStore();
+        Relocate(taken);
     }
     return *this;
 }
 
 TXMLNode::~TXMLNode() {
     TXMLParser::ReleaseChildren(*this);
+    ReleaseStore();
 }
 
 void TXMLNode::Clear() {
@@ -436,8 +597,14 @@ bool TXMLNode::HasChild(const std::string& name) const {
 }
 
 void TXMLNode::LoadFromString(const std::string& text) {
+    // The caller's text may die first: the tree refers into a copy of its own.
+    auto store = std::make_unique<TXMLStore>(text);
     Clear();
-    TXMLParser parser(text);
+    Value.Detach();
+    ReleaseStore();
+    FStore = store.release();
+    FOwnsStore = true;
+    TXMLParser parser(*FStore);
     parser.ParseDocument(*this);
 }
 

@@ -4,26 +4,51 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 // The text with "&amp;", "&lt;", "&gt;", "&quot;", "&quote;", "&apos;" and "&amp;" again replaced
 // one pass after the other, so "&amp;lt;" becomes "<"; numeric references such as "&#39;" stay.
-std::string DecodeEntities(const std::string& text);
+std::string DecodeEntities(std::string_view text);
+
+// The text a loaded document was parsed from, shared by every node that refers into it; freed
+// when the last node holding a reference lets go.
+class TXMLStore;
 
 // One raw text as the parser took it from the document, entity references left as written.
+// A value read from a document refers into the document's text; a copy or a moved value owns
+// its text, so it stays valid on its own.
 class TXMLValue {
 public:
-    // The stored text, empty for a new value.
-    const std::string& RawText() const { return FText; }
+    TXMLValue() = default;
+    // Copies and moves take their own copy of the text.
+    TXMLValue(const TXMLValue& other) { SetRawText(std::string(other.RawText())); }
+    TXMLValue(TXMLValue&& other) { SetRawText(std::string(other.RawText())); }
+    TXMLValue& operator=(const TXMLValue& other);
+    TXMLValue& operator=(TXMLValue&& other) { return *this = static_cast<const TXMLValue&>(other); }
+    ~TXMLValue() = default;
+
+    // The stored text, empty for a new value; valid until the value changes or its node dies.
+    std::string_view RawText() const { return std::string_view(FData, FSize); }
     // Replaces the stored text.
-    void SetRawText(std::string text) { FText = std::move(text); }
+    void SetRawText(std::string text);
     // DecodeEntities of the stored text; the stored text is left as it is.
-    std::string DecodedText() const { return DecodeEntities(FText); }
+    std::string DecodedText() const { return DecodeEntities(RawText()); }
 
 private:
     friend class TXMLParser;
-    std::string FText;
+    friend class TXMLAttributes;
+    friend class TXMLNode;
+    // Turns a text that refers into a document into one of its own.
+    void Detach();
+    // Takes over the other's text as it is (a reference into a document stays one).
+    void Relocate(TXMLValue& other) noexcept;
+
+    const char* FData = "";
+    std::size_t FSize = 0;
+    // The value's own text; null while the value refers into a document (or is empty).
+    std::unique_ptr<std::string> FOwned;
 };
 
 // The attributes of a start tag: pairs in the order their names first appeared, names unique
@@ -33,17 +58,19 @@ public:
     TXMLAttributes() = default;
     TXMLAttributes(const TXMLAttributes&) = delete;
     TXMLAttributes& operator=(const TXMLAttributes&) = delete;
-    TXMLAttributes(TXMLAttributes&&) noexcept = default;
-    TXMLAttributes& operator=(TXMLAttributes&&) noexcept = default;
+    // Takes over the other's pairs, their values with texts of their own; the other is left
+    // empty.
+    TXMLAttributes(TXMLAttributes&& other);
+    TXMLAttributes& operator=(TXMLAttributes&& other);
     ~TXMLAttributes();
 
     // Removes every pair; values handed out before become invalid.
     void Clear();
     // The value of the named attribute, ASCII case ignored; a missing name is appended with an
     // empty value, so a lookup of a missing attribute leaves an empty attribute behind.
-    TXMLValue& ValueOf(const std::string& name);
+    TXMLValue& ValueOf(const std::string& name) { return Lookup(name); }
     // The number of pairs.
-    int Count() const { return FData ? static_cast<int>(FData->Pairs.size()) : 0; }
+    int Count() const { return FData ? static_cast<int>(FData->ParsedCount + FData->Added.size()) : 0; }
     // The name of pair i (0-based); raises EListError for an index out of range.
     const std::string& Name(int index) const;
     // The value of pair i (0-based); raises EListError for an index out of range.
@@ -51,17 +78,25 @@ public:
 
 private:
     friend class TXMLParser;
-    // Room for count pairs, so that a start tag's attributes do not regrow the list.
-    void Reserve(std::size_t count);
-
+    friend class TXMLNode;
     struct TPair {
         std::string Name;
         TXMLValue Value;
     };
+    // Room for count pairs in one block, so that a start tag's attributes take one allocation.
+    void Reserve(std::size_t count);
+    TXMLValue& Lookup(std::string_view name);
+    TPair& Pair(std::size_t index) const;
+    // Gives every value a text of its own.
+    void Detach();
+
     struct TData {
-        // Each pair on its own, so that a value handed out by ValueOf stays put when pairs are
-        // added.
-        std::vector<std::unique_ptr<TPair>> Pairs;
+        // The first pairs, in one block that never moves; the rest each on its own, so that a
+        // value handed out by ValueOf stays put when pairs are added.
+        std::unique_ptr<TPair[]> Parsed;
+        std::size_t ParsedCount = 0;
+        std::size_t ParsedCapacity = 0;
+        std::vector<std::unique_ptr<TPair>> Added;
         // Upper-cased name -> index, built only once a tag has many attributes so that a hostile
         // tag cannot make the parser quadratic.
         std::unique_ptr<std::unordered_map<std::string, std::size_t>> Index;
@@ -77,7 +112,8 @@ public:
     TXMLNode() = default;
     TXMLNode(const TXMLNode&) = delete;
     TXMLNode& operator=(const TXMLNode&) = delete;
-    // Takes over the other node with its subtree; the other is left empty.
+    // Takes over the other node with its subtree; the other is left empty. The node keeps the
+    // document text alive, also when the other was part of a document that dies first.
     TXMLNode(TXMLNode&& other) noexcept;
     // Releases this node's subtree and takes over the other's; the other is left empty.
     TXMLNode& operator=(TXMLNode&& other) noexcept;
@@ -117,9 +153,17 @@ public:
 private:
     friend class TXMLParser;
     TXMLNode* FindChild(const std::string& name) const;
+    // Moves the other's fields in as they are, store reference included.
+    void Relocate(TXMLNode& other) noexcept;
+    // Lets go of this node's reference to its store, if it holds one.
+    void ReleaseStore() noexcept;
     // The children read from a document, in one block; they come first.
     std::unique_ptr<TXMLNode[]> FParsed;
     std::size_t FParsedCount = 0;
     // Children appended one by one with AddChild; each stays where it is as more are added.
     std::unique_ptr<std::vector<std::unique_ptr<TXMLNode>>> FAdded;
+    // The document text the subtree refers into; null when nothing was loaded. A node that owns
+    // a reference releases it when it dies.
+    TXMLStore* FStore = nullptr;
+    bool FOwnsStore = false;
 };

@@ -16,11 +16,12 @@ namespace {
 std::string Shape(const TXMLNode& node) {
     std::string s = node.Name;
     if (!node.Value.RawText().empty())
-        s += "'" + node.Value.RawText() + "'";
+        s += "'" + std::string(node.Value.RawText()) + "'";
     if (node.Attributes.Count() > 0) {
         s += "{";
         for (int i = 0; i < node.Attributes.Count(); ++i)
-            s += (i ? " " : "") + node.Attributes.Name(i) + "=" + node.Attributes.Value(i).RawText();
+            s += (i ? " " : "") + node.Attributes.Name(i) + "=" +
+                 std::string(node.Attributes.Value(i).RawText());
         s += "}";
     }
     if (node.ChildCount() > 0) {
@@ -58,6 +59,93 @@ TEST(DecodeEntitiesTest, ReplacesInFixedOrderAndLeavesOthers) {
     value.SetRawText("1 &lt; 2");
     EXPECT_EQ(value.DecodedText(), "1 < 2");
     EXPECT_EQ(value.RawText(), "1 &lt; 2");
+}
+
+// The seven replacements exactly as defined: one whole-text pass each, in order.
+std::string SequentialDecode(std::string text) {
+    static const char* const kSteps[][2] = {{"&amp;", "&"},   {"&lt;", "<"},     {"&gt;", ">"},
+                                            {"&quot;", "\""}, {"&quote;", "\""}, {"&apos;", "'"},
+                                            {"&amp;", "&"}};
+    for (const auto& step : kSteps) {
+        const std::string from = step[0];
+        std::string out;
+        std::size_t start = 0;
+        for (std::size_t hit = text.find(from); hit != std::string::npos; hit = text.find(from, start)) {
+            out += text.substr(start, hit - start) + step[1];
+            start = hit + from.size();
+        }
+        text = out + text.substr(start);
+    }
+    return text;
+}
+
+TEST(DecodeEntitiesTest, AgreesWithTheSevenPassesOnAdversarialText) {
+    for (const char* text : {"&amp;amp;lt;", "&&lt;gt;", "&amp;quote;", "&amp;amp;amp;amp;", "&lt;&gt;&amp;",
+                             "&quot;e;", "&quote", "&amp", "&", "&&&amp;;", "&l&amp;t;", "&amp;&amp;lt;;",
+                             "x&apos;&amp;apos;&amp;amp;apos;", "&amp;quot;e;", "&lt;amp;"})
+        EXPECT_EQ(DecodeEntities(text), SequentialDecode(text)) << text;
+    // Random texts over the letters the references are made of.
+    const std::string letters = "&amp;ltgquoes;x&";
+    unsigned state = 12345;
+    for (int n = 0; n < 20000; ++n) {
+        std::string text;
+        const int length = n % 24;
+        for (int i = 0; i < length; ++i) {
+            state = state * 1103515245u + 12345u;
+            text += letters[(state >> 16) % letters.size()];
+        }
+        ASSERT_EQ(DecodeEntities(text), SequentialDecode(text)) << text;
+    }
+}
+
+TEST(XMLNodeParseTest, TextPiecesAroundChildrenAndSections) {
+    // Pieces of one element's text joined across sections, comments and child elements, with
+    // the children's own texts and attributes kept intact.
+    EXPECT_EQ(Parse("<a>1<![CDATA[2]]>3<!-- c -->4<b k='v'>x<![CDATA[y]]></b>5<![CDATA[6]]><c>z</c>7</a>"),
+              "a'1 2345 67'(b'x y'{k=v} c'z')");
+    EXPECT_EQ(Parse("<a><![CDATA[]]><![CDATA[x]]><b/><![CDATA[]]></a>"), "a'  x '(b)");
+    EXPECT_EQ(Parse("<a><b>1</b>2<![CDATA[3]]><c>4</c>5</a><d>6<![CDATA[7]]></d>"),
+              "a'2 35'(b'1' c'4') | d'6 7'");
+}
+
+TEST(XMLNodeLoadTest, TextsOutliveTheirSources) {
+    auto doc = std::make_unique<TXMLNode>();
+    {
+        std::string text = "<r a='1'><i>one<![CDATA[ two]]></i><j b='2'>three</j></r>";
+        doc->LoadFromString(text);
+        text.assign(text.size(), 'x'); // the caller's text changes and dies
+    }
+    EXPECT_EQ(Shape(*doc), "(r{a=1}(i'one  two' j'three'{b=2}))");
+
+    // A subtree taken out of the document keeps its texts when the document dies or reloads.
+    TXMLNode taken(std::move(doc->Child(0).Child(1)));
+    TXMLNode assigned;
+    assigned = std::move(doc->Child(0).Child(0));
+    TXMLValue value = doc->Child(0).Attributes.Value(0);
+    TXMLAttributes attributes = std::move(doc->Child(0).Attributes);
+    doc->Child(0).Value = taken.Value;
+    doc->LoadFromString("<other>text</other>");
+    EXPECT_EQ(Shape(*doc), "(other'text')");
+    doc.reset();
+    EXPECT_EQ(Shape(taken), "j'three'{b=2}");
+    EXPECT_EQ(Shape(assigned), "i'one  two'");
+    EXPECT_EQ(value.RawText(), "1");
+    EXPECT_EQ(attributes.ValueOf("a").RawText(), "1");
+
+    // A node of one document that takes over another document, released with the first.
+    TXMLNode first, second;
+    first.LoadFromString("<a><b>1</b></a>");
+    second.LoadFromString("<c><d>2</d></c>");
+    first.Child(0).Child(0) = std::move(second);
+    second.LoadFromString("<e/>");
+    EXPECT_EQ(Shape(first), "(a((c(d'2'))))");
+    // A node moved over its own ancestor.
+    first = std::move(first.Child(0).Child(0).Child(0));
+    EXPECT_EQ(Shape(first), "c(d'2')");
+    // Reloading a node whose own text came from its old document.
+    TXMLNode& d = first.Child(0);
+    d.LoadFromString("<f>3</f>");
+    EXPECT_EQ(Shape(first), "c('2'(f'3'))"); // Clear empties the name, not the value
 }
 
 TEST(XMLNodeParseTest, TopLevelConstructs) {

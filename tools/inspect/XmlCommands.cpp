@@ -20,10 +20,11 @@ std::string TreeJson(const TXMLNode& root) {
     // Each entry: a node and the index of its next child to write.
     std::vector<std::pair<const TXMLNode*, int>> stack;
     auto open = [&](const TXMLNode& node) {
-        out += "[" + Quoted(node.Name) + "," + Quoted(node.Value.RawText()) + ",[";
+        out += "[" + Quoted(node.Name) + "," + Quoted(std::string(node.Value.RawText())) + ",[";
         for (int i = 0; i < node.Attributes.Count(); ++i) {
             out += i ? ",[" : "[";
-            out += Quoted(node.Attributes.Name(i)) + "," + Quoted(node.Attributes.Value(i).RawText()) + "]";
+            out += Quoted(node.Attributes.Name(i)) + "," +
+                   Quoted(std::string(node.Attributes.Value(i).RawText())) + "]";
         }
         out += "],[";
         stack.emplace_back(&node, 0);
