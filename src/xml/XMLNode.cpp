@@ -1,9 +1,11 @@
 #include "xml/XMLNode.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <istream>
+#include <new>
 #include <sstream>
 #include <string_view>
 #include <utility>
@@ -120,9 +122,34 @@ public:
             std::memcpy(Text.get(), text.data(), text.size());
         Text[text.size()] = 0;
     }
+
+    // Room for count nodes, not yet constructed; lives as long as the store.
+    TXMLNode* AllocateNodes(std::size_t count) {
+        const std::size_t bytes = count * sizeof(TXMLNode);
+        if (bytes > FLeft) {
+            // Chunks grow with the document, so that a large one takes few of them.
+            const std::size_t chunk = std::max(bytes, FNextChunk);
+            FChunks.emplace_back(
+                new std::max_align_t[(chunk + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t)]);
+            FNext = reinterpret_cast<char*>(FChunks.back().get());
+            FLeft = chunk;
+            FNextChunk = std::min<std::size_t>(FNextChunk * 2, 1 << 20);
+        }
+        auto* nodes = reinterpret_cast<TXMLNode*>(FNext);
+        FNext += bytes;
+        FLeft -= bytes;
+        return nodes;
+    }
+
     std::atomic<long> References{1};
     std::unique_ptr<char[]> Text;
     std::size_t Size;
+
+private:
+    std::vector<std::unique_ptr<std::max_align_t[]>> FChunks;
+    char* FNext = nullptr;
+    std::size_t FLeft = 0;
+    std::size_t FNextChunk = 16 * 1024;
 };
 
 TXMLValue& TXMLValue::operator=(const TXMLValue& other) {
@@ -238,6 +265,17 @@ const TXMLValue& TXMLAttributes::Value(int index) const {
     return Pair(static_cast<std::size_t>(index)).Value;
 }
 
+inline void TXMLNode::Relocate(TXMLNode& other) noexcept {
+    Name = std::move(other.Name);
+    Value.Relocate(other.Value);
+    Attributes.FData = std::move(other.Attributes.FData);
+    FParsed = std::exchange(other.FParsed, nullptr);
+    FParsedCount = std::exchange(other.FParsedCount, 0);
+    FAdded = std::move(other.FAdded);
+    FStore = std::exchange(other.FStore, nullptr);
+    FOwnsStore = std::exchange(other.FOwnsStore, false);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The parser
 
@@ -267,28 +305,44 @@ public:
         CloseLevel();
     }
 
-    // Releases every descendant of node, block by block, without recursion.
+    // Releases every descendant of node, block by block, without recursion. Store references
+    // held inside the subtree are let go only at the end, as blocks further down may lie in them.
     static void ReleaseChildren(TXMLNode& node) {
         if (!node.FParsed && !node.FAdded)
             return;
-        std::vector<std::pair<std::unique_ptr<TXMLNode[]>, std::size_t>> blocks;
+        std::vector<std::pair<TXMLNode*, std::size_t>> blocks;
         std::vector<std::unique_ptr<TXMLNode>> singles;
+        std::vector<TXMLNode> stores;
         const auto take = [&](TXMLNode& from) {
             if (from.FParsed)
-                blocks.emplace_back(std::move(from.FParsed), std::exchange(from.FParsedCount, 0));
+                blocks.emplace_back(std::exchange(from.FParsed, nullptr),
+                                    std::exchange(from.FParsedCount, 0));
             if (from.FAdded) {
                 for (auto& child : *from.FAdded)
                     singles.push_back(std::move(child));
                 from.FAdded.reset();
             }
+            if (from.FOwnsStore) {
+                stores.emplace_back();
+                stores.back().FStore = std::exchange(from.FStore, nullptr);
+                stores.back().FOwnsStore = std::exchange(from.FOwnsStore, false);
+            }
         };
-        take(node);
+        if (node.FParsed)
+            blocks.emplace_back(std::exchange(node.FParsed, nullptr), std::exchange(node.FParsedCount, 0));
+        if (node.FAdded) {
+            for (auto& child : *node.FAdded)
+                singles.push_back(std::move(child));
+            node.FAdded.reset();
+        }
         while (!blocks.empty() || !singles.empty()) {
             if (!blocks.empty()) {
-                auto block = std::move(blocks.back());
+                const auto block = blocks.back();
                 blocks.pop_back();
-                for (std::size_t i = 0; i < block.second; ++i)
+                for (std::size_t i = 0; i < block.second; ++i) {
                     take(block.first[i]);
+                    block.first[i].~TXMLNode();
+                }
             } else {
                 std::unique_ptr<TXMLNode> single = std::move(singles.back());
                 singles.pop_back();
@@ -348,15 +402,16 @@ private:
         const std::size_t count = FScratch.size() - level.FirstChild;
         if (count == 0)
             return;
-        std::unique_ptr<TXMLNode[]> block(new TXMLNode[count]);
+        TXMLNode* block = FStore->AllocateNodes(count);
         for (std::size_t i = 0; i < count; ++i) {
-            block[i].Relocate(FScratch[level.FirstChild + i]);
-            block[i].FStore = FStore;
+            // Nodes in the scratch list hold no store reference: the move is a plain one.
+            TXMLNode* node = new (block + i) TXMLNode(std::move(FScratch[level.FirstChild + i]));
+            node->FStore = FStore;
         }
         FScratch.resize(level.FirstChild);
         TXMLNode& owner = NodeOf(level);
-        owner.FParsed = std::move(block);
-        owner.FParsedCount = count;
+        owner.FParsed = block;
+        owner.FParsedCount = static_cast<std::uint32_t>(count);
     }
 
     // Everything of ParseElement but the content; returns whether the tag has content.
@@ -509,17 +564,6 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 // TXMLNode
-
-void TXMLNode::Relocate(TXMLNode& other) noexcept {
-    Name = std::move(other.Name);
-    Value.Relocate(other.Value);
-    Attributes.FData = std::move(other.Attributes.FData);
-    FParsed = std::move(other.FParsed);
-    FParsedCount = std::exchange(other.FParsedCount, 0);
-    FAdded = std::move(other.FAdded);
-    FStore = std::exchange(other.FStore, nullptr);
-    FOwnsStore = std::exchange(other.FOwnsStore, false);
-}
 
 void TXMLNode::ReleaseStore() noexcept {
     if (FOwnsStore && FStore->References.fetch_sub(1, std::memory_order_acq_rel) == 1)

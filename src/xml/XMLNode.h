@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -109,7 +110,7 @@ private:
 // constructs ("?xml", "!DOCTYPE", the root element, ...).
 class TXMLNode {
 public:
-    TXMLNode() = default;
+    TXMLNode() noexcept {}
     TXMLNode(const TXMLNode&) = delete;
     TXMLNode& operator=(const TXMLNode&) = delete;
     // Takes over the other node with its subtree; the other is left empty. The node keeps the
@@ -158,12 +159,13 @@ private:
     // Lets go of this node's reference to its store, if it holds one.
     void ReleaseStore() noexcept;
     // The children read from a document, in one block; they come first.
-    std::unique_ptr<TXMLNode[]> FParsed;
-    std::size_t FParsedCount = 0;
+    TXMLNode* FParsed = nullptr;
     // Children appended one by one with AddChild; each stays where it is as more are added.
     std::unique_ptr<std::vector<std::unique_ptr<TXMLNode>>> FAdded;
     // The document text the subtree refers into; null when nothing was loaded. A node that owns
     // a reference releases it when it dies.
     TXMLStore* FStore = nullptr;
+    // The children read from a document lie in its store, which frees them all at once.
+    std::uint32_t FParsedCount = 0;
     bool FOwnsStore = false;
 };
