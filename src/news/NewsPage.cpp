@@ -1,6 +1,8 @@
 // The news page: templates, the description treatment and the page file.
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "news/NewsDates.h"
@@ -34,45 +36,47 @@ inline bool IsAsciiLetterLike(char c, char lower) {
     return c == lower || c == lower - ('a' - 'A');
 }
 
-// Every "<a" (either case of the a) replaced by with, in one pass; no rescan of inserted text.
-std::string ReplaceAnchorOpenings(const std::string& text, const std::string& with) {
-    std::string out;
-    size_t from = 0;
-    for (size_t pos = text.find('<'); pos != std::string::npos; pos = text.find('<', pos + 1)) {
-        if (pos + 1 >= text.size() || !IsAsciiLetterLike(text[pos + 1], 'a'))
-            continue;
-        if (out.empty())
-            out.reserve(text.size() + text.size() / 8);
-        out.append(text, from, pos - from);
-        out += with;
-        from = pos + 2;
-        ++pos;
-    }
-    if (from == 0)
-        return text;
-    out.append(text, from, std::string::npos);
-    return out;
+const std::string_view kAnchorOpening = "<a target=\"_blank\" ";
+const std::string_view kHiddenSource = "tempsrc=";
+
+// The description treatment appended to out. Every "<a" (either case of the a) becomes
+// kAnchorOpening; without pictures every "src=" (any case) becomes kHiddenSource. The two
+// replacements are done in one pass: neither pattern can overlap the other, and the inserted
+// opening neither begins nor ends with a part of "src=", so the second replacement finds in the
+// first one's result exactly the matches it finds in the original.
+// The next c at or after from, or end.
+inline const char* FindByte(const char* from, const char* end, char c) {
+    const void* hit = from < end ? std::memchr(from, c, static_cast<size_t>(end - from)) : nullptr;
+    return hit ? static_cast<const char*>(hit) : end;
 }
 
-// Every "src=" (any case of the letters) replaced by with, in one pass. Looks for the rare "="
-// and checks the three letters before it; matches cannot overlap, as none begins with "=".
-std::string ReplaceSrcAttributes(const std::string& text, const std::string& with) {
-    std::string out;
-    size_t from = 0;
-    for (size_t pos = text.find('='); pos != std::string::npos; pos = text.find('=', pos + 1)) {
-        if (pos < 3 || pos - 3 < from || !IsAsciiLetterLike(text[pos - 3], 's') ||
-            !IsAsciiLetterLike(text[pos - 2], 'r') || !IsAsciiLetterLike(text[pos - 1], 'c'))
-            continue;
-        if (out.empty())
-            out.reserve(text.size() + text.size() / 8);
-        out.append(text, from, pos - 3 - from);
-        out += with;
-        from = pos + 1;
+void AppendPreparedDescription(std::string_view text, bool picturesShown, std::string& out) {
+    const char* const end = text.data() + text.size();
+    const char* from = text.data();
+    // The next "<" and the next "=" still to look at, each found with a fast byte search.
+    const char* less = FindByte(from, end, '<');
+    const char* equals = picturesShown ? end : FindByte(from, end, '=');
+    while (less != end || equals != end) {
+        if (less < equals) {
+            const char* p = less;
+            less = FindByte(p + 1, end, '<');
+            if (p + 1 < end && IsAsciiLetterLike(p[1], 'a')) {
+                out.append(from, static_cast<size_t>(p - from));
+                out.append(kAnchorOpening.data(), kAnchorOpening.size());
+                from = p + 2;
+            }
+        } else {
+            const char* p = equals;
+            equals = FindByte(p + 1, end, '=');
+            if (p - from >= 3 && IsAsciiLetterLike(p[-3], 's') && IsAsciiLetterLike(p[-2], 'r') &&
+                IsAsciiLetterLike(p[-1], 'c')) {
+                out.append(from, static_cast<size_t>(p - 3 - from));
+                out.append(kHiddenSource.data(), kHiddenSource.size());
+                from = p + 1;
+            }
+        }
     }
-    if (from == 0)
-        return text;
-    out.append(text, from, std::string::npos);
-    return out;
+    out.append(from, static_cast<size_t>(end - from));
 }
 
 // The item template cut at its placeholders, for filling items in one pass. That gives the same
@@ -106,22 +110,22 @@ public:
     }
 
     // Whether Fill may be used for these values (the link is put in last, so it may hold anything).
-    bool CanFill(const std::string* values) const {
+    bool CanFill(const std::string_view* values) const {
         if (!FClean)
             return false;
         for (int f = Author; f < Link; ++f)
-            if (values[f].find('{') != std::string::npos || values[f].find('}') != std::string::npos)
+            if (values[f].find('{') != std::string_view::npos ||
+                values[f].find('}') != std::string_view::npos)
                 return false;
         return true;
     }
-    // The chunk for values in field order into out.
-    void Fill(const std::string* values, std::string& out) const {
-        out.clear();
+    // The chunk for values in field order, appended to out.
+    void Fill(const std::string_view* values, std::string& out) const {
         for (const TPart& part : FParts) {
             if (part.Field == Text)
                 out.append(FText, part.Offset, part.Length);
             else
-                out += values[part.Field];
+                out.append(values[part.Field].data(), values[part.Field].size());
         }
     }
 
@@ -145,30 +149,42 @@ private:
     bool FClean = true;
 };
 
-// The page file, written piece by piece and closed on every path.
+// The page file, gathered in a large buffer that goes out in few writes; closed on every path.
 class TPageWriter {
 public:
     explicit TPageWriter(const std::string& path) : FPath(path), FFile(std::fopen(path.c_str(), "wb")) {
         if (!FFile)
             throw EFCreateError(FPath);
-        // Pages of many items run to megabytes: fewer, larger writes.
-        std::setvbuf(FFile, nullptr, _IOFBF, 1 << 18);
+        std::setvbuf(FFile, nullptr, _IONBF, 0);
+        FBuffer.reserve(kFlushSize + kFlushSize / 4);
     }
+    // A render stopped by an error leaves the page as far as it got.
     ~TPageWriter() {
-        if (FFile)
+        if (FFile) {
+            if (!FBuffer.empty())
+                std::fwrite(FBuffer.data(), 1, FBuffer.size(), FFile);
             std::fclose(FFile);
+        }
     }
     TPageWriter(const TPageWriter&) = delete;
     TPageWriter& operator=(const TPageWriter&) = delete;
 
-    // The piece and a CR LF after it.
-    void WriteLine(const std::string& piece) {
-        if (std::fwrite(piece.data(), 1, piece.size(), FFile) != piece.size() ||
-            std::fwrite(kLineBreak, 1, 2, FFile) != 2)
-            throw EFCreateError(FPath);
+    // The buffer to append a line's text to; EndLine finishes the line.
+    std::string& Buffer() { return FBuffer; }
+    // A CR LF after what was appended; writes out a full buffer.
+    void EndLine() {
+        FBuffer += kLineBreak;
+        if (FBuffer.size() >= kFlushSize)
+            Flush();
     }
-    // Flushes and closes; a full disk shows here at the latest.
+    // The piece and a CR LF after it.
+    void WriteLine(std::string_view piece) {
+        FBuffer.append(piece.data(), piece.size());
+        EndLine();
+    }
+    // Writes out the rest and closes; a full disk shows here at the latest.
     void Close() {
+        Flush();
         std::FILE* file = FFile;
         FFile = nullptr;
         if (std::fclose(file) != 0)
@@ -176,8 +192,19 @@ public:
     }
 
 private:
+    static constexpr size_t kFlushSize = 1 << 20;
+
+    void Flush() {
+        const bool failed =
+            !FBuffer.empty() && std::fwrite(FBuffer.data(), 1, FBuffer.size(), FFile) != FBuffer.size();
+        FBuffer.clear();
+        if (failed)
+            throw EFCreateError(FPath);
+    }
+
     std::string FPath;
     std::FILE* FFile;
+    std::string FBuffer;
 };
 
 } // namespace
@@ -187,11 +214,11 @@ std::string TNewsType::LoadTemplate(const std::string& fileName) {
 }
 
 std::string TNewsType::PrepareDescription(const std::string& description, bool picturesShown) {
-    // Links in the news open outside the news view.
-    std::string text = ReplaceAnchorOpenings(description, "<a target=\"_blank\" ");
-    // Without pictures the browser loads nothing that a src attribute names.
-    if (!picturesShown)
-        text = ReplaceSrcAttributes(text, "tempsrc=");
+    // Links in the news open outside the news view; without pictures the browser loads nothing
+    // that a src attribute names.
+    std::string text;
+    text.reserve(description.size() + description.size() / 8);
+    AppendPreparedDescription(description, picturesShown, text);
     return text;
 }
 
@@ -202,30 +229,34 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
     page.WriteLine(LoadTemplate("top.html"));
 
     const TItemTemplate fillable(itemTemplate);
-    std::string chunk;
+    std::string author, description, date, chunk;
     bool written = false;
     for (const std::unique_ptr<TNewsItem>& item : NewsItems) {
         if (!PassesAgeFilter(item->Date, filterIndex))
             continue;
         written = true;
-        std::string author = item->Feed ? item->Feed->FeedName : std::string();
-        if (item->Feed && item->Feed->ShowAuthor && !Trim(item->Author).empty())
-            author += ": " + item->Author;
-        std::string values[] = {
-            std::move(author), item->Title, PrepareDescription(item->Description, picturesShown),
-            item->Date != 0 ? FormatNewsDate(item->Date) : std::string("Unable to decode the date"),
-            item->Link};
+        author.clear();
+        if (item->Feed) {
+            author = item->Feed->FeedName;
+            if (item->Feed->ShowAuthor && !Trim(item->Author).empty())
+                author.append(": ").append(item->Author);
+        }
+        description.clear();
+        AppendPreparedDescription(item->Description, picturesShown, description);
+        date = item->Date != 0 ? FormatNewsDate(item->Date) : std::string("Unable to decode the date");
+        const std::string_view values[] = {author, item->Title, description, date, item->Link};
         if (fillable.CanFill(values)) {
-            fillable.Fill(values, chunk);
+            fillable.Fill(values, page.Buffer());
+            page.EndLine();
         } else {
             // Each step sees what the steps before it put in: "{link}" inside a title becomes the link.
-            chunk = ReplaceAll(itemTemplate, "{author}", values[0]);
-            chunk = ReplaceAll(chunk, "{title}", values[1]);
-            chunk = ReplaceAll(chunk, "{description}", values[2]);
-            chunk = ReplaceAll(chunk, "{date}", values[3]);
-            chunk = ReplaceAll(chunk, "{link}", values[4]);
+            chunk = ReplaceAll(itemTemplate, "{author}", author);
+            chunk = ReplaceAll(chunk, "{title}", item->Title);
+            chunk = ReplaceAll(chunk, "{description}", description);
+            chunk = ReplaceAll(chunk, "{date}", date);
+            chunk = ReplaceAll(chunk, "{link}", item->Link);
+            page.WriteLine(chunk);
         }
-        page.WriteLine(chunk);
     }
     if (!written)
         page.WriteLine("There are no news for the selected filter (" + filterCaption + ")");

@@ -111,6 +111,40 @@ TEST_F(NewsPageTest, DescriptionsOpenLinksOutsideAndCanHidePictures) {
     EXPECT_EQ(TNewsType::PrepareDescription("no markup <", false), "no markup <");
 }
 
+// The treatment as two whole-text passes, one after the other, each matching case-insensitively.
+std::string TwoPassDescription(const std::string& text, bool picturesShown) {
+    const auto replace = [](const std::string& in, const std::string& what, const std::string& with) {
+        std::string out;
+        std::size_t from = 0;
+        for (std::size_t i = 0; i + what.size() <= in.size();) {
+            if (SameTextAscii(in.substr(i, what.size()), what)) {
+                out += in.substr(from, i - from) + with;
+                i += what.size();
+                from = i;
+            } else {
+                ++i;
+            }
+        }
+        return out + in.substr(from);
+    };
+    std::string out = replace(text, "<a", "<a target=\"_blank\" ");
+    return picturesShown ? out : replace(out, "src=", "tempsrc=");
+}
+
+TEST_F(NewsPageTest, DescriptionTreatmentAgreesWithTwoPasses) {
+    const std::string letters = "<aAsSrRcC= x";
+    unsigned state = 7;
+    for (int n = 0; n < 20000; ++n) {
+        std::string text;
+        for (int i = 0; i < n % 20; ++i) {
+            state = state * 1103515245u + 12345u;
+            text += letters[(state >> 16) % letters.size()];
+        }
+        ASSERT_EQ(TNewsType::PrepareDescription(text, n % 2 == 0), TwoPassDescription(text, n % 2 == 0))
+            << text;
+    }
+}
+
 TEST_F(NewsPageTest, TogglingPicturesTwiceGivesTheSamePage) {
     Add("t", "<p><a href=u><IMG SRC=p></a></p>");
     const std::string shown = Render(5, true);
