@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
+#include <string_view>
 
 #include "news/NewsDates.h"
 #include "platform/Charset.h"
@@ -12,20 +14,34 @@ namespace {
 
 const char kUnknownFormat[] = "The server returns data that has an unknown format.";
 
-// The decoded, UTF-8 text of the named child, or "" when the element has none.
-std::string ChildText(const TXMLNode& element, const char* name, const std::string& encoding) {
-    if (!element.HasChild(name))
-        return std::string();
-    const TXMLValue& value = element.ChildByName(name).Value;
-    // DecodedText hands back a copy of its own, untouched when there is no "&".
-    return ConvertCharset(value.DecodedText(), encoding);
+// For each name, the first direct child of element with that name (ASCII case ignored, as
+// ChildByName), or null; the children are looked at once for all names.
+template <std::size_t N>
+void FindChildren(const TXMLNode& element, const std::string_view (&names)[N], TXMLNode* (&found)[N]) {
+    for (TXMLNode*& node : found)
+        node = nullptr;
+    std::size_t missing = N;
+    const int count = element.ChildCount();
+    for (int i = 0; i < count && missing > 0; ++i) {
+        TXMLNode& child = element.Child(i);
+        for (std::size_t n = 0; n < N; ++n) {
+            if (!found[n] && SameTextAscii(child.Name, names[n])) {
+                found[n] = &child;
+                --missing;
+                break;
+            }
+        }
+    }
 }
 
-// The raw text of the named child, or "" when the element has none.
-std::string ChildRawText(const TXMLNode& element, const char* name) {
-    if (!element.HasChild(name))
-        return std::string();
-    return std::string(element.ChildByName(name).Value.RawText());
+// The decoded, UTF-8 text of the element, or "" when there is none.
+std::string DecodedText(const TXMLNode* element, const std::string& encoding) {
+    return element ? ConvertCharset(element->Value.DecodedText(), encoding) : std::string();
+}
+
+// The raw text of the element, or "" when there is none.
+std::string RawText(const TXMLNode* element) {
+    return element ? std::string(element->Value.RawText()) : std::string();
 }
 
 // -1 when a is newer than b, 1 when older, 0 otherwise: newest first.
@@ -126,62 +142,74 @@ void TNewsType::ReadDocument(TFeedListItem& feed) {
 }
 
 void TNewsType::ReadRss(TFeedListItem& feed) {
+    static constexpr std::string_view kNames[] = {"title",   "description", "link",
+                                                  "pubDate", "dc:date",     "author"};
+    enum { Title, Description, Link, PubDate, DcDate, Author };
     const TXMLNode& channel = Document.ChildByName("rss").ChildByName("channel");
     for (int i = 0; i < channel.ChildCount(); ++i) {
         const TXMLNode& element = channel.Child(i);
-        if (UpperCaseAscii(element.Name) != "ITEM")
+        if (!SameTextAscii(element.Name, "item"))
             continue;
+        TXMLNode* found[std::size(kNames)];
+        FindChildren(element, kNames, found);
         TNewsItem* item = AddItem();
         item->Feed = &feed;
-        item->Title = ChildText(element, "title", EncodingName);
-        item->Description = ChildText(element, "description", EncodingName);
-        item->Link = ChildRawText(element, "link");
+        item->Title = DecodedText(found[Title], EncodingName);
+        item->Description = DecodedText(found[Description], EncodingName);
+        item->Link = RawText(found[Link]);
         item->Date = 0;
-        if (element.HasChild("pubDate"))
-            item->Date = DecodeRfc822Date(std::string(element.ChildByName("pubDate").Value.RawText()));
+        if (found[PubDate])
+            item->Date = DecodeRfc822Date(RawText(found[PubDate]));
         // dc:date wins over pubDate, even when it cannot be decoded.
-        if (element.HasChild("dc:date"))
-            item->Date = DecodeIsoDate(std::string(element.ChildByName("dc:date").Value.RawText()));
-        item->Author = ChildText(element, "author", EncodingName);
+        if (found[DcDate])
+            item->Date = DecodeIsoDate(RawText(found[DcDate]));
+        item->Author = DecodedText(found[Author], EncodingName);
     }
 }
 
 void TNewsType::ReadRdf(TFeedListItem& feed) {
+    static constexpr std::string_view kNames[] = {"title", "content:encoded", "description",
+                                                  "link",  "dc:date",         "dc:creator"};
+    enum { Title, Content, Description, Link, DcDate, Creator };
     const TXMLNode& root = Document.ChildByName("rdf:rdf");
     for (int i = 0; i < root.ChildCount(); ++i) {
         const TXMLNode& element = root.Child(i);
-        if (UpperCaseAscii(element.Name) != "ITEM")
+        if (!SameTextAscii(element.Name, "item"))
             continue;
+        TXMLNode* found[std::size(kNames)];
+        FindChildren(element, kNames, found);
         TNewsItem* item = AddItem();
         item->Feed = &feed;
-        item->Title = ChildText(element, "title", EncodingName);
-        item->Description = element.HasChild("content:encoded")
-                                ? ChildText(element, "content:encoded", EncodingName)
-                                : ChildText(element, "description", EncodingName);
-        item->Link = ChildRawText(element, "link");
+        item->Title = DecodedText(found[Title], EncodingName);
+        item->Description = DecodedText(found[Content] ? found[Content] : found[Description], EncodingName);
+        item->Link = RawText(found[Link]);
         item->Date = 0;
-        if (element.HasChild("dc:date"))
-            item->Date = DecodeIsoDate(std::string(element.ChildByName("dc:date").Value.RawText()));
-        item->Author = ChildText(element, "dc:creator", EncodingName);
+        if (found[DcDate])
+            item->Date = DecodeIsoDate(RawText(found[DcDate]));
+        item->Author = DecodedText(found[Creator], EncodingName);
     }
 }
 
 void TNewsType::ReadAtom(TFeedListItem& feed) {
+    static constexpr std::string_view kNames[] = {"title", "content", "link", "published"};
+    enum { Title, Content, Link, Published };
     const TXMLNode& root = Document.ChildByName("feed");
     for (int i = 0; i < root.ChildCount(); ++i) {
         TXMLNode& element = root.Child(i);
-        if (LowerCaseAscii(element.Name) != "entry")
+        if (!SameTextAscii(element.Name, "entry"))
             continue;
+        TXMLNode* found[std::size(kNames)];
+        FindChildren(element, kNames, found);
         TNewsItem* item = AddItem();
         item->Feed = &feed;
-        item->Title = ChildText(element, "title", EncodingName);
-        item->Description = ChildText(element, "content", EncodingName);
+        item->Title = DecodedText(found[Title], EncodingName);
+        item->Description = DecodedText(found[Content], EncodingName);
         // The first link, whatever its rel says.
-        if (element.HasChild("link"))
-            item->Link = std::string(element.ChildByName("link").Attributes.ValueOf("href").RawText());
+        if (found[Link])
+            item->Link = std::string(found[Link]->Attributes.ValueOf("href").RawText());
         item->Date = 0;
-        if (element.HasChild("published"))
-            item->Date = DecodeIsoDate(std::string(element.ChildByName("published").Value.RawText()));
+        if (found[Published])
+            item->Date = DecodeIsoDate(RawText(found[Published]));
     }
 }
 

@@ -54,59 +54,82 @@ std::string_view StripQuotes(std::string_view value) {
 
 } // namespace
 
+namespace {
+
+// The text with every "&amp;" replaced by "&", left to right, the replaced parts not scanned
+// again.
+std::string ReplaceAmpersands(std::string_view text) {
+    std::string out(text.size(), '\0');
+    char* to = out.data();
+    std::size_t from = 0;
+    for (std::size_t hit = text.find("&amp;"); hit != std::string_view::npos;
+         hit = text.find("&amp;", from)) {
+        std::memcpy(to, text.data() + from, hit + 1 - from); // up to and with the "&"
+        to += hit + 1 - from;
+        from = hit + 5;
+    }
+    std::memcpy(to, text.data() + from, text.size() - from);
+    out.resize(static_cast<std::size_t>(to - out.data()) + text.size() - from);
+    return out;
+}
+
+} // namespace
+
 // Replacing "&amp;" first can make new references of the other kinds ("&amp;lt;"), so that step
-// gets a pass of its own. The other six replacements cannot make or break each other's matches:
-// each pattern holds a single "&", at its start, and each puts in a character that is neither "&"
-// nor a letter. So they run as one pass that tries them all at every "&" (the final "&amp;"
-// among them).
+// is applied on its own, from the first "&amp;" on, when the scan meets one (what comes before it
+// reads the same either way). The other six replacements cannot make or break each other's
+// matches: each pattern holds a single "&", at its start, and each puts in a character that is
+// neither "&" nor a letter. So they run as one pass that tries them all at every "&", the final
+// "&amp;" among them. Every replacement shortens the text.
 std::string DecodeEntities(std::string_view text) {
     std::size_t amp = text.find('&');
     if (amp == std::string_view::npos)
         return std::string(text);
-    std::string first;
-    if (text.find("&amp;", amp) != std::string_view::npos) {
-        first.reserve(text.size());
-        std::size_t from = 0;
-        for (std::size_t hit = text.find("&amp;", amp); hit != std::string_view::npos;
-             hit = text.find("&amp;", from)) {
-            first.append(text.data() + from, hit + 1 - from); // up to and with the "&"
-            from = hit + 5;
-        }
-        first.append(text.data() + from, text.size() - from);
-        text = first;
-        amp = text.find('&');
-    }
-    std::string result;
-    result.reserve(text.size());
+    std::string first; // the text after the first step, once it is needed
+    bool firstDone = false;
+    std::string result(text.size(), '\0');
+    char* to = result.data();
     std::size_t from = 0;
     while (amp != std::string_view::npos) {
-        const std::string_view rest = text.substr(amp + 1);
+        const char* p = text.data() + amp + 1;
+        const std::size_t left = text.size() - amp - 1;
         char c = 0;
         std::size_t length = 0;
-        if (rest.size() >= 3 && rest[2] == ';' && rest[1] == 't' && (rest[0] == 'l' || rest[0] == 'g')) {
-            c = rest[0] == 'l' ? '<' : '>';
+        if (left >= 3 && p[2] == ';' && p[1] == 't' && (p[0] == 'l' || p[0] == 'g')) {
+            c = p[0] == 'l' ? '<' : '>';
             length = 4;
-        } else if (rest.compare(0, 4, "amp;") == 0) {
+        } else if (left >= 4 && std::memcmp(p, "amp;", 4) == 0) {
+            if (!firstDone) {
+                first.reserve(text.size());
+                first.assign(text.data(), amp);
+                first += ReplaceAmpersands(text.substr(amp));
+                text = first;
+                firstDone = true;
+                continue; // the "&" at amp is looked at again in the new text
+            }
             c = '&';
             length = 5;
-        } else if (rest.compare(0, 5, "quot;") == 0) {
+        } else if (left >= 5 && std::memcmp(p, "quot;", 5) == 0) {
             c = '"';
             length = 6;
-        } else if (rest.compare(0, 6, "quote;") == 0) {
+        } else if (left >= 6 && std::memcmp(p, "quote;", 6) == 0) {
             c = '"';
             length = 7;
-        } else if (rest.compare(0, 5, "apos;") == 0) {
+        } else if (left >= 5 && std::memcmp(p, "apos;", 5) == 0) {
             c = '\'';
             length = 6;
         }
         if (length != 0) {
-            result.append(text.data() + from, amp - from);
-            result += c;
+            std::memcpy(to, text.data() + from, amp - from);
+            to += amp - from;
+            *to++ = c;
             from = amp + length;
         }
         amp = text.find('&', amp + 1);
     }
-    result.append(text.data() + from, text.size() - from);
+    std::memcpy(to, text.data() + from, text.size() - from);
+    to += text.size() - from;
+    result.resize(static_cast<std::size_t>(to - result.data()));
     return result;
 }
 
