@@ -146,9 +146,8 @@ public:
         Text[text.size()] = 0;
     }
 
-    // Room for count nodes, not yet constructed; lives as long as the store.
-    TXMLNode* AllocateNodes(std::size_t count) {
-        const std::size_t bytes = count * sizeof(TXMLNode);
+    // Room for bytes (a multiple of 8), not yet constructed; lives as long as the store.
+    void* Allocate(std::size_t bytes) {
         if (bytes > FLeft) {
             // Chunks grow with the document, so that a large one takes few of them.
             const std::size_t chunk = std::max(bytes, FNextChunk);
@@ -158,10 +157,10 @@ public:
             FLeft = chunk;
             FNextChunk = std::min<std::size_t>(FNextChunk * 2, 1 << 20);
         }
-        auto* nodes = reinterpret_cast<TXMLNode*>(FNext);
+        void* room = FNext;
         FNext += bytes;
         FLeft -= bytes;
-        return nodes;
+        return room;
     }
 
     std::atomic<long> References{1};
@@ -316,13 +315,21 @@ public:
     explicit TXMLParser(TXMLStore& store)
         : FStore(&store), FBuffer(store.Text.get()), FText(store.Text.get(), store.Size) {}
 
+    // Nodes not yet handed to a parent (only when the parse stopped on an error) are released.
+    ~TXMLParser() {
+        for (TXMLNode* node : FScratch)
+            node->~TXMLNode();
+    }
+    TXMLParser(const TXMLParser&) = delete;
+    TXMLParser& operator=(const TXMLParser&) = delete;
+
     bool AtEnd() const { return FPos >= FText.size(); }
 
     // LoadFromString: top-level constructs until the text is used up.
     void ParseDocument(TXMLNode& doc) {
         FStack.push_back({&doc, 0, 0});
         while (!AtEnd()) {
-            FScratch.emplace_back();
+            FScratch.push_back(NewNode());
             ParseElement(FScratch.size() - 1);
         }
         CloseLevel();
@@ -333,7 +340,7 @@ public:
     static void ReleaseChildren(TXMLNode& node) {
         if (!node.FParsed && !node.FAdded)
             return;
-        std::vector<std::pair<TXMLNode*, std::size_t>> blocks;
+        std::vector<std::pair<TXMLNode**, std::size_t>> blocks;
         std::vector<std::unique_ptr<TXMLNode>> singles;
         std::vector<TXMLNode> stores;
         const auto take = [&](TXMLNode& from) {
@@ -363,8 +370,8 @@ public:
                 const auto block = blocks.back();
                 blocks.pop_back();
                 for (std::size_t i = 0; i < block.second; ++i) {
-                    take(block.first[i]);
-                    block.first[i].~TXMLNode();
+                    take(*block.first[i]);
+                    block.first[i]->~TXMLNode();
                 }
             } else {
                 std::unique_ptr<TXMLNode> single = std::move(singles.back());
@@ -393,7 +400,14 @@ private:
     }
 
     // The node of an open level: the document itself or an element in FScratch.
-    TXMLNode& NodeOf(const TLevel& level) { return level.Root ? *level.Root : FScratch[level.Index]; }
+    TXMLNode& NodeOf(const TLevel& level) { return level.Root ? *level.Root : *FScratch[level.Index]; }
+
+    // A new empty node in the store, where it stays.
+    TXMLNode* NewNode() {
+        TXMLNode* node = new (FStore->Allocate(sizeof(TXMLNode))) TXMLNode();
+        node->FStore = FStore;
+        return node;
+    }
 
     // Reads one tag into the element FScratch[index] and, unless it has no content, everything
     // up to its closing tag.
@@ -401,14 +415,14 @@ private:
         const std::size_t base = FStack.size();
         bool started = true;
         while (started) {
-            TXMLNode& node = FScratch[index];
+            TXMLNode& node = *FScratch[index];
             if (ParseTag(node)) {
                 FStack.push_back({nullptr, index, FScratch.size()});
             }
             started = false;
             while (FStack.size() > base && !started) {
                 if (ParseContent(NodeOf(FStack.back()))) {
-                    FScratch.emplace_back();
+                    FScratch.push_back(NewNode());
                     index = FScratch.size() - 1;
                     started = true;
                 } else {
@@ -425,12 +439,8 @@ private:
         const std::size_t count = FScratch.size() - level.FirstChild;
         if (count == 0)
             return;
-        TXMLNode* block = FStore->AllocateNodes(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            // Nodes in the scratch list hold no store reference: the move is a plain one.
-            TXMLNode* node = new (block + i) TXMLNode(std::move(FScratch[level.FirstChild + i]));
-            node->FStore = FStore;
-        }
+        auto** block = static_cast<TXMLNode**>(FStore->Allocate(count * sizeof(TXMLNode*)));
+        std::memcpy(block, FScratch.data() + level.FirstChild, count * sizeof(TXMLNode*));
         FScratch.resize(level.FirstChild);
         TXMLNode& owner = NodeOf(level);
         owner.FParsed = block;
@@ -581,8 +591,8 @@ private:
     // The open elements, outermost first.
     std::vector<TLevel> FStack;
     // The open elements and the children of all open levels, in document order; a level's
-    // children move into one block of their own when it closes.
-    std::vector<TXMLNode> FScratch;
+    // children get an array of their own when it closes. Nodes never move once made.
+    std::vector<TXMLNode*> FScratch;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -638,13 +648,13 @@ TXMLNode& TXMLNode::Child(int index) const {
     if (index < 0 || index >= ChildCount())
         throw EListError(index);
     const auto i = static_cast<std::size_t>(index);
-    return i < FParsedCount ? FParsed[i] : *(*FAdded)[i - FParsedCount];
+    return i < FParsedCount ? *FParsed[i] : *(*FAdded)[i - FParsedCount];
 }
 
 TXMLNode* TXMLNode::FindChild(const std::string& name) const {
     for (std::size_t i = 0; i < FParsedCount; ++i)
-        if (SameTextAscii(FParsed[i].Name, name))
-            return &FParsed[i];
+        if (SameTextAscii(FParsed[i]->Name, name))
+            return FParsed[i];
     if (FAdded)
         for (const auto& child : *FAdded)
             if (SameTextAscii(child->Name, name))

@@ -158,14 +158,15 @@ private:
     void Relocate(TXMLNode& other) noexcept;
     // Lets go of this node's reference to its store, if it holds one.
     void ReleaseStore() noexcept;
-    // The children read from a document, in one block; they come first.
-    TXMLNode* FParsed = nullptr;
+    // The children read from a document, as one array of pointers; they come first.
+    TXMLNode** FParsed = nullptr;
     // Children appended one by one with AddChild; each stays where it is as more are added.
     std::unique_ptr<std::vector<std::unique_ptr<TXMLNode>>> FAdded;
     // The document text the subtree refers into; null when nothing was loaded. A node that owns
     // a reference releases it when it dies.
     TXMLStore* FStore = nullptr;
-    // The children read from a document lie in its store, which frees them all at once.
+    // The children read from a document and their arrays lie in its store, which frees them all
+    // at once.
     std::uint32_t FParsedCount = 0;
     bool FOwnsStore = false;
 };
