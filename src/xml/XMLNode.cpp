@@ -626,9 +626,8 @@ TXMLNode& TXMLNode::operator=(TXMLNode&& other) noexcept {
     return *this;
 }
 
-TXMLNode::~TXMLNode() {
+void TXMLNode::ReleaseChildren() noexcept {
     TXMLParser::ReleaseChildren(*this);
-    ReleaseStore();
 }
 
 void TXMLNode::Clear() {

@@ -119,7 +119,12 @@ public:
     // Releases this node's subtree and takes over the other's; the other is left empty.
     TXMLNode& operator=(TXMLNode&& other) noexcept;
     // Releases the whole subtree without recursion, however deep it is.
-    ~TXMLNode();
+    ~TXMLNode() {
+        if (FParsed || FAdded)
+            ReleaseChildren();
+        if (FOwnsStore)
+            ReleaseStore();
+    }
 
     // The element name as written, prefix included ("dc:date", "?xml"); empty on a document.
     std::string Name;
@@ -158,6 +163,8 @@ private:
     void Relocate(TXMLNode& other) noexcept;
     // Lets go of this node's reference to its store, if it holds one.
     void ReleaseStore() noexcept;
+    // Releases every child and its subtree.
+    void ReleaseChildren() noexcept;
     // The children read from a document, as one array of pointers; they come first.
     TXMLNode** FParsed = nullptr;
     // Children appended one by one with AddChild; each stays where it is as more are added.
