@@ -476,9 +476,9 @@ private:
         // Only a space (or a line break) ends the name; a tab belongs to it.
         const std::size_t space = FindTagSpace(tag);
         if (space == std::string_view::npos) {
-            node.Name.assign(tag.data(), tag.size());
+            node.Name = std::string(tag.data(), tag.size());
         } else {
-            node.Name.assign(tag.data(), space);
+            node.Name = std::string(tag.data(), space);
             const std::string_view attributes = TrimView(tag.substr(space + 1));
             if (!attributes.empty())
                 ParseAttributes(node, attributes);
