@@ -107,15 +107,19 @@ void TNewsType::LoadFeed(TFeedListItem& feed) {
     // Not downloaded yet: nothing to show and nothing wrong.
     if (!FileExists(path))
         return;
-    LoadFeedFromString(feed, ReadFileToString(path));
+    LoadFeedText(feed, ReadFileToString(path));
 }
 
 void TNewsType::LoadFeedFromString(TFeedListItem& feed, const std::string& text) {
+    LoadFeedText(feed, std::string(text));
+}
+
+void TNewsType::LoadFeedText(TFeedListItem& feed, std::string&& text) {
     // The reader works on bytes: a UTF-16 document is read as its UTF-8 form (a byte-order mark
     // becomes text before the first tag, which the reader drops).
     const std::string utf16 = UTF16Charset(text);
     if (utf16.empty())
-        Document.LoadFromString(text);
+        Document.LoadFromString(std::move(text));
     else
         Document.LoadFromString(CharsetToUTF8(text, utf16));
     // Every document says its own encoding; without a declaration it is UTF-8, never the

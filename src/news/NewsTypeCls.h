@@ -101,6 +101,8 @@ public:
     static std::string PrepareDescription(const std::string& description, bool picturesShown);
 
 private:
+    // LoadFeedFromString, taking the text over.
+    void LoadFeedText(TFeedListItem& feed, std::string&& text);
     // Recognises the format of the Document just read and runs its extractor.
     void ReadDocument(TFeedListItem& feed);
     void QuickSort(int left, int right);

@@ -140,11 +140,7 @@ std::string DecodeEntities(std::string_view text) {
 // several pieces can mostly still refer into it.
 class TXMLStore {
 public:
-    explicit TXMLStore(std::string_view text) : Text(new char[text.size() + 1]), Size(text.size()) {
-        if (!text.empty())
-            std::memcpy(Text.get(), text.data(), text.size());
-        Text[text.size()] = 0;
-    }
+    explicit TXMLStore(std::string text) : Text(std::move(text)) {}
 
     // Room for bytes (a multiple of 8), not yet constructed; lives as long as the store.
     void* Allocate(std::size_t bytes) {
@@ -164,8 +160,7 @@ public:
     }
 
     std::atomic<long> References{1};
-    std::unique_ptr<char[]> Text;
-    std::size_t Size;
+    std::string Text;
 
 private:
     std::vector<std::unique_ptr<std::max_align_t[]>> FChunks;
@@ -313,7 +308,7 @@ class TXMLParser {
 
 public:
     explicit TXMLParser(TXMLStore& store)
-        : FStore(&store), FBuffer(store.Text.get()), FText(store.Text.get(), store.Size) {}
+        : FStore(&store), FBuffer(store.Text.data()), FText(store.Text.data(), store.Text.size()) {}
 
     // Nodes not yet handed to a parent (only when the parse stopped on an error) are released.
     ~TXMLParser() {
@@ -674,7 +669,11 @@ bool TXMLNode::HasChild(const std::string& name) const {
 
 void TXMLNode::LoadFromString(const std::string& text) {
     // The caller's text may die first: the tree refers into a copy of its own.
-    auto store = std::make_unique<TXMLStore>(text);
+    LoadFromString(std::string(text));
+}
+
+void TXMLNode::LoadFromString(std::string&& text) {
+    auto store = std::make_unique<TXMLStore>(std::move(text));
     Clear();
     Value.Detach();
     ReleaseStore();

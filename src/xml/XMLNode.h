@@ -150,6 +150,8 @@ public:
 
     // Clears the node and parses the text into its children; never raises on malformed markup.
     void LoadFromString(const std::string& text);
+    // As LoadFromString, taking the text over instead of copying it.
+    void LoadFromString(std::string&& text);
     // Clears the node and loads everything from the stream's current position to its end.
     void LoadFromStream(std::istream& stream);
     // Loads the file; raises EFOpenError "Cannot open file %s" (node unchanged) when it cannot be
