@@ -6,31 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "SequentialDecode.h"
 #include "xml/XMLNode.h"
-
-namespace {
-
-// The seven entity replacements as defined: one whole-text pass each, in order.
-std::string SequentialDecode(std::string text) {
-    static const char* const kSteps[][2] = {{"&amp;", "&"},   {"&lt;", "<"},     {"&gt;", ">"},
-                                            {"&quot;", "\""}, {"&quote;", "\""}, {"&apos;", "'"},
-                                            {"&amp;", "&"}};
-    for (const auto& step : kSteps) {
-        const std::string from = step[0];
-        std::string out;
-        size_t start = 0;
-        for (size_t hit = text.find(from); hit != std::string::npos; hit = text.find(from, start)) {
-            out.append(text, start, hit - start);
-            out += step[1];
-            start = hit + from.size();
-        }
-        out.append(text, start, std::string::npos);
-        text.swap(out);
-    }
-    return text;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);

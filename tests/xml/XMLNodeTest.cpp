@@ -1,4 +1,5 @@
 #include "xml/XMLNode.h"
+#include "SequentialDecode.h"
 
 #include <cstdio>
 #include <dirent.h>
@@ -59,24 +60,6 @@ TEST(DecodeEntitiesTest, ReplacesInFixedOrderAndLeavesOthers) {
     value.SetRawText("1 &lt; 2");
     EXPECT_EQ(value.DecodedText(), "1 < 2");
     EXPECT_EQ(value.RawText(), "1 &lt; 2");
-}
-
-// The seven replacements exactly as defined: one whole-text pass each, in order.
-std::string SequentialDecode(std::string text) {
-    static const char* const kSteps[][2] = {{"&amp;", "&"},   {"&lt;", "<"},     {"&gt;", ">"},
-                                            {"&quot;", "\""}, {"&quote;", "\""}, {"&apos;", "'"},
-                                            {"&amp;", "&"}};
-    for (const auto& step : kSteps) {
-        const std::string from = step[0];
-        std::string out;
-        std::size_t start = 0;
-        for (std::size_t hit = text.find(from); hit != std::string::npos; hit = text.find(from, start)) {
-            out += text.substr(start, hit - start) + step[1];
-            start = hit + from.size();
-        }
-        text = out + text.substr(start);
-    }
-    return text;
 }
 
 TEST(DecodeEntitiesTest, AgreesWithTheSevenPassesOnAdversarialText) {
