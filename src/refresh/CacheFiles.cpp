@@ -1,5 +1,11 @@
 #include "CacheFiles.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
 
@@ -44,6 +50,35 @@ void CutAt(std::string& text, char ch) {
         text.erase(pos);
 }
 
+// Whether path is a regular file (not a link) holding exactly the bytes of text; any failure
+// to tell counts as "no".
+bool FileHolds(const std::string& path, const std::string& text) {
+    // O_NONBLOCK: a FIFO put in the file's place must not hold the refresh.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                static_cast<unsigned long long>(st.st_size) == text.size();
+    char buffer[16384];
+    size_t done = 0;
+    // Read to the end: a file that grew since fstat differs.
+    while (same) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            same = n == 0 && done == text.size();
+            break;
+        }
+        const size_t got = static_cast<size_t>(n);
+        same = got <= text.size() - done && std::memcmp(buffer, text.data() + done, got) == 0;
+        done += got;
+    }
+    ::close(fd);
+    return same;
+}
+
 } // namespace
 
 std::string CacheFileName(const std::string& feedId) {
@@ -57,6 +92,11 @@ std::string CacheFileName(const std::string& feedId) {
 void SaveStringToFile(const std::string& text, const std::string& path) {
     // A cached document can always be downloaded again: the rename keeps readers from seeing a
     // torn file, and waiting for the disk on every feed would slow a refresh many times over.
+    // A document that did not change is left alone: making the temporary file costs far more
+    // than reading the old one (the file system looks for a free inode past every one freed
+    // lately by such replacements), and most feeds are unchanged from one refresh to the next.
+    if (FileHolds(path, text))
+        return;
     WriteFileAtomically(path, text, false);
 }
 

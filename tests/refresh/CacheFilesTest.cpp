@@ -1,6 +1,8 @@
 #include "refresh/CacheFiles.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "TempDir.h"
 #include "platform/Files.h"
@@ -61,6 +63,45 @@ TEST(SaveStringToFileTest, WritesExactBytesAndReplacesTheWholeFile) {
     const std::string body("<a>\r\n\0\xEF\xBB\xBF</a>\n", 13);
     SaveStringToFile(body, path);
     EXPECT_EQ(dir.Read("feed.xml"), body);
+}
+
+TEST(SaveStringToFileTest, OnlyChangedDocumentsAreWrittenAgain) {
+    TempDir dir;
+    const std::string path = dir.File("feed.xml");
+    const auto inode = [&path] {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0);
+        return st.st_ino;
+    };
+    const std::string body(40000, 'a');
+    SaveStringToFile(body, path);
+    const ino_t first = inode();
+
+    // The same bytes: the file is left as it is.
+    SaveStringToFile(body, path);
+    EXPECT_EQ(inode(), first);
+    EXPECT_EQ(dir.Read("feed.xml"), body);
+
+    // Same length, one byte different past the first block read; then a longer and a shorter
+    // text starting with the same bytes.
+    std::string changed = body;
+    changed[30000] = 'b';
+    SaveStringToFile(changed, path);
+    EXPECT_EQ(dir.Read("feed.xml"), changed);
+    SaveStringToFile(changed + "c", path);
+    EXPECT_EQ(dir.Read("feed.xml"), changed + "c");
+    SaveStringToFile(changed, path);
+    EXPECT_EQ(dir.Read("feed.xml"), changed);
+
+    // A link is never taken for the document, even to a file holding the same bytes.
+    dir.Write("other.xml", changed);
+    const std::string link = dir.File("link.xml");
+    ASSERT_EQ(::symlink(dir.File("other.xml").c_str(), link.c_str()), 0);
+    SaveStringToFile(changed, link);
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(dir.Read("link.xml"), changed);
 }
 
 TEST(SaveStringToFileTest, FailureNamesTheTargetAndKeepsWhatIsThere) {
