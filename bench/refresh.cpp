@@ -33,7 +33,15 @@ struct TSetup {
     // The same, with one connection per address as the refresh makes them.
     std::string CurlConfigClosing;
     std::unique_ptr<TFeedList> Feeds;
+    std::string Body;
     bool Ready = false;
+
+    // Gives every served document new bytes, as a server whose feeds all changed.
+    void ChangeDocuments(int round) {
+        for (int i = 0; i < FeedCount; ++i)
+            Nginx.WriteFile("feed" + std::to_string(i) + ".xml",
+                            Body + "<!-- " + std::to_string(round) + " -->");
+    }
 
     TSetup() {
         if (!Nginx.Start()) {
@@ -47,6 +55,7 @@ struct TSetup {
         while (body.size() < FeedSize)
             body += item + std::string(200, 'n') + "</description></item>";
         body += "</channel></rss>";
+        Body = body;
         std::ofstream config(CurlOut.File("curl.config"));
         for (int i = 0; i < FeedCount; ++i) {
             const std::string name = "feed" + std::to_string(i) + ".xml";
@@ -69,8 +78,9 @@ TSetup& Setup() {
     return setup;
 }
 
-double RefreshSeconds = 0;
-int RefreshRuns = 0;
+// Index 0: the documents stay the same between rounds; 1: every document changes each round.
+double RefreshSeconds[2] = {0, 0};
+int RefreshRuns[2] = {0, 0};
 // Index 0: curl keeping its connection; 1: one connection per address.
 double CurlSeconds[2] = {0, 0};
 int CurlRuns[2] = {0, 0};
@@ -87,7 +97,14 @@ void BM_RefreshExecute(benchmark::State& state) {
     }
     TSyncPump pump;
     ForceRefresh = true;
+    const bool changing = state.range(0) != 0;
+    int round = 0;
     for (auto _ : state) {
+        if (changing) {
+            state.PauseTiming();
+            setup.ChangeDocuments(++round);
+            state.ResumeTiming();
+        }
         const auto start = std::chrono::steady_clock::now();
         bool ended = false;
         auto* refresher = new TFeedsRefresher(*setup.Feeds);
@@ -95,8 +112,8 @@ void BM_RefreshExecute(benchmark::State& state) {
         refresher->OnTerminate = [&ended](TThread*) { ended = true; };
         refresher->Resume();
         pump.PumpUntil([&ended] { return ended; }, 600000);
-        RefreshSeconds += SecondsSince(start);
-        ++RefreshRuns;
+        RefreshSeconds[changing] += SecondsSince(start);
+        ++RefreshRuns[changing];
     }
     ForceRefresh = false;
     for (int i = 0; i < FeedCount; ++i)
@@ -126,7 +143,7 @@ void BM_CurlToFiles(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_RefreshExecute)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_RefreshExecute)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 BENCHMARK(BM_CurlToFiles)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 } // namespace
@@ -135,13 +152,18 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (RefreshRuns > 0 && CurlRuns[0] > 0 && CurlRuns[1] > 0) {
-        const double refresh = RefreshSeconds / RefreshRuns * 1000;
+    if (RefreshRuns[0] > 0 && RefreshRuns[1] > 0 && CurlRuns[0] > 0 && CurlRuns[1] > 0) {
         const double kept = CurlSeconds[0] / CurlRuns[0] * 1000;
         const double closing = CurlSeconds[1] / CurlRuns[1] * 1000;
-        std::printf("%d feeds: refresh %.1f ms; curl %.1f ms keeping its connection (ratio %.2f), "
-                    "%.1f ms with a connection per feed (ratio %.2f)\n",
-                    FeedCount, refresh, kept, refresh / kept, closing, refresh / closing);
+        std::printf("curl: %.1f ms keeping its connection, %.1f ms with a connection per feed\n", kept,
+                    closing);
+        const char* const kinds[2] = {"unchanged documents", "every document changed"};
+        for (int changing = 0; changing < 2; ++changing) {
+            const double refresh = RefreshSeconds[changing] / RefreshRuns[changing] * 1000;
+            std::printf("%d feeds, %s: refresh %.1f ms, ratio %.2f to curl keeping its connection, %.2f to "
+                        "curl with a connection per feed\n",
+                        FeedCount, kinds[changing], refresh, refresh / kept, refresh / closing);
+        }
     }
     return 0;
 }
