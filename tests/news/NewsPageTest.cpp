@@ -165,8 +165,10 @@ TEST_F(NewsPageTest, MissingTemplatesStopTheRenderAtTheirStep) {
     DeleteFile(Temp.File("template/top.html"));
     EXPECT_EQ(RenderError(Temp.File("template/top.html")), "");
 
+    // Nothing of a longer previous page is left behind the part written.
     Temp.Write("template/top.html", "<top>");
     DeleteFile(Temp.File("template/bottom.html"));
+    Temp.Write("gen.html", std::string(3 << 20, 'p'));
     EXPECT_EQ(RenderError(Temp.File("template/bottom.html")), "<top>\r\nx\r\n");
 
     // Templates are read at every render.
