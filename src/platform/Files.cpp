@@ -1,11 +1,13 @@
 #include "Files.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -16,6 +18,7 @@ namespace {
 
 std::mutex gFolderMutex;
 std::string gFolderOverride;
+std::atomic<bool> gNameSwapAvailable{true};
 
 std::string ExecutableFolder() {
     std::vector<char> buffer(PATH_MAX + 1);
@@ -40,6 +43,56 @@ bool WriteAll(int fd, const char* data, size_t size) {
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens path for reading under a shared lock when one can be had. A writer through a scratch
+// rewrites an old file only under an exclusive lock; when that lock is held, the descriptor is
+// kept only if it still is the file at path (complete: it is swapped in only once written),
+// else path is opened again. -1 when it cannot be opened.
+int OpenLockedForReading(const std::string& path) {
+    for (int attempt = 0;; ++attempt) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Files of other kinds, and file systems without locks, are read as they are.
+        if (fd < 0 || ::flock(fd, LOCK_SH | LOCK_NB) == 0 || errno != EWOULDBLOCK || attempt >= 100)
+            return fd;
+        struct stat opened {};
+        struct stat current {};
+        if (::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &current) == 0 && SameFile(opened, current))
+            return fd;
+        ::close(fd);
+    }
+}
+
+// Opens the scratch file and takes its exclusive lock without waiting; -1 when it is not a
+// plain file of its own (a folder, a link, a second name) or somebody else holds it: another
+// writer, or a reader of the time when it was the target.
+int OpenScratch(const std::string& scratch) {
+    // O_NONBLOCK: a FIFO in the scratch's place must not hold the write.
+    const int fd = ::open(scratch.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    struct stat opened {};
+    struct stat current {};
+    // The name is looked at again under the lock: a writer that swapped the file away
+    // meanwhile made it the target.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+        opened.st_nlink == 1 && ::lstat(scratch.c_str(), &current) == 0 && SameFile(opened, current))
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+// Swaps the two names; false with errno set when the file system cannot.
+bool SwapNames(const std::string& a, const std::string& b) {
+    if (!gNameSwapAvailable) {
+        errno = EINVAL;
+        return false;
+    }
+    return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
 }
 
 } // namespace
@@ -93,7 +146,7 @@ bool DeleteFile(const std::string& path) {
 }
 
 std::string ReadFileToString(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenLockedForReading(path);
     if (fd < 0)
         throw EFOpenError(path);
     struct stat st {};
@@ -148,4 +201,38 @@ void WriteFileAtomically(const std::string& path, const std::string& data, bool 
         ::fsync(dirFd);
         ::close(dirFd);
     }
+}
+
+void WriteFileThroughScratch(const std::string& path, const std::string& data) {
+    const std::string scratch = path + ".swap";
+    const int fd = OpenScratch(scratch);
+    if (fd < 0) {
+        WriteFileAtomically(path, data, false);
+        return;
+    }
+    // The lock ends with the descriptor, after the swap: nobody rewrites the file before then.
+    struct TClose {
+        int Fd;
+        ~TClose() { ::close(Fd); }
+    } closer{fd};
+    struct stat target {};
+    const bool targetIsFile = ::lstat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode);
+    struct stat own {};
+    const mode_t mode = ::stat(path.c_str(), &target) == 0 ? (target.st_mode & 07777) : 0644;
+    // Emptied first, the file gets new blocks, which the journal commits only after their data
+    // and no later than the swap; overwriting the old blocks would give no such order.
+    bool ok = ::ftruncate(fd, 0) == 0 && WriteAll(fd, data.data(), data.size()) && ::fstat(fd, &own) == 0 &&
+              ((own.st_mode & 07777) == mode || ::fchmod(fd, mode) == 0);
+    if (ok) {
+        // Starts the write-back (the blocks are allocated now) without waiting for the disk.
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        // A missing target, a link or a file system without the swap take a plain rename.
+        ok = (targetIsFile && SwapNames(scratch, path)) || ::rename(scratch.c_str(), path.c_str()) == 0;
+    }
+    if (!ok)
+        throw EFCreateError(path);
+}
+
+void SetNameSwapAvailableForTesting(bool available) {
+    gNameSwapAvailable = available;
 }

@@ -15,6 +15,8 @@ bool ForceDirectories(const std::string& path);
 bool DeleteFile(const std::string& path);
 
 // The whole file as bytes; raises EFOpenError "Cannot open file %s" when it cannot be read.
+// Holds a shared lock on the file while reading it, so that WriteFileThroughScratch never
+// rewrites a file that is still being read.
 std::string ReadFileToString(const std::string& path);
 
 // Replaces the file at path with data so that no reader ever sees a half-written file: the bytes
@@ -23,3 +25,18 @@ std::string ReadFileToString(const std::string& path);
 // EFCreateError "Cannot create file %s" names the target path. Without durable the flush to disk
 // is left to the system: a crash may then lose the new content, never leave a torn file.
 void WriteFileAtomically(const std::string& path, const std::string& data, bool durable = true);
+
+// Replaces the file at path with data like WriteFileAtomically without durable, but writes into
+// a lasting scratch file beside it (path + ".swap") and swaps the two names, so that repeated
+// writes reuse two files instead of making and freeing one each time (far cheaper on ext4).
+// The scratch is rewritten only while this call holds its exclusive lock and no reader holds it;
+// otherwise (a busy or odd scratch, or a file system that cannot swap names) the data goes
+// through a temporary file as with WriteFileAtomically. The write-back is started before the
+// swap, so that a system crash leaves the old or the new content, never a mix. On failure the
+// target stays as it was (the scratch may keep partial bytes: it is always rewritten whole) and
+// EFCreateError "Cannot create file %s" names the target path.
+void WriteFileThroughScratch(const std::string& path, const std::string& data);
+
+// Tests: with false, WriteFileThroughScratch behaves as on a file system that refuses to swap
+// names.
+void SetNameSwapAvailableForTesting(bool available);

@@ -90,14 +90,16 @@ std::string CacheFileName(const std::string& feedId) {
 }
 
 void SaveStringToFile(const std::string& text, const std::string& path) {
-    // A cached document can always be downloaded again: the rename keeps readers from seeing a
+    // A cached document can always be downloaded again: the swap keeps readers from seeing a
     // torn file, and waiting for the disk on every feed would slow a refresh many times over.
-    // A document that did not change is left alone: making the temporary file costs far more
-    // than reading the old one (the file system looks for a free inode past every one freed
-    // lately by such replacements), and most feeds are unchanged from one refresh to the next.
+    // A document that did not change is left alone: even the swap costs more than reading the
+    // old one, and most feeds are unchanged from one refresh to the next. A changed one goes
+    // through the feed's scratch file: a new temporary file per write costs several times more
+    // (a fresh inode, and the file system writes the data back at once when it is renamed over
+    // the old file).
     if (FileHolds(path, text))
         return;
-    WriteFileAtomically(path, text, false);
+    WriteFileThroughScratch(path, text);
 }
 
 std::string ForwardSlashes(const std::string& text) {

@@ -12,9 +12,10 @@
 std::string CacheFileName(const std::string& feedId);
 
 // Replaces the file at path with exactly the bytes of text (an empty text makes an empty file).
-// Written to a temporary file and renamed into place: readers never see half a document and a
-// failure keeps the old file. A regular file that already holds exactly these bytes is left
-// untouched. Raises EFCreateError "Cannot create file %s" naming path.
+// Written to the scratch file path + ".swap" (kept for the next write) and swapped into place:
+// readers never see half a document and a failure keeps the old file. A regular file that
+// already holds exactly these bytes is left untouched. Raises EFCreateError "Cannot create
+// file %s" naming path.
 void SaveStringToFile(const std::string& text, const std::string& path);
 
 // A copy of text with every "\" replaced by "/".

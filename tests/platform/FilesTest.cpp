@@ -1,9 +1,19 @@
 #include "platform/Files.h"
 
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <regex>
 #include <set>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "TempDir.h"
 #include "platform/Guid.h"
@@ -123,4 +133,192 @@ TEST(TimeZoneTest, LocalTimeFollowsDaylightSavingOfThatDate) {
     ASSERT_TRUE(TryEncodeDate(2024, 7, 15, summer));
     EXPECT_NEAR(UTCToLocal(winter) - winter, 1.0 / 24, 1e-9);
     EXPECT_NEAR(UTCToLocal(summer) - summer, 2.0 / 24, 1e-9);
+}
+
+namespace {
+
+ino_t InodeOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Makes every write beyond limit bytes fail (EFBIG) for the rest of the scope, also for root.
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(rlim_t limit) {
+        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &FOld);
+        rlimit small = FOld;
+        small.rlim_cur = limit;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~ScopedFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &FOld);
+        std::signal(SIGXFSZ, FOldHandler);
+    }
+
+private:
+    rlimit FOld{};
+    void (*FOldHandler)(int) = nullptr;
+};
+
+void ExpectCreateError(const std::function<void()>& write, const std::string& path) {
+    try {
+        write();
+        ADD_FAILURE() << "the write into " << path << " should have failed";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message(), "Cannot create file " + path);
+    }
+}
+
+} // namespace
+
+TEST(ScratchWriteTest, ReplacesContentAndTakesTurnsWithTwoFiles) {
+    TempDir dir;
+    const std::string path = dir.File("feed.xml");
+    WriteFileThroughScratch(path, "first, longer than the rest");
+    EXPECT_EQ(dir.Read("feed.xml"), "first, longer than the rest");
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+
+    WriteFileThroughScratch(path, std::string("se\0cond", 7));
+    EXPECT_EQ(dir.Read("feed.xml"), std::string("se\0cond", 7));
+    const ino_t second = InodeOf(path);
+    WriteFileThroughScratch(path, "third");
+    EXPECT_EQ(dir.Read("feed.xml"), "third");
+    EXPECT_NE(InodeOf(path), second);
+    WriteFileThroughScratch(path, "");
+    EXPECT_EQ(dir.Read("feed.xml"), "");
+    // The two files take turns, and the permissions of the document are kept.
+    EXPECT_EQ(InodeOf(path), second);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+TEST(ScratchWriteTest, FailuresNameTheTargetAndKeepTheOldContent) {
+    TempDir dir;
+    const std::string path = dir.File("feed.xml");
+    WriteFileThroughScratch(path, "old");
+    WriteFileThroughScratch(path, "older? no: current");
+    {
+        // The write itself fails half way.
+        ScopedFileSizeLimit limit(4);
+        ExpectCreateError([&] { WriteFileThroughScratch(path, "much too long"); }, path);
+    }
+    EXPECT_EQ(dir.Read("feed.xml"), "older? no: current");
+    // The scratch keeps partial bytes: the next write still gives exactly its document.
+    WriteFileThroughScratch(path, "new");
+    EXPECT_EQ(dir.Read("feed.xml"), "new");
+
+    // A folder in the target's place is never swapped away.
+    ASSERT_TRUE(ForceDirectories(dir.File("taken/inner")));
+    ExpectCreateError([&] { WriteFileThroughScratch(dir.File("taken"), "x"); }, dir.File("taken"));
+    EXPECT_TRUE(DirectoryExists(dir.File("taken/inner")));
+    // A parent that is a file.
+    dir.Write("plain", "x");
+    ExpectCreateError([&] { WriteFileThroughScratch(dir.File("plain/f"), "x"); }, dir.File("plain/f"));
+}
+
+TEST(ScratchWriteTest, StaleOrForeignScratchFilesAreNeverTrusted) {
+    TempDir dir;
+    const std::string path = dir.File("feed.xml");
+    // Left by a crash in the middle of a write: longer than the new document.
+    dir.Write("feed.xml.swap", std::string(5000, 'z'));
+    WriteFileThroughScratch(path, "<rss/>");
+    EXPECT_EQ(dir.Read("feed.xml"), "<rss/>");
+    WriteFileThroughScratch(path, "<rss></rss>");
+    EXPECT_EQ(dir.Read("feed.xml"), "<rss></rss>");
+
+    // A link to another file, a second name of another file, and a folder in the scratch's place
+    // are left alone; the document is written all the same.
+    const std::string other = dir.Write("other.txt", "not ours");
+    const struct {
+        std::string Name;
+        std::function<void(const std::string&)> Make;
+    } odd[] = {
+        {"linked.xml", [&](const std::string& s) { ASSERT_EQ(::symlink(other.c_str(), s.c_str()), 0); }},
+        {"hard.xml", [&](const std::string& s) { ASSERT_EQ(::link(other.c_str(), s.c_str()), 0); }},
+        {"folder.xml", [&](const std::string& s) { ASSERT_TRUE(ForceDirectories(s)); }},
+    };
+    for (const auto& c : odd) {
+        c.Make(dir.File(c.Name + ".swap"));
+        WriteFileThroughScratch(dir.File(c.Name), "one");
+        WriteFileThroughScratch(dir.File(c.Name), "two");
+        EXPECT_EQ(dir.Read(c.Name), "two") << c.Name;
+        EXPECT_EQ(dir.Read("other.txt"), "not ours") << c.Name;
+    }
+    EXPECT_TRUE(DirectoryExists(dir.File("folder.xml.swap")));
+}
+
+TEST(ScratchWriteTest, BusyScratchAndOpenReadersAreLeftAlone) {
+    TempDir dir;
+    const std::string path = dir.File("feed.xml");
+    WriteFileThroughScratch(path, "a");
+    WriteFileThroughScratch(path, "b");
+
+    // Another writer holds the scratch (a lock belongs to its own opening of the file).
+    const int other = ::open((path + ".swap").c_str(), O_RDONLY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    WriteFileThroughScratch(path, "c");
+    EXPECT_EQ(dir.Read("feed.xml"), "c");
+    EXPECT_EQ(dir.Read("feed.xml.swap"), "a");
+    ::close(other);
+
+    // A reader that opened the document before two more writes still reads it whole.
+    const int reader = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(::flock(reader, LOCK_SH), 0);
+    WriteFileThroughScratch(path, "d");
+    WriteFileThroughScratch(path, "e");
+    EXPECT_EQ(dir.Read("feed.xml"), "e");
+    char buffer[8] = {};
+    EXPECT_EQ(::pread(reader, buffer, sizeof buffer, 0), 1);
+    EXPECT_EQ(buffer[0], 'c');
+    ::close(reader);
+}
+
+TEST(ScratchWriteTest, WithoutNameSwapsTheScratchIsRenamedIntoPlace) {
+    TempDir dir;
+    const std::string path = dir.File("feed.xml");
+    WriteFileThroughScratch(path, "a");
+    WriteFileThroughScratch(path, "b");
+    SetNameSwapAvailableForTesting(false);
+    WriteFileThroughScratch(path, "c");
+    const ino_t third = InodeOf(path);
+    WriteFileThroughScratch(path, "d");
+    SetNameSwapAvailableForTesting(true);
+    EXPECT_EQ(dir.Read("feed.xml"), "d");
+    EXPECT_FALSE(FileExists(path + ".swap"));
+    EXPECT_NE(InodeOf(path), third);
+}
+
+TEST(ScratchWriteTest, ConcurrentWritersAndReadersOnlyEverSeeWholeDocuments) {
+    // Threads stand in for program instances: every opening of a file has its own lock.
+    TempDir dir;
+    const std::string path = dir.File("feed.xml");
+    const std::string docs[2] = {std::string(30000, 'a') + "!", std::string(20000, 'b') + "?"};
+    WriteFileThroughScratch(path, docs[0]);
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < 2; ++w)
+        writers.emplace_back([&, w] {
+            for (int i = 0; i < 300; ++i)
+                WriteFileThroughScratch(path, docs[w]);
+        });
+    std::thread reader([&] {
+        while (!stop) {
+            const std::string text = ReadFileToString(path);
+            if (text != docs[0] && text != docs[1])
+                ++bad;
+        }
+    });
+    for (std::thread& t : writers)
+        t.join();
+    stop = true;
+    reader.join();
+    EXPECT_EQ(bad, 0);
+    const std::string last = ReadFileToString(path);
+    EXPECT_TRUE(last == docs[0] || last == docs[1]);
 }
