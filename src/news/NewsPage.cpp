@@ -2,11 +2,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "news/NewsDates.h"
 #include "news/NewsTypeCls.h"
@@ -39,6 +44,11 @@ inline bool IsAsciiLetterLike(char c, char lower) {
     return c == lower || c == lower - ('a' - 'A');
 }
 
+// Whether the text holds a byte other than the blanks (codes 0 to 32) that trimming removes.
+bool HasVisibleByte(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) > 32; });
+}
+
 const std::string_view kAnchorOpening = "<a target=\"_blank\" ";
 const std::string_view kHiddenSource = "tempsrc=";
 
@@ -46,40 +56,60 @@ const std::string_view kHiddenSource = "tempsrc=";
 // kAnchorOpening; without pictures every "src=" (any case) becomes kHiddenSource. The two
 // replacements are done in one pass: neither pattern can overlap the other, and the inserted
 // opening neither begins nor ends with a part of "src=", so the second replacement finds in the
-// first one's result exactly the matches it finds in the original.
-// The next c at or after from, or end.
-inline const char* FindByte(const char* from, const char* end, char c) {
-    const void* hit = from < end ? std::memchr(from, c, static_cast<size_t>(end - from)) : nullptr;
-    return hit ? static_cast<const char*>(hit) : end;
-}
-
-void AppendPreparedDescription(std::string_view text, bool picturesShown, std::string& out) {
+// first one's result exactly the matches it finds in the original. With StopAtBraces the pass
+// gives up at the first "{" or "}" and returns false, out then holding a part of the result.
+template <bool StopAtBraces>
+bool AppendPreparedDescription(std::string_view text, bool picturesShown, std::string& out) {
     const char* const end = text.data() + text.size();
-    const char* from = text.data();
-    // The next "<" and the next "=" still to look at, each found with a fast byte search.
-    const char* less = FindByte(from, end, '<');
-    const char* equals = picturesShown ? end : FindByte(from, end, '=');
-    while (less != end || equals != end) {
-        if (less < equals) {
-            const char* p = less;
-            less = FindByte(p + 1, end, '<');
+    const char* from = text.data(); // the first byte not yet appended
+    // Looks at one byte that may start or end a match; false at a brace.
+    const auto visit = [&](const char* p) {
+        switch (*p) {
+        case '<':
             if (p + 1 < end && IsAsciiLetterLike(p[1], 'a')) {
                 out.append(from, static_cast<size_t>(p - from));
                 out.append(kAnchorOpening.data(), kAnchorOpening.size());
                 from = p + 2;
             }
-        } else {
-            const char* p = equals;
-            equals = FindByte(p + 1, end, '=');
-            if (p - from >= 3 && IsAsciiLetterLike(p[-3], 's') && IsAsciiLetterLike(p[-2], 'r') &&
-                IsAsciiLetterLike(p[-1], 'c')) {
+            return true;
+        case '=':
+            if (!picturesShown && p - from >= 3 && IsAsciiLetterLike(p[-3], 's') &&
+                IsAsciiLetterLike(p[-2], 'r') && IsAsciiLetterLike(p[-1], 'c')) {
                 out.append(from, static_cast<size_t>(p - 3 - from));
                 out.append(kHiddenSource.data(), kHiddenSource.size());
                 from = p + 1;
             }
+            return true;
+        case '{':
+        case '}':
+            return !StopAtBraces;
+        default:
+            return true;
         }
+    };
+    const char* p = text.data();
+#ifdef __SSE2__
+    // Sixteen bytes at a time; most blocks hold none of the bytes looked for.
+    const __m128i less = _mm_set1_epi8('<');
+    const __m128i equals = _mm_set1_epi8(picturesShown ? '<' : '=');
+    const __m128i open = _mm_set1_epi8(StopAtBraces ? '{' : '<');
+    const __m128i close = _mm_set1_epi8(StopAtBraces ? '}' : '<');
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(block, less), _mm_cmpeq_epi8(block, equals));
+        if (StopAtBraces)
+            hits =
+                _mm_or_si128(hits, _mm_or_si128(_mm_cmpeq_epi8(block, open), _mm_cmpeq_epi8(block, close)));
+        for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits)); mask != 0; mask &= mask - 1)
+            if (!visit(p + __builtin_ctz(mask)))
+                return false;
     }
+#endif
+    for (; p < end; ++p)
+        if (!visit(p))
+            return false;
     out.append(from, static_cast<size_t>(end - from));
+    return true;
 }
 
 // The item template cut at its placeholders, for filling items in one pass. That gives the same
@@ -112,24 +142,32 @@ public:
         FClean = CountBraces() == 0;
     }
 
-    // Whether Fill may be used for these values (the link is put in last, so it may hold anything).
+    // Whether Fill may be tried for these values: the template is clean and the author, title and
+    // date hold no brace (the link is put in last, so it may hold anything).
     bool CanFill(const std::string_view* values) const {
         if (!FClean)
             return false;
-        for (int f = Author; f < Link; ++f)
-            if (values[f].find('{') != std::string_view::npos ||
-                values[f].find('}') != std::string_view::npos)
-                return false;
+        // These values are short: a plain loop beats a library search per value and brace.
+        for (int f : {Author, Title, Date})
+            for (char c : values[f])
+                if (c == '{' || c == '}')
+                    return false;
         return true;
     }
-    // The chunk for values in field order, appended to out.
-    void Fill(const std::string_view* values, std::string& out) const {
+    // The chunk for values in field order appended to out, the description (given untreated)
+    // treated on the way. False when the description holds a brace: out then holds a part of the
+    // chunk, which the caller takes back.
+    bool Fill(const std::string_view* values, bool picturesShown, std::string& out) const {
         for (const TPart& part : FParts) {
             if (part.Field == Text)
                 out.append(FText, part.Offset, part.Length);
-            else
+            else if (part.Field == Description) {
+                if (!AppendPreparedDescription<true>(values[Description], picturesShown, out))
+                    return false;
+            } else
                 out.append(values[part.Field].data(), values[part.Field].size());
         }
+        return true;
     }
 
 private:
@@ -242,7 +280,7 @@ std::string TNewsType::PrepareDescription(const std::string& description, bool p
     // that a src attribute names.
     std::string text;
     text.reserve(description.size() + description.size() / 8);
-    AppendPreparedDescription(description, picturesShown, text);
+    AppendPreparedDescription<false>(description, picturesShown, text);
     return text;
 }
 
@@ -262,17 +300,19 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
         author.clear();
         if (item->Feed) {
             author = item->Feed->FeedName;
-            if (item->Feed->ShowAuthor && !Trim(item->Author).empty())
+            if (item->Feed->ShowAuthor && HasVisibleByte(item->Author))
                 author.append(": ").append(item->Author);
         }
-        description.clear();
-        AppendPreparedDescription(item->Description, picturesShown, description);
         date = item->Date != 0 ? FormatNewsDate(item->Date) : std::string("Unable to decode the date");
-        const std::string_view values[] = {author, item->Title, description, date, item->Link};
-        if (fillable.CanFill(values)) {
-            fillable.Fill(values, page.Buffer());
+        const std::string_view values[] = {author, item->Title, item->Description, date, item->Link};
+        std::string& buffer = page.Buffer();
+        const size_t chunkStart = buffer.size();
+        if (fillable.CanFill(values) && fillable.Fill(values, picturesShown, buffer)) {
             page.EndLine();
         } else {
+            buffer.resize(chunkStart);
+            description.clear();
+            AppendPreparedDescription<false>(item->Description, picturesShown, description);
             // Each step sees what the steps before it put in: "{link}" inside a title becomes the link.
             chunk = ReplaceAll(itemTemplate, "{author}", author);
             chunk = ReplaceAll(chunk, "{title}", item->Title);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "NewsTestSupport.h"
 #include "news/NewsDates.h"
 
@@ -131,17 +134,61 @@ std::string TwoPassDescription(const std::string& text, bool picturesShown) {
     return picturesShown ? out : replace(out, "src=", "tempsrc=");
 }
 
+// Every occurrence of what replaced by with, the inserted text not looked at again.
+std::string ReplaceEvery(const std::string& text, const std::string& what, const std::string& with) {
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, from)) {
+        out += text.substr(from, at - from) + with;
+        from = at + what.size();
+    }
+    return out + text.substr(from);
+}
+
+// A random text of up to maxLength pieces; long enough texts have matches across every place of
+// a 16-byte block.
+std::string RandomText(unsigned& state, int maxLength, const std::vector<std::string>& pieces) {
+    state = state * 1103515245u + 12345u;
+    const int length = static_cast<int>((state >> 16) % static_cast<unsigned>(maxLength + 1));
+    std::string text;
+    for (int i = 0; i < length; ++i) {
+        state = state * 1103515245u + 12345u;
+        text += pieces[(state >> 16) % pieces.size()];
+    }
+    return text;
+}
+
 TEST_F(NewsPageTest, DescriptionTreatmentAgreesWithTwoPasses) {
-    const std::string letters = "<aAsSrRcC= x";
+    const std::vector<std::string> letters = {"<", "a", "A", "s", "S", "r", "R", "c", "C", "=", " ", "x"};
     unsigned state = 7;
     for (int n = 0; n < 20000; ++n) {
-        std::string text;
-        for (int i = 0; i < n % 20; ++i) {
-            state = state * 1103515245u + 12345u;
-            text += letters[(state >> 16) % letters.size()];
-        }
-        ASSERT_EQ(TNewsType::PrepareDescription(text, n % 2 == 0), TwoPassDescription(text, n % 2 == 0))
+        const std::string text = RandomText(state, n % 2 ? 20 : 70, letters);
+        ASSERT_EQ(TNewsType::PrepareDescription(text, n % 4 < 2), TwoPassDescription(text, n % 4 < 2))
             << text;
+    }
+}
+
+// The page holds, for any description, what the five replacements in their order make of the
+// item template, braces in the description and placeholders made of them included.
+TEST_F(NewsPageTest, PagesAgreeWithTheFiveReplacementsForAnyDescription) {
+    const std::string itemTemplate = "<li>{title}: {description} ({link})</li>";
+    Temp.Write("template/item.html", itemTemplate);
+    const std::vector<std::string> pieces = {"<", "a", "A", "src",    "SrC",    "=",       " ",
+                                             "x", "{", "}", "{link}", "{title", "}{date}", "{author}"};
+    unsigned state = 11;
+    for (int page = 0; page < 40; ++page) {
+        News->ClearItems();
+        const bool pictures = page % 2 == 0;
+        std::string expected = "<top>\r\n";
+        for (int n = 0; n < 50; ++n) {
+            TNewsItem* item = Add("t" + std::to_string(n), RandomText(state, 40, pieces));
+            std::string chunk = ReplaceEvery(itemTemplate, "{author}", "Feed");
+            chunk = ReplaceEvery(chunk, "{title}", item->Title);
+            chunk = ReplaceEvery(chunk, "{description}", TwoPassDescription(item->Description, pictures));
+            chunk = ReplaceEvery(chunk, "{date}", "Unable to decode the date");
+            expected += ReplaceEvery(chunk, "{link}", item->Link) + "\r\n";
+        }
+        ASSERT_EQ(Render(5, pictures), expected + "<bottom>\r\n");
     }
 }
 
