@@ -10,10 +10,51 @@
 #include <string_view>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
 
 namespace {
+
+// The position of the first of the Stops bytes in text[from, size), or size. Markup is mostly
+// short runs, so the search goes 16 bytes at a time without a call.
+template <char... Stops> std::size_t FindFirstOf(const char* text, std::size_t from, std::size_t size) {
+#if defined(__SSE2__)
+    while (from + 16 <= size) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + from));
+        __m128i hits = _mm_setzero_si128();
+        ((hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8(Stops)))), ...);
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        if (mask != 0)
+            return from + static_cast<std::size_t>(__builtin_ctz(mask));
+        from += 16;
+    }
+#endif
+    while (from < size && ((text[from] != Stops) && ...))
+        ++from;
+    return from;
+}
+
+// The position of the first byte after from with a code above 32, or size.
+std::size_t SkipBlanks(const char* text, std::size_t from, std::size_t size) {
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(32);
+    while (from + 16 <= size) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + from));
+        const __m128i blank = _mm_cmpeq_epi8(_mm_min_epu8(block, space), block);
+        const auto mask = ~static_cast<unsigned>(_mm_movemask_epi8(blank)) & 0xFFFFu;
+        if (mask != 0)
+            return from + static_cast<std::size_t>(__builtin_ctz(mask));
+        from += 16;
+    }
+#endif
+    while (from < size && static_cast<unsigned char>(text[from]) <= 32)
+        ++from;
+    return from;
+}
 
 // Once a tag has this many attributes, ValueOf looks names up through a hash index.
 constexpr std::size_t AttributeIndexThreshold = 8;
@@ -31,18 +72,6 @@ std::string_view TrimView(std::string_view s) {
     while (last > first && IsBlank(s[last - 1]))
         --last;
     return s.substr(first, last - first);
-}
-
-// Inside a tag, line breaks count as the spaces they are turned into.
-bool IsTagSpace(char c) {
-    return c == ' ' || c == '\r' || c == '\n';
-}
-
-std::size_t FindTagSpace(std::string_view s) {
-    for (std::size_t i = 0; i < s.size(); ++i)
-        if (IsTagSpace(s[i]))
-            return i;
-    return std::string_view::npos;
 }
 
 // A value that starts with a quote loses its first and its last character, whatever that is.
@@ -213,17 +242,52 @@ TXMLAttributes& TXMLAttributes::operator=(TXMLAttributes&& other) {
 TXMLAttributes::~TXMLAttributes() = default;
 
 void TXMLAttributes::Detach() {
+    if (FData && FData->InStore) {
+        // The pairs leave the document's store for a block of their own.
+        TData& from = *FData;
+        std::unique_ptr<TData, TDataDelete> own(TData::Create(from.ParsedCount, nullptr));
+        for (std::size_t i = 0; i < from.ParsedCount; ++i) {
+            TPair* pair = new (&own->Parsed[i]) TPair{std::move(from.Parsed[i].Name), TXMLValue()};
+            ++own->ParsedCount;
+            pair->Value.Relocate(from.Parsed[i].Value);
+        }
+        own->Added = std::move(from.Added);
+        own->Index = std::move(from.Index);
+        FData = std::move(own);
+    }
     for (int i = 0; i < Count(); ++i)
         Pair(static_cast<std::size_t>(i)).Value.Detach();
 }
 
-void TXMLAttributes::Reserve(std::size_t count) {
+TXMLAttributes::TData* TXMLAttributes::TData::Create(std::size_t capacity, TXMLStore* store) {
+    static_assert(sizeof(TData) % alignof(TPair) == 0, "the pairs follow the data");
+    static_assert(sizeof(TData) % 8 == 0 && sizeof(TPair) % 8 == 0, "store blocks are whole words");
+    const std::size_t bytes = sizeof(TData) + capacity * sizeof(TPair);
+    void* block = store ? store->Allocate(bytes) : ::operator new(bytes);
+    TData* data = new (block) TData();
+    data->InStore = store != nullptr;
+    // The pairs are constructed as they are taken.
+    data->Parsed = reinterpret_cast<TPair*>(static_cast<char*>(block) + sizeof(TData));
+    data->ParsedCapacity = capacity;
+    return data;
+}
+
+TXMLAttributes::TData::~TData() {
+    for (std::size_t i = 0; i < ParsedCount; ++i)
+        Parsed[i].~TPair();
+}
+
+void TXMLAttributes::TDataDelete::operator()(TData* data) const noexcept {
+    if (data->InStore)
+        data->~TData();
+    else
+        delete data;
+}
+
+void TXMLAttributes::Reserve(std::size_t count, TXMLStore* store) {
+    // Only a new list gets its block; pairs beyond it are added one by one.
     if (!FData)
-        FData = std::make_unique<TData>();
-    if (!FData->Parsed && count > 0) {
-        FData->Parsed.reset(new TPair[count]);
-        FData->ParsedCapacity = count;
-    }
+        FData.reset(TData::Create(count, store));
 }
 
 void TXMLAttributes::Clear() {
@@ -236,7 +300,7 @@ TXMLAttributes::TPair& TXMLAttributes::Pair(std::size_t index) const {
 
 TXMLValue& TXMLAttributes::Lookup(std::string_view name) {
     if (!FData)
-        FData = std::make_unique<TData>();
+        FData.reset(TData::Create(0, nullptr));
     TData& data = *FData;
     const std::size_t count = data.ParsedCount + data.Added.size();
     auto& index = data.Index;
@@ -259,15 +323,15 @@ TXMLValue& TXMLAttributes::Lookup(std::string_view name) {
             index->emplace(UpperCaseAscii(std::string(name)), count);
         }
     }
-    TPair* pair;
     if (data.Added.empty() && data.ParsedCount < data.ParsedCapacity) {
-        pair = &data.Parsed[data.ParsedCount++];
-    } else {
-        data.Added.push_back(std::make_unique<TPair>());
-        pair = data.Added.back().get();
+        TPair* pair = new (&data.Parsed[data.ParsedCount]) TPair{std::string(name), TXMLValue()};
+        ++data.ParsedCount;
+        return pair->Value;
     }
-    pair->Name.assign(name.data(), name.size());
-    return pair->Value;
+    data.Added.push_back(std::make_unique<TPair>());
+    TPair& pair = *data.Added.back();
+    pair.Name.assign(name.data(), name.size());
+    return pair.Value;
 }
 
 const std::string& TXMLAttributes::Name(int index) const {
@@ -313,7 +377,8 @@ public:
     // Nodes not yet handed to a parent (only when the parse stopped on an error) are released.
     ~TXMLParser() {
         for (TXMLNode* node : FScratch)
-            node->~TXMLNode();
+            if (node)
+                node->~TXMLNode();
     }
     TXMLParser(const TXMLParser&) = delete;
     TXMLParser& operator=(const TXMLParser&) = delete;
@@ -323,10 +388,8 @@ public:
     // LoadFromString: top-level constructs until the text is used up.
     void ParseDocument(TXMLNode& doc) {
         FStack.push_back({&doc, 0, 0});
-        while (!AtEnd()) {
-            FScratch.push_back(NewNode());
-            ParseElement(FScratch.size() - 1);
-        }
+        while (!AtEnd())
+            ParseElement();
         CloseLevel();
     }
 
@@ -389,6 +452,13 @@ private:
         return hit == std::string_view::npos ? FText.size() : hit;
     }
 
+    // As Find, for a character that is usually close by.
+    template <char C> std::size_t FindNear(std::size_t from) const {
+        const std::size_t near = std::min(FText.size(), from + 64);
+        const std::size_t hit = FindFirstOf<C>(FText.data(), from, near);
+        return hit < near ? hit : Find(C, near);
+    }
+
     bool StartsWith(std::size_t at, std::string_view what) const {
         return FText.size() - at >= what.size() &&
                std::memcmp(FText.data() + at, what.data(), what.size()) == 0;
@@ -397,32 +467,29 @@ private:
     // The node of an open level: the document itself or an element in FScratch.
     TXMLNode& NodeOf(const TLevel& level) { return level.Root ? *level.Root : *FScratch[level.Index]; }
 
-    // A new empty node in the store, where it stays.
-    TXMLNode* NewNode() {
-        TXMLNode* node = new (FStore->Allocate(sizeof(TXMLNode))) TXMLNode();
+    // A new node of that name in the store, where it stays, appended to FScratch.
+    TXMLNode& NewNode(std::string_view name) {
+        FScratch.push_back(nullptr);
+        TXMLNode* node = new (FStore->Allocate(sizeof(TXMLNode))) TXMLNode(name);
         node->FStore = FStore;
-        return node;
+        FScratch.back() = node;
+        return *node;
     }
 
-    // Reads one tag into the element FScratch[index] and, unless it has no content, everything
-    // up to its closing tag.
-    void ParseElement(std::size_t index) {
+    // Reads one element into a new node appended to FScratch: its tag and, unless it has no
+    // content, everything up to its closing tag.
+    void ParseElement() {
         const std::size_t base = FStack.size();
-        bool started = true;
-        while (started) {
-            TXMLNode& node = *FScratch[index];
-            if (ParseTag(node)) {
-                FStack.push_back({nullptr, index, FScratch.size()});
-            }
-            started = false;
-            while (FStack.size() > base && !started) {
-                if (ParseContent(NodeOf(FStack.back()))) {
-                    FScratch.push_back(NewNode());
-                    index = FScratch.size() - 1;
-                    started = true;
-                } else {
-                    CloseLevel();
-                }
+        for (;;) {
+            if (ParseTag())
+                FStack.push_back({nullptr, FScratch.size() - 1, FScratch.size()});
+            // The open levels' content, until a child starts or the element has ended.
+            for (;;) {
+                if (FStack.size() == base)
+                    return;
+                if (ParseContent(NodeOf(FStack.back())))
+                    break;
+                CloseLevel();
             }
         }
     }
@@ -442,12 +509,14 @@ private:
         owner.FParsedCount = static_cast<std::uint32_t>(count);
     }
 
-    // Everything of ParseElement but the content; returns whether the tag has content.
-    bool ParseTag(TXMLNode& node) {
+    // Everything of ParseElement but the content: the new node; returns whether the tag has
+    // content.
+    bool ParseTag() {
         const std::size_t size = FText.size();
+        const char* const text = FText.data();
         // One comment where an element may start is skipped; the "-->" is searched for from the
         // start of the remaining text.
-        std::size_t open = Find('<', FPos);
+        std::size_t open = FPos < size && text[FPos] == '<' ? FPos : Find('<', FPos);
         if (open < size && StartsWith(open + 1, "!--")) {
             const std::size_t close = Find("-->", FPos);
             FPos = close < size ? close + 3 : size;
@@ -456,8 +525,10 @@ private:
         // Text before the first "<" (white space, a byte-order mark) is dropped.
         if (open < size)
             FPos = open + 1;
-        const std::size_t end = Find('>', FPos);
-        std::string_view tag = FText.substr(FPos, end - FPos);
+        // Most tags are a bare name: one scan finds where the name or the tag ends.
+        const std::size_t stop = FindFirstOf<' ', '\r', '\n', '>'>(text, FPos, size);
+        const std::size_t end = stop < size && text[stop] != '>' ? FindNear<'>'>(stop) : stop;
+        std::string_view tag(text + FPos, end - FPos);
         FPos = end < size ? end + 1 : size;
 
         bool hasContent = true;
@@ -468,12 +539,13 @@ private:
         if (!tag.empty() && tag.front() == '!')
             hasContent = false;
 
-        // Only a space (or a line break) ends the name; a tab belongs to it.
-        const std::size_t space = FindTagSpace(tag);
-        if (space == std::string_view::npos) {
-            node.Name = std::string(tag.data(), tag.size());
+        // Only a space (or a line break) ends the name; a tab belongs to it. Removing a final
+        // "/" or "?" never removes that space.
+        if (stop >= end) {
+            NewNode(tag);
         } else {
-            node.Name = std::string(tag.data(), space);
+            const auto space = static_cast<std::size_t>(text + stop - tag.data());
+            TXMLNode& node = NewNode(tag.substr(0, space));
             const std::string_view attributes = TrimView(tag.substr(space + 1));
             if (!attributes.empty())
                 ParseAttributes(node, attributes);
@@ -483,24 +555,58 @@ private:
 
     // Attributes are split at every space, quoted or not: title='a b' gives title (empty) and b'.
     void ParseAttributes(TXMLNode& node, std::string_view text) {
-        std::size_t tokens = 1;
-        for (char c : text)
-            tokens += IsTagSpace(c) ? 1 : 0;
-        node.Attributes.Reserve(tokens);
-        while (!text.empty()) {
-            const std::size_t space = FindTagSpace(text);
-            const std::string_view token = text.substr(0, space);
-            text = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
-            const std::size_t equals = token.find('=');
-            const std::string_view name = TrimView(token.substr(0, equals));
-            const std::string_view value = equals == std::string_view::npos
-                                               ? std::string_view()
-                                               : StripQuotes(TrimView(token.substr(equals + 1)));
-            TXMLValue& stored = node.Attributes.Lookup(name);
+        struct TToken {
+            std::string_view Name;
+            std::string_view Value;
+        };
+        // A tag rarely has more attributes than fit here; the list then takes one allocation.
+        // The room is left uninitialised: only the tokens counted are read.
+        alignas(TToken) unsigned char room[16 * sizeof(TToken)];
+        TToken* const local = reinterpret_cast<TToken*>(room);
+        constexpr std::size_t localCount = 16;
+        std::vector<TToken> more;
+        std::size_t count = 0;
+        const char* p = text.data();
+        const char* const last = p + text.size();
+        for (;;) {
+            const auto left = static_cast<std::size_t>(last - p);
+            const char* stop = p + FindFirstOf<' ', '\r', '\n', '='>(p, 0, left);
+            const char* equals = nullptr;
+            if (stop < last && *stop == '=') {
+                equals = stop;
+                stop += FindFirstOf<' ', '\r', '\n'>(stop, 0, static_cast<std::size_t>(last - stop));
+            }
+            const std::string_view token(p, static_cast<std::size_t>(stop - p));
+            TToken parsed;
+            if (equals) {
+                const auto at = static_cast<std::size_t>(equals - p);
+                parsed.Name = TrimView(token.substr(0, at));
+                parsed.Value = StripQuotes(TrimView(token.substr(at + 1)));
+            } else {
+                parsed.Name = TrimView(token);
+            }
+            if (count < localCount) {
+                new (local + count) TToken(parsed);
+            } else {
+                if (more.empty())
+                    more.assign(local, local + count);
+                more.push_back(parsed);
+            }
+            ++count;
+            if (stop >= last)
+                break;
+            p = stop + 1;
+        }
+        node.Attributes.Reserve(count, FStore);
+        const TToken* tokens = more.empty() ? local : more.data();
+        for (std::size_t i = 0; i < count; ++i) {
+            TXMLValue& stored = node.Attributes.Lookup(tokens[i].Name);
+            const std::string_view value = tokens[i].Value;
             stored.FOwned.reset();
             stored.FData = value.data();
             stored.FSize = value.size();
-            FViewEnd = static_cast<std::size_t>(value.data() + value.size() - FBuffer);
+            if (value.data())
+                FViewEnd = static_cast<std::size_t>(value.data() + value.size() - FBuffer);
         }
     }
 
@@ -508,39 +614,42 @@ private:
     // its tag is next in the text).
     bool ParseContent(TXMLNode& node) {
         const std::size_t size = FText.size();
+        const char* const text = FText.data();
         TXMLValue& value = node.Value;
         for (;;) {
-            const std::size_t open = Find('<', FPos);
-            // A text run is kept with its white space unless it is only white space.
-            for (std::size_t i = FPos; i < open; ++i) {
-                if (!IsBlank(FText[i])) {
-                    Append(value, false, FPos, open - FPos);
-                    break;
-                }
+            // A text run is kept with its white space unless it is only white space; the run
+            // between two tags mostly is.
+            std::size_t open = SkipBlanks(text, FPos, size);
+            if (open < size && text[open] != '<') {
+                open = FindNear<'<'>(open);
+                Append(value, false, FPos, open - FPos);
             }
             FPos = open;
             if (FPos >= size)
                 return false;
-            if (StartsWith(FPos + 1, "![CDATA[")) {
-                // The section's content goes in verbatim after one space; an unterminated section
-                // takes the rest of the document.
-                const std::size_t close = Find("]]>", FPos + 9);
-                Append(value, true, FPos + 9, close - FPos - 9);
-                FPos = close < size ? close + 3 : size;
-                continue;
-            }
-            if (StartsWith(FPos + 1, "!--")) {
-                // A comment inside content is skipped; taken as an element it would swallow the
-                // closing tag after it and misplace the rest of the document.
-                const std::size_t close = Find("-->", FPos + 4);
-                FPos = close < size ? close + 3 : size;
-                continue;
-            }
-            if (StartsWith(FPos + 1, "/")) {
+            const char next = FPos + 1 < size ? text[FPos + 1] : '\0';
+            if (next == '/') {
                 // Closing tags are not matched by name: any one ends the content.
-                const std::size_t close = Find('>', FPos);
+                const std::size_t close = FindNear<'>'>(FPos + 2);
                 FPos = close < size ? close + 1 : size;
                 return false;
+            }
+            if (next == '!') {
+                if (StartsWith(FPos + 2, "[CDATA[")) {
+                    // The section's content goes in verbatim after one space; an unterminated
+                    // section takes the rest of the document.
+                    const std::size_t close = Find("]]>", FPos + 9);
+                    Append(value, true, FPos + 9, close - FPos - 9);
+                    FPos = close < size ? close + 3 : size;
+                    continue;
+                }
+                if (StartsWith(FPos + 2, "--")) {
+                    // A comment inside content is skipped; taken as an element it would swallow
+                    // the closing tag after it and misplace the rest of the document.
+                    const std::size_t close = Find("-->", FPos + 4);
+                    FPos = close < size ? close + 3 : size;
+                    continue;
+                }
             }
             return true;
         }
@@ -615,6 +724,7 @@ TXMLNode& TXMLNode::operator=(TXMLNode&& other) noexcept {
         // The other may be part of this node's subtree: it is taken out before that is released.
         TXMLNode taken(std::move(other));
         TXMLParser::ReleaseChildren(*this);
+        Attributes.Clear(); // they may lie in the store
         ReleaseStore();
         Relocate(taken);
     }

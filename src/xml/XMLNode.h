@@ -84,26 +84,41 @@ private:
         std::string Name;
         TXMLValue Value;
     };
-    // Room for count pairs in one block, so that a start tag's attributes take one allocation.
-    void Reserve(std::size_t count);
+    // Room for count pairs in one block, so that a start tag's attributes take one allocation;
+    // the block lies in the store when one is given.
+    void Reserve(std::size_t count, TXMLStore* store);
     TXMLValue& Lookup(std::string_view name);
     TPair& Pair(std::size_t index) const;
     // Gives every value a text of its own.
     void Detach();
 
     struct TData {
+        // Room for capacity pairs right behind the data, in the same allocation: in the store
+        // when one is given, else on the heap.
+        static TData* Create(std::size_t capacity, TXMLStore* store);
+        static void operator delete(void* data) { ::operator delete(data); }
+        ~TData();
+        // The block lies in a document's store, which frees it with the document.
+        bool InStore = false;
         // The first pairs, in one block that never moves; the rest each on its own, so that a
         // value handed out by ValueOf stays put when pairs are added.
-        std::unique_ptr<TPair[]> Parsed;
+        TPair* Parsed = nullptr;
         std::size_t ParsedCount = 0;
         std::size_t ParsedCapacity = 0;
         std::vector<std::unique_ptr<TPair>> Added;
         // Upper-cased name -> index, built only once a tag has many attributes so that a hostile
         // tag cannot make the parser quadratic.
         std::unique_ptr<std::unordered_map<std::string, std::size_t>> Index;
+
+    private:
+        TData() = default;
+    };
+    // A block in a store is only destroyed; the store frees its memory.
+    struct TDataDelete {
+        void operator()(TData* data) const noexcept;
     };
     // Most elements have no attributes: they pay for one pointer only.
-    std::unique_ptr<TData> FData;
+    std::unique_ptr<TData, TDataDelete> FData;
 };
 
 // One element node; a document is a node with an empty name whose children are the top-level
@@ -122,8 +137,11 @@ public:
     ~TXMLNode() {
         if (FParsed || FAdded)
             ReleaseChildren();
-        if (FOwnsStore)
+        if (FOwnsStore) {
+            // The attributes may lie in the store.
+            Attributes.Clear();
             ReleaseStore();
+        }
     }
 
     // The element name as written, prefix included ("dc:date", "?xml"); empty on a document.
@@ -160,6 +178,7 @@ public:
 
 private:
     friend class TXMLParser;
+    explicit TXMLNode(std::string_view name) : Name(name) {}
     TXMLNode* FindChild(const std::string& name) const;
     // Moves the other's fields in as they are, store reference included.
     void Relocate(TXMLNode& other) noexcept;

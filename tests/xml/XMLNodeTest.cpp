@@ -114,6 +114,12 @@ TEST(XMLNodeLoadTest, TextsOutliveTheirSources) {
     EXPECT_EQ(Shape(assigned), "i'one  two'");
     EXPECT_EQ(value.RawText(), "1");
     EXPECT_EQ(attributes.ValueOf("a").RawText(), "1");
+    // Attributes taken out of a document grow like any others.
+    for (int i = 0; i < 10; ++i)
+        attributes.ValueOf("n" + std::to_string(i)).SetRawText(std::to_string(i));
+    EXPECT_EQ(attributes.Count(), 11);
+    EXPECT_EQ(attributes.ValueOf("A").RawText(), "1");
+    EXPECT_EQ(attributes.ValueOf("N9").RawText(), "9");
 
     // A node of one document that takes over another document, released with the first.
     TXMLNode first, second;
@@ -203,6 +209,28 @@ TEST(XMLNodeParseTest, StartTags) {
     // The "/" only counts as the last character of the tag.
     EXPECT_EQ(Parse("<a href=/x>t</a>"), "a't'{href=/x}");
     EXPECT_EQ(Parse("<a href=x/>t</a>"), "a{href=x} | /a");
+}
+
+TEST(XMLNodeParseTest, MarkupOfEveryLengthAndAtTheEnd) {
+    // Names, attribute runs, texts and closing tags of every length up to a few blocks of
+    // the scanner, ending flush with the document or followed by more.
+    for (std::size_t n = 1; n <= 70; ++n) {
+        const std::string name(n, 'n'), text(n, 't'), value(n, 'v');
+        const std::string attrs = "k=" + value + " K='x' " + std::string(n, 'm');
+        SCOPED_TRACE(n);
+        EXPECT_EQ(Parse("<" + name + ">" + text + "</" + name + ">"), name + "'" + text + "'");
+        EXPECT_EQ(Parse("<" + name + " " + attrs + ">" + text + "</" + name + ">"),
+                  name + "'" + text + "'{k=x " + std::string(n, 'm') + "=}");
+        EXPECT_EQ(Parse("<" + name + "/>" + std::string(n, ' ') + "<b/>"), name + " | b");
+        EXPECT_EQ(Parse(std::string(n, ' ') + "<a>" + std::string(n, '\n') + "<b/>" + std::string(n, '\t') +
+                        "</a>"),
+                  "a(b)");
+        // Unterminated at the very end: the tag, the text, the closing tag.
+        EXPECT_EQ(Parse("<" + name), name);
+        EXPECT_EQ(Parse("<" + name + " " + attrs), name + "{k=x " + std::string(n, 'm') + "=}");
+        EXPECT_EQ(Parse("<a>" + text), "a'" + text + "'");
+        EXPECT_EQ(Parse("<a>" + text + "</" + name), "a'" + text + "'");
+    }
 }
 
 TEST(XMLNodeLookupTest, ChildrenByIndexAndName) {
