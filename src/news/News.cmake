@@ -1,5 +1,6 @@
 # tovel_news: feed recognition, item extraction and the news page.
-add_library(tovel_news STATIC ${CMAKE_CURRENT_SOURCE_DIR}/NewsTypeCls.cpp ${CMAKE_CURRENT_SOURCE_DIR}/NewsPage.cpp)
+add_library(tovel_news STATIC ${CMAKE_CURRENT_SOURCE_DIR}/NewsTypeCls.cpp ${CMAKE_CURRENT_SOURCE_DIR}/NewsPage.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/NewsText.cpp)
 target_link_libraries(tovel_news PUBLIC tovel_xml tovel_dates tovel_cache tovel_catalogue tovel_platform)
 set_property(GLOBAL APPEND PROPERTY TOVEL_CORE_LIBRARIES tovel_news)
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "news/NewsDates.h"
+#include "news/NewsText.h"
 #include "platform/Charset.h"
 #include "platform/Files.h"
 #include "refresh/CacheFiles.h"
@@ -36,7 +37,7 @@ void FindChildren(const TXMLNode& element, const std::string_view (&names)[N], T
 
 // The decoded, UTF-8 text of the element, or "" when there is none.
 std::string DecodedText(const TXMLNode* element, const std::string& encoding) {
-    return element ? ConvertCharset(element->Value.DecodedText(), encoding) : std::string();
+    return element ? DecodeItemText(element->Value.RawText(), encoding) : std::string();
 }
 
 // The raw text of the element, or "" when there is none.

@@ -1,0 +1,125 @@
+// Item texts: entity decoding and the UTF-8 check in one pass over the raw text.
+#include "news/NewsText.h"
+
+#include <cstring>
+
+#include "news/NewsTypeCls.h"
+#include "xml/XMLNode.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence of a byte from 0x80 up at s, with end the end of
+// the text; 0 when there is none (overlong forms, surrogates and code points above U+10FFFF).
+size_t SequenceLength(const unsigned char* s, const unsigned char* end) {
+    const unsigned char c = *s;
+    size_t length;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        lo = c == 0xE0 ? 0xA0 : 0x80;
+        hi = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        lo = c == 0xF0 ? 0x90 : 0x80;
+        hi = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (static_cast<size_t>(end - s) < length || s[1] < lo || s[1] > hi)
+        return 0;
+    for (size_t k = 2; k < length; ++k)
+        if (s[k] < 0x80 || s[k] > 0xBF)
+            return 0;
+    return length;
+}
+
+// Whether the text from s on begins with the word.
+inline bool StartsWith(const char* s, const char* end, const char* word, size_t length) {
+    return static_cast<size_t>(end - s) >= length && std::memcmp(s, word, length) == 0;
+}
+
+// The decoding of the reference at s (an "&") written to to; returns where the raw text goes on.
+// "&amp;" is replaced once before the other references are looked for, so the character after
+// an "&amp;" may start a reference with its "&" ("&amp;lt;" is "<", "&amp;amp;" is "&"). The
+// references hold no "&" after their first byte, so their letters can be matched in the raw text.
+inline const char* DecodeReference(const char* s, const char* end, char*& to) {
+    const char* rest = StartsWith(s + 1, end, "amp;", 4) ? s + 5 : s + 1;
+    static const struct {
+        const char* Word;
+        size_t Length;
+        char Decoded;
+    } kReferences[] = {{"lt;", 3, '<'},   {"gt;", 3, '>'},    {"amp;", 4, '&'},
+                       {"quot;", 5, '"'}, {"quote;", 6, '"'}, {"apos;", 5, '\''}};
+    for (const auto& reference : kReferences) {
+        if (StartsWith(rest, end, reference.Word, reference.Length)) {
+            *to++ = reference.Decoded;
+            return rest + reference.Length;
+        }
+    }
+    *to++ = '&';
+    return rest;
+}
+
+// The decoded text into out when it is valid UTF-8; false (out undefined) at the first invalid
+// sequence. The decoded text is never longer than the raw one.
+bool DecodeValidUTF8(std::string_view raw, std::string& out) {
+    out.resize(raw.size());
+    const char* s = raw.data();
+    const char* const end = s + raw.size();
+    char* to = out.data();
+    for (;;) {
+#ifdef __SSE2__
+        // Sixteen bytes at a time up to the next "&" or byte from 0x80 up. Writing a whole block
+        // is safe: the output is never ahead of the input.
+        const __m128i amp = _mm_set1_epi8('&');
+        while (end - s >= 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
+            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(block) |
+                                                        _mm_movemask_epi8(_mm_cmpeq_epi8(block, amp)));
+            if (mask != 0) {
+                const unsigned skip = static_cast<unsigned>(__builtin_ctz(mask));
+                s += skip;
+                to += skip;
+                break;
+            }
+            s += 16;
+            to += 16;
+        }
+#endif
+        while (s < end && *s != '&' && static_cast<unsigned char>(*s) < 0x80)
+            *to++ = *s++;
+        if (s == end)
+            break;
+        if (*s == '&') {
+            s = DecodeReference(s, end, to);
+        } else {
+            const size_t length = SequenceLength(reinterpret_cast<const unsigned char*>(s),
+                                                 reinterpret_cast<const unsigned char*>(end));
+            if (length == 0)
+                return false;
+            std::memcpy(to, s, length);
+            s += length;
+            to += length;
+        }
+    }
+    out.resize(static_cast<size_t>(to - out.data()));
+    return true;
+}
+
+} // namespace
+
+std::string DecodeItemText(std::string_view raw, const std::string& encoding) {
+    if (encoding.empty() || encoding == "utf-8") {
+        std::string text;
+        if (DecodeValidUTF8(raw, text))
+            return text;
+    }
+    return ConvertCharset(DecodeEntities(raw), encoding);
+}
