@@ -143,6 +143,32 @@ void BM_CurlToFiles(benchmark::State& state) {
     }
 }
 
+// Analysis: the status round trips of one refresh alone (three per feed), each run on the
+// user-interface thread and waited for.
+class TStatusOnlyThread : public TThread {
+public:
+    int Shown = 0;
+
+protected:
+    void Execute() override {
+        for (int i = 0; i < 3 * FeedCount; ++i)
+            Synchronize([this] { ++Shown; });
+    }
+};
+
+void BM_StatusRoundTrips(benchmark::State& state) {
+    TSyncPump pump;
+    for (auto _ : state) {
+        TStatusOnlyThread thread;
+        bool ended = false;
+        thread.OnTerminate = [&ended](TThread*) { ended = true; };
+        thread.Resume();
+        pump.PumpUntil([&ended] { return ended; }, 600000);
+        benchmark::DoNotOptimize(thread.Shown);
+    }
+}
+
+BENCHMARK(BM_StatusRoundTrips)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 BENCHMARK(BM_RefreshExecute)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 BENCHMARK(BM_CurlToFiles)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 

@@ -9,12 +9,26 @@
 namespace {
 
 // A Synchronize call waiting in its body's frame until the user-interface thread has run it.
+// State is written under the queue's lock and may be read without it.
 struct TSyncCall {
+    enum : int { Pending, Done, Dropped };
     const std::function<void()>* Call = nullptr;
-    bool Done = false;
-    bool Dropped = false;
+    std::atomic<int> State{Pending};
     std::exception_ptr Error;
 };
+
+// How long a Synchronize call watches for its end before it sleeps: a status text is shown in
+// a few microseconds once the user-interface thread is awake, and falling asleep and being woken
+// again costs more than that.
+constexpr auto SyncSpin = std::chrono::microseconds(100);
+
+void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
 
 // One queued piece of work for the user-interface thread: a Synchronize call, or (Sync null) the
 // end notification of Thread.
@@ -51,7 +65,7 @@ void DropEntriesOf(TSyncQueue& queue, TThread* thread) {
             continue;
         }
         if (it->Sync)
-            it->Sync->Dropped = true;
+            it->Sync->State = TSyncCall::Dropped;
         it = queue.Entries.erase(it);
     }
     queue.Changed.notify_all();
@@ -86,7 +100,7 @@ bool CheckSynchronize() {
             }
             std::lock_guard<std::mutex> lock(queue.Lock);
             entry.Sync->Error = std::move(error); // the body alone holds it afterwards
-            entry.Sync->Done = true;
+            entry.Sync->State.store(TSyncCall::Done, std::memory_order_release);
             queue.Changed.notify_all();
             continue;
         }
@@ -179,10 +193,22 @@ bool TThread::Synchronize(const std::function<void()>& call) {
     if (FGivenUp)
         return false;
     Queue().Push(TQueued{this, &sync});
-    Queue().Changed.wait(lock, [&sync] { return sync.Done || sync.Dropped; });
-    if (sync.Dropped)
-        return false;
     lock.unlock();
+    // Watch briefly, then sleep. Setting State is the last touch of sync by the other side.
+    const auto spinEnd = std::chrono::steady_clock::now() + SyncSpin;
+    int state = TSyncCall::Pending;
+    for (int i = 0; (state = sync.State.load(std::memory_order_acquire)) == TSyncCall::Pending; ++i) {
+        if ((i & 63) == 63 && std::chrono::steady_clock::now() >= spinEnd) {
+            lock.lock();
+            Queue().Changed.wait(lock, [&sync] { return sync.State != TSyncCall::Pending; });
+            state = sync.State;
+            lock.unlock();
+            break;
+        }
+        CpuRelax();
+    }
+    if (state == TSyncCall::Dropped)
+        return false;
     if (sync.Error)
         std::rethrow_exception(sync.Error);
     return true;

@@ -89,6 +89,37 @@ TEST(Thread, SynchronizeRunsOnThePumpingThreadAndWaitsForIt) {
     EXPECT_EQ(raised, "from the window");
 }
 
+// A window that answers only after the body has stopped watching and gone to sleep: the
+// outcome (the call's writes, its exception) must still reach the body.
+TEST(Thread, SynchronizeAnsweredLateStillHandsBackTheOutcome) {
+    std::vector<std::string> seen; // written by the calls, read by the body after each returns
+    std::string raised;
+    std::atomic<int> asked{0};
+    TScriptedThread thread([&](TScriptedThread& self) {
+        ++asked;
+        EXPECT_TRUE(self.Sync([&] { seen.push_back("late"); }));
+        EXPECT_EQ(seen, std::vector<std::string>{"late"});
+        ++asked;
+        try {
+            self.Sync([] { throw std::runtime_error("late failure"); });
+        } catch (const std::exception& e) {
+            raised = e.what();
+        }
+    });
+    thread.Resume();
+    for (int round = 1; round <= 2; ++round) {
+        while (asked < round)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (!CheckSynchronize())
+            std::this_thread::yield();
+    }
+    ASSERT_TRUE(thread.WaitFor(10000));
+    EXPECT_EQ(raised, "late failure");
+    while (CheckSynchronize()) {
+    }
+}
+
 TEST(Thread, SynchronizeOutsideTheBodyRunsAtOnce) {
     TScriptedThread thread([](TScriptedThread&) {});
     int ran = 0;
