@@ -19,23 +19,27 @@
 
 namespace {
 
-// The position of the first of the Stops bytes in text[from, size), or size. Markup is mostly
-// short runs, so the search goes 16 bytes at a time without a call.
-template <char... Stops> std::size_t FindFirstOf(const char* text, std::size_t from, std::size_t size) {
+// The position of the first of the Stops bytes in text[from, size), or size; the bytes up to
+// readable (at least size) may be read. Markup is mostly short runs, so the search goes 16
+// bytes at a time without a call.
+template <char... Stops>
+std::size_t FindFirstOf(const char* text, std::size_t from, std::size_t size, std::size_t readable) {
 #if defined(__SSE2__)
-    while (from + 16 <= size) {
+    while (from < size && from + 16 <= readable) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + from));
         __m128i hits = _mm_setzero_si128();
         ((hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8(Stops)))), ...);
         const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
         if (mask != 0)
-            return from + static_cast<std::size_t>(__builtin_ctz(mask));
+            return std::min(size, from + static_cast<std::size_t>(__builtin_ctz(mask)));
         from += 16;
     }
+#else
+    (void)readable;
 #endif
     while (from < size && ((text[from] != Stops) && ...))
         ++from;
-    return from;
+    return std::min(from, size);
 }
 
 // The position of the first byte after from with a code above 32, or size.
@@ -242,30 +246,14 @@ TXMLAttributes& TXMLAttributes::operator=(TXMLAttributes&& other) {
 TXMLAttributes::~TXMLAttributes() = default;
 
 void TXMLAttributes::Detach() {
-    if (FData && FData->InStore) {
-        // The pairs leave the document's store for a block of their own.
-        TData& from = *FData;
-        std::unique_ptr<TData, TDataDelete> own(TData::Create(from.ParsedCount, nullptr));
-        for (std::size_t i = 0; i < from.ParsedCount; ++i) {
-            TPair* pair = new (&own->Parsed[i]) TPair{std::move(from.Parsed[i].Name), TXMLValue()};
-            ++own->ParsedCount;
-            pair->Value.Relocate(from.Parsed[i].Value);
-        }
-        own->Added = std::move(from.Added);
-        own->Index = std::move(from.Index);
-        FData = std::move(own);
-    }
     for (int i = 0; i < Count(); ++i)
         Pair(static_cast<std::size_t>(i)).Value.Detach();
 }
 
-TXMLAttributes::TData* TXMLAttributes::TData::Create(std::size_t capacity, TXMLStore* store) {
+TXMLAttributes::TData* TXMLAttributes::TData::Create(std::size_t capacity) {
     static_assert(sizeof(TData) % alignof(TPair) == 0, "the pairs follow the data");
-    static_assert(sizeof(TData) % 8 == 0 && sizeof(TPair) % 8 == 0, "store blocks are whole words");
-    const std::size_t bytes = sizeof(TData) + capacity * sizeof(TPair);
-    void* block = store ? store->Allocate(bytes) : ::operator new(bytes);
+    void* block = ::operator new(sizeof(TData) + capacity * sizeof(TPair));
     TData* data = new (block) TData();
-    data->InStore = store != nullptr;
     // The pairs are constructed as they are taken.
     data->Parsed = reinterpret_cast<TPair*>(static_cast<char*>(block) + sizeof(TData));
     data->ParsedCapacity = capacity;
@@ -277,17 +265,10 @@ TXMLAttributes::TData::~TData() {
         Parsed[i].~TPair();
 }
 
-void TXMLAttributes::TDataDelete::operator()(TData* data) const noexcept {
-    if (data->InStore)
-        data->~TData();
-    else
-        delete data;
-}
-
-void TXMLAttributes::Reserve(std::size_t count, TXMLStore* store) {
+void TXMLAttributes::Reserve(std::size_t count) {
     // Only a new list gets its block; pairs beyond it are added one by one.
     if (!FData)
-        FData.reset(TData::Create(count, store));
+        FData.reset(TData::Create(count));
 }
 
 void TXMLAttributes::Clear() {
@@ -300,7 +281,7 @@ TXMLAttributes::TPair& TXMLAttributes::Pair(std::size_t index) const {
 
 TXMLValue& TXMLAttributes::Lookup(std::string_view name) {
     if (!FData)
-        FData.reset(TData::Create(0, nullptr));
+        FData.reset(TData::Create(0));
     TData& data = *FData;
     const std::size_t count = data.ParsedCount + data.Added.size();
     auto& index = data.Index;
@@ -387,7 +368,7 @@ public:
 
     // LoadFromString: top-level constructs until the text is used up.
     void ParseDocument(TXMLNode& doc) {
-        FStack.push_back({&doc, 0, 0});
+        OpenLevel(&doc, 0);
         while (!AtEnd())
             ParseElement();
         CloseLevel();
@@ -455,7 +436,7 @@ private:
     // As Find, for a character that is usually close by.
     template <char C> std::size_t FindNear(std::size_t from) const {
         const std::size_t near = std::min(FText.size(), from + 64);
-        const std::size_t hit = FindFirstOf<C>(FText.data(), from, near);
+        const std::size_t hit = FindFirstOf<C>(FText.data(), from, near, FText.size());
         return hit < near ? hit : Find(C, near);
     }
 
@@ -482,7 +463,7 @@ private:
         const std::size_t base = FStack.size();
         for (;;) {
             if (ParseTag())
-                FStack.push_back({nullptr, FScratch.size() - 1, FScratch.size()});
+                OpenLevel(nullptr, FScratch.size() - 1);
             // The open levels' content, until a child starts or the element has ended.
             for (;;) {
                 if (FStack.size() == base)
@@ -492,6 +473,15 @@ private:
                 CloseLevel();
             }
         }
+    }
+
+    // A new innermost level, its fields written in place: a level built aside and copied in
+    // would be read back whole right after being written in halves, which stalls the copy.
+    void OpenLevel(TXMLNode* root, std::size_t index) {
+        TLevel& level = FStack.emplace_back();
+        level.Root = root;
+        level.Index = index;
+        level.FirstChild = FScratch.size();
     }
 
     // Hands the children collected for the innermost open level over to its node, in one block.
@@ -526,7 +516,7 @@ private:
         if (open < size)
             FPos = open + 1;
         // Most tags are a bare name: one scan finds where the name or the tag ends.
-        const std::size_t stop = FindFirstOf<' ', '\r', '\n', '>'>(text, FPos, size);
+        const std::size_t stop = FindFirstOf<' ', '\r', '\n', '>'>(text, FPos, size, size);
         const std::size_t end = stop < size && text[stop] != '>' ? FindNear<'>'>(stop) : stop;
         std::string_view tag(text + FPos, end - FPos);
         FPos = end < size ? end + 1 : size;
@@ -570,11 +560,14 @@ private:
         const char* const last = p + text.size();
         for (;;) {
             const auto left = static_cast<std::size_t>(last - p);
-            const char* stop = p + FindFirstOf<' ', '\r', '\n', '='>(p, 0, left);
+            // The tokens lie in the document, which may be read past their end.
+            const auto readable = static_cast<std::size_t>(FText.data() + FText.size() - p);
+            const char* stop = p + FindFirstOf<' ', '\r', '\n', '='>(p, 0, left, readable);
             const char* equals = nullptr;
             if (stop < last && *stop == '=') {
                 equals = stop;
-                stop += FindFirstOf<' ', '\r', '\n'>(stop, 0, static_cast<std::size_t>(last - stop));
+                stop += FindFirstOf<' ', '\r', '\n'>(stop, 0, static_cast<std::size_t>(last - stop),
+                                                     readable - static_cast<std::size_t>(stop - p));
             }
             const std::string_view token(p, static_cast<std::size_t>(stop - p));
             TToken parsed;
@@ -597,7 +590,7 @@ private:
                 break;
             p = stop + 1;
         }
-        node.Attributes.Reserve(count, FStore);
+        node.Attributes.Reserve(count);
         const TToken* tokens = more.empty() ? local : more.data();
         for (std::size_t i = 0; i < count; ++i) {
             TXMLValue& stored = node.Attributes.Lookup(tokens[i].Name);
@@ -724,7 +717,6 @@ TXMLNode& TXMLNode::operator=(TXMLNode&& other) noexcept {
         // The other may be part of this node's subtree: it is taken out before that is released.
         TXMLNode taken(std::move(other));
         TXMLParser::ReleaseChildren(*this);
-        Attributes.Clear(); // they may lie in the store
         ReleaseStore();
         Relocate(taken);
     }

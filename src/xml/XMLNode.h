@@ -84,22 +84,18 @@ private:
         std::string Name;
         TXMLValue Value;
     };
-    // Room for count pairs in one block, so that a start tag's attributes take one allocation;
-    // the block lies in the store when one is given.
-    void Reserve(std::size_t count, TXMLStore* store);
+    // Room for count pairs in one block, so that a start tag's attributes take one allocation.
+    void Reserve(std::size_t count);
     TXMLValue& Lookup(std::string_view name);
     TPair& Pair(std::size_t index) const;
     // Gives every value a text of its own.
     void Detach();
 
     struct TData {
-        // Room for capacity pairs right behind the data, in the same allocation: in the store
-        // when one is given, else on the heap.
-        static TData* Create(std::size_t capacity, TXMLStore* store);
+        // Room for capacity pairs right behind the data, in the same allocation.
+        static TData* Create(std::size_t capacity);
         static void operator delete(void* data) { ::operator delete(data); }
         ~TData();
-        // The block lies in a document's store, which frees it with the document.
-        bool InStore = false;
         // The first pairs, in one block that never moves; the rest each on its own, so that a
         // value handed out by ValueOf stays put when pairs are added.
         TPair* Parsed = nullptr;
@@ -113,12 +109,8 @@ private:
     private:
         TData() = default;
     };
-    // A block in a store is only destroyed; the store frees its memory.
-    struct TDataDelete {
-        void operator()(TData* data) const noexcept;
-    };
     // Most elements have no attributes: they pay for one pointer only.
-    std::unique_ptr<TData, TDataDelete> FData;
+    std::unique_ptr<TData> FData;
 };
 
 // One element node; a document is a node with an empty name whose children are the top-level
@@ -137,11 +129,8 @@ public:
     ~TXMLNode() {
         if (FParsed || FAdded)
             ReleaseChildren();
-        if (FOwnsStore) {
-            // The attributes may lie in the store.
-            Attributes.Clear();
+        if (FOwnsStore)
             ReleaseStore();
-        }
     }
 
     // The element name as written, prefix included ("dc:date", "?xml"); empty on a document.
