@@ -70,12 +70,11 @@ int OpenLockedForReading(const std::string& path) {
 // Opens the scratch file and takes its exclusive lock without waiting; -1 when it is not a
 // plain file of its own (a folder, a link, a second name) or somebody else holds it: another
 // writer, or a reader of the time when it was the target.
-int OpenScratch(const std::string& scratch) {
+int OpenScratch(const std::string& scratch, struct stat& opened) {
     // O_NONBLOCK: a FIFO in the scratch's place must not hold the write.
     const int fd = ::open(scratch.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0)
         return -1;
-    struct stat opened {};
     struct stat current {};
     // The name is looked at again under the lock: a writer that swapped the file away
     // meanwhile made it the target.
@@ -205,7 +204,8 @@ void WriteFileAtomically(const std::string& path, const std::string& data, bool 
 
 void WriteFileThroughScratch(const std::string& path, const std::string& data) {
     const std::string scratch = path + ".swap";
-    const int fd = OpenScratch(scratch);
+    struct stat own {};
+    const int fd = OpenScratch(scratch, own);
     if (fd < 0) {
         WriteFileAtomically(path, data, false);
         return;
@@ -215,13 +215,16 @@ void WriteFileThroughScratch(const std::string& path, const std::string& data) {
         int Fd;
         ~TClose() { ::close(Fd); }
     } closer{fd};
+    // The permissions of the file replaced (through a link, of the file it names) are kept.
     struct stat target {};
-    const bool targetIsFile = ::lstat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode);
-    struct stat own {};
-    const mode_t mode = ::stat(path.c_str(), &target) == 0 ? (target.st_mode & 07777) : 0644;
+    bool targetExists = ::lstat(path.c_str(), &target) == 0;
+    const bool targetIsFile = targetExists && S_ISREG(target.st_mode);
+    if (targetExists && S_ISLNK(target.st_mode))
+        targetExists = ::stat(path.c_str(), &target) == 0;
+    const mode_t mode = targetExists ? (target.st_mode & 07777) : 0644;
     // Emptied first, the file gets new blocks, which the journal commits only after their data
     // and no later than the swap; overwriting the old blocks would give no such order.
-    bool ok = ::ftruncate(fd, 0) == 0 && WriteAll(fd, data.data(), data.size()) && ::fstat(fd, &own) == 0 &&
+    bool ok = ::ftruncate(fd, 0) == 0 && WriteAll(fd, data.data(), data.size()) &&
               ((own.st_mode & 07777) == mode || ::fchmod(fd, mode) == 0);
     if (ok) {
         // Starts the write-back (the blocks are allocated now) without waiting for the disk.
