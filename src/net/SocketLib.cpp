@@ -1,11 +1,11 @@
 #include "net/SocketLib.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,6 +41,14 @@ bool FinishConnect(int fd, int ms) {
         socklen_t len = sizeof(error);
         return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
     }
+}
+
+// Sets how long a send (and a connect) on fd may block; 0 removes the bound.
+bool SetSendTimeout(int fd, int ms) {
+    timeval limit{};
+    limit.tv_sec = ms / 1000;
+    limit.tv_usec = (ms % 1000) * 1000;
+    return setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit)) == 0;
 }
 
 } // namespace
@@ -83,15 +91,16 @@ void TBaseSocket::Connect(const std::string& host, int port) {
     if (port < 1 || port > 65535)
         throw EBaseSocketError(cConnectFailed);
     const sockaddr* target = reinterpret_cast<const sockaddr*>(&address);
-    // The connect runs non-blocking so that a positive Timeout can bound it; the socket is
-    // blocking again afterwards.
-    const int flags = fcntl(Handle, F_GETFL, 0);
-    if (flags == -1 || fcntl(Handle, F_SETFL, flags | O_NONBLOCK) == -1)
+    // A positive Timeout bounds the blocking connect through the send time-out (which Linux
+    // applies to connect), taken off again afterwards: fewer calls than a non-blocking connect
+    // and a wait for it.
+    if (Timeout > 0 && !SetSendTimeout(Handle, Timeout))
         throw EBaseSocketError(cConnectFailed);
     int r = connect(Handle, target, sizeof(address));
-    if (r != 0 && (errno == EINPROGRESS || errno == EINTR))
+    // Interrupted, the connect goes on in the background; a time-out gives EINPROGRESS.
+    if (r != 0 && errno == EINTR)
         r = FinishConnect(Handle, Timeout) ? 0 : -1;
-    if (r != 0 || fcntl(Handle, F_SETFL, flags) == -1)
+    if (r != 0 || (Timeout > 0 && !SetSendTimeout(Handle, 0)))
         throw EBaseSocketError(cConnectFailed);
 }
 

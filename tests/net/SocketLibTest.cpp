@@ -143,7 +143,13 @@ TEST(SocketLibTest, ReadsWaitingBytesAndSeesThePeersClose) {
 TEST(SocketLibTest, WaitForDataPollsWithZero) {
     auto server = LoopbackHttpServer::Silent();
     TBaseSocket socket;
+    socket.Timeout = 300;
     socket.Connect("127.0.0.1", server->Port());
+    // The bound of the connect does not stay on the connection's sends.
+    timeval limit{1, 1};
+    socklen_t size = sizeof(limit);
+    ASSERT_EQ(0, getsockopt(socket.Handle, SOL_SOCKET, SO_SNDTIMEO, &limit, &size));
+    EXPECT_EQ(0, limit.tv_sec + limit.tv_usec);
     EXPECT_FALSE(socket.WaitForData(0));
     EXPECT_FALSE(socket.WaitForData(20));
     EXPECT_EQ(0, socket.DataAvailable());
