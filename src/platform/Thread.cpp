@@ -22,14 +22,6 @@ struct TSyncCall {
 // again costs more than that.
 constexpr auto SyncSpin = std::chrono::microseconds(100);
 
-void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
-}
-
 // One queued piece of work for the user-interface thread: a Synchronize call, or (Sync null) the
 // end notification of Thread.
 struct TQueued {
@@ -194,18 +186,19 @@ bool TThread::Synchronize(const std::function<void()>& call) {
         return false;
     Queue().Push(TQueued{this, &sync});
     lock.unlock();
-    // Watch briefly, then sleep. Setting State is the last touch of sync by the other side.
+    // Watch briefly, yielding so that a user-interface thread on this processor can run, then
+    // sleep. Setting State is the last touch of sync by the other side.
     const auto spinEnd = std::chrono::steady_clock::now() + SyncSpin;
     int state = TSyncCall::Pending;
     for (int i = 0; (state = sync.State.load(std::memory_order_acquire)) == TSyncCall::Pending; ++i) {
-        if ((i & 63) == 63 && std::chrono::steady_clock::now() >= spinEnd) {
+        if ((i & 7) == 7 && std::chrono::steady_clock::now() >= spinEnd) {
             lock.lock();
             Queue().Changed.wait(lock, [&sync] { return sync.State != TSyncCall::Pending; });
             state = sync.State;
             lock.unlock();
             break;
         }
-        CpuRelax();
+        std::this_thread::yield();
     }
     if (state == TSyncCall::Dropped)
         return false;
