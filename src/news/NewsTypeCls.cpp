@@ -45,13 +45,45 @@ std::string RawText(const TXMLNode* element) {
     return element ? std::string(element->Value.RawText()) : std::string();
 }
 
+// An item's date beside its place in the list, so that sorting reads neither the items nor their
+// pointers.
+struct TSortKey {
+    TDateTime Date;
+    size_t Index;
+};
+
 // -1 when a is newer than b, 1 when older, 0 otherwise: newest first.
-int CompareDates(const TNewsItem& a, const TNewsItem& b) {
+int CompareDates(const TSortKey& a, const TSortKey& b) {
     if (a.Date > b.Date)
         return -1;
     if (a.Date < b.Date)
         return 1;
     return 0;
+}
+
+// Hoare's partition around the middle key; recursion on the left part, a loop on the right.
+void QuickSort(std::vector<TSortKey>& keys, int left, int right) {
+    do {
+        int i = left;
+        int j = right;
+        const TSortKey pivot = keys[static_cast<size_t>((left + right) / 2)];
+        do {
+            // The bounds only matter for dates that do not compare (NaN); the pivot stops the
+            // scans otherwise.
+            while (i < right && CompareDates(keys[static_cast<size_t>(i)], pivot) < 0)
+                ++i;
+            while (j > left && CompareDates(keys[static_cast<size_t>(j)], pivot) > 0)
+                --j;
+            if (i <= j) {
+                std::swap(keys[static_cast<size_t>(i)], keys[static_cast<size_t>(j)]);
+                ++i;
+                --j;
+            }
+        } while (i <= j);
+        if (left < j)
+            QuickSort(keys, left, j);
+        left = i;
+    } while (left < right);
 }
 
 // The UTF-16 form of a document, by its byte-order mark or by a first "<" followed or preceded by
@@ -235,31 +267,14 @@ void TNewsType::LoadMarkedFeeds() {
 }
 
 void TNewsType::SortItems() {
-    if (!NewsItems.empty())
-        QuickSort(0, ItemCount() - 1);
-}
-
-// Hoare's partition around the middle item; recursion on the left part, a loop on the right.
-void TNewsType::QuickSort(int left, int right) {
-    do {
-        int i = left;
-        int j = right;
-        const TNewsItem* pivot = NewsItems[static_cast<size_t>((left + right) / 2)].get();
-        do {
-            // The bounds only matter for dates that do not compare (NaN); the pivot stops the
-            // scans otherwise.
-            while (i < right && CompareDates(*NewsItems[static_cast<size_t>(i)], *pivot) < 0)
-                ++i;
-            while (j > left && CompareDates(*NewsItems[static_cast<size_t>(j)], *pivot) > 0)
-                --j;
-            if (i <= j) {
-                std::swap(NewsItems[static_cast<size_t>(i)], NewsItems[static_cast<size_t>(j)]);
-                ++i;
-                --j;
-            }
-        } while (i <= j);
-        if (left < j)
-            QuickSort(left, j);
-        left = i;
-    } while (left < right);
+    if (NewsItems.empty())
+        return;
+    std::vector<TSortKey> keys(NewsItems.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        keys[i] = {NewsItems[i]->Date, i};
+    QuickSort(keys, 0, ItemCount() - 1);
+    std::vector<std::unique_ptr<TNewsItem>> sorted(NewsItems.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        sorted[i] = std::move(NewsItems[keys[i].Index]);
+    NewsItems.swap(sorted);
 }

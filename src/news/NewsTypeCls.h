@@ -105,7 +105,6 @@ private:
     void LoadFeedText(TFeedListItem& feed, std::string&& text);
     // Recognises the format of the Document just read and runs its extractor.
     void ReadDocument(TFeedListItem& feed);
-    void QuickSort(int left, int right);
 
     TFeedList& FFeeds;
 };

@@ -259,14 +259,42 @@ TEST_F(NewsTypeClsTest, SortPutsNewestFirstAndUndatedInItsOwnOrder) {
     EXPECT_NO_THROW(News->SortItems());
 }
 
+// The quicksort's steps as written out for the list, on (date, number) pairs.
+void ReferenceSort(std::vector<std::pair<TDateTime, int>>& items, int l, int r) {
+    const auto compare = [](TDateTime a, TDateTime b) { return a > b ? -1 : a < b ? 1 : 0; };
+    do {
+        int i = l, j = r;
+        const TDateTime p = items[static_cast<size_t>((l + r) / 2)].first;
+        do {
+            while (compare(items[static_cast<size_t>(i)].first, p) < 0)
+                ++i;
+            while (compare(items[static_cast<size_t>(j)].first, p) > 0)
+                --j;
+            if (i <= j)
+                std::swap(items[static_cast<size_t>(i++)], items[static_cast<size_t>(j--)]);
+        } while (i <= j);
+        if (l < j)
+            ReferenceSort(items, l, j);
+        l = i;
+    } while (l < r);
+}
+
+// Equal dates come out in exactly the order the quicksort's steps give, not merely sorted.
 TEST_F(NewsTypeClsTest, SortOrdersLargeListsWithManyEqualDates) {
     std::mt19937 random(42);
-    for (int i = 0; i < 5000; ++i)
-        News->AddItem()->Date = static_cast<double>(random() % 50) - (i % 7 == 0 ? 0 : 10);
+    std::vector<std::pair<TDateTime, int>> expected;
+    for (int i = 0; i < 5000; ++i) {
+        const TDateTime date = static_cast<double>(random() % 50) - (i % 7 == 0 ? 0 : 10);
+        TNewsItem* item = News->AddItem();
+        item->Date = date;
+        item->Title = std::to_string(i);
+        expected.emplace_back(date, i);
+    }
     News->SortItems();
+    ReferenceSort(expected, 0, static_cast<int>(expected.size()) - 1);
     ASSERT_EQ(News->ItemCount(), 5000);
-    for (int i = 1; i < News->ItemCount(); ++i)
-        ASSERT_GE(At(i - 1).Date, At(i).Date) << "at " << i;
+    for (int i = 0; i < News->ItemCount(); ++i)
+        ASSERT_EQ(At(i).Title, std::to_string(expected[static_cast<size_t>(i)].second)) << "at " << i;
 }
 
 // Every public feed goes through LoadFeed; a recognised one yields exactly the item (entry)
