@@ -165,7 +165,8 @@ TEST(SocketLibTest, ConnectClosesThePreviousConnectionFirst) {
     socket.Connect("127.0.0.1", server.Port());
     socket.Connect("127.0.0.1", server.Port());
     socket.Disconnect();
-    for (int i = 0; i < 1000 && server.Connections() < 2; ++i)
+    // Stopping the server ends its handlers' waits: only stop once both have seen their close.
+    for (int i = 0; i < 1000 && closedByClient.load() < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     server.Stop();
     EXPECT_EQ(2, server.Connections());
