@@ -1,17 +1,19 @@
 #include "NewsDates.h"
 
+#include <climits>
 #include <cmath>
 #include <ctime>
+#include <string_view>
 
 #include "platform/TimeZone.h"
 
 namespace {
 
-const char* const kMonthNames[12] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                     "jul", "aug", "sep", "oct", "nov", "dec"};
+constexpr std::string_view kMonthNames[12] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                              "jul", "aug", "sep", "oct", "nov", "dec"};
 
 struct TZoneName {
-    const char* Name;
+    std::string_view Name;
     int Hours;
 };
 
@@ -24,10 +26,111 @@ const char* const kFilterNames[FilterCount] = {"Last day",     "Last 2 days", "L
                                                "Last 2 weeks", "Last month",  "All"};
 const int kFilterDays[FilterCount] = {1, 2, 7, 14, 30, -1};
 
+// The decoders work on views into the caller's text: a feed's thousands of dates then cost no
+// allocations. Each helper follows its string counterpart of the platform exactly.
+
+// TryStrToInt over a view: an optional sign, then ASCII digits only, within the int range.
+bool TryParseInt(std::string_view s, int& value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        negative = s[i] == '-';
+        ++i;
+    }
+    if (i == s.size())
+        return false;
+    long long n = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+        n = n * 10 + (s[i] - '0');
+        if (n > static_cast<long long>(INT_MAX) + 1)
+            return false;
+    }
+    if (negative)
+        n = -n;
+    if (n > INT_MAX || n < INT_MIN)
+        return false;
+    value = static_cast<int>(n);
+    return true;
+}
+
 // The integer value of text, or fallback when it is not an integer.
-int IntOr(const std::string& text, int fallback) {
+int IntOr(std::string_view text, int fallback) {
     int value = fallback;
-    return TryStrToInt(text, value) ? value : fallback;
+    return TryParseInt(text, value) ? value : fallback;
+}
+
+// SplitToken over a view, at a separator of one character.
+std::string_view SplitView(std::string_view& text, char separator) {
+    const size_t pos = text.find(separator);
+    std::string_view token = text;
+    if (pos == std::string_view::npos) {
+        text = std::string_view();
+    } else {
+        token = text.substr(0, pos);
+        text.remove_prefix(pos + 1);
+    }
+    return token;
+}
+
+inline bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+// TrimLeft over a view.
+std::string_view TrimLeftView(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    return text;
+}
+
+// Trim over a view.
+std::string_view TrimView(std::string_view text) {
+    text = TrimLeftView(text);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The text with its ASCII letters First..Last shifted by Shift (upper- or lower-casing them), in
+// buffer, when it has at most 3 characters (no month or zone name is longer); else an empty view.
+template <char First, char Last, int Shift>
+std::string_view ShortCased(std::string_view text, char (&buffer)[3]) {
+    if (text.size() > sizeof buffer)
+        return std::string_view();
+    for (size_t i = 0; i < text.size(); ++i)
+        buffer[i] = text[i] >= First && text[i] <= Last ? static_cast<char>(text[i] + Shift) : text[i];
+    return std::string_view(buffer, text.size());
+}
+
+// MonthNumber of the lower-cased name.
+int MonthOfName(std::string_view name) {
+    char buffer[3];
+    const std::string_view lower = ShortCased<'A', 'Z', 'a' - 'A'>(name, buffer);
+    if (lower.size() == 3)
+        for (int i = 0; i < 12; ++i)
+            if (lower == kMonthNames[i])
+                return i + 1;
+    return 1;
+}
+
+// ZoneOffset over a view: the trimmed zone, upper-cased, looked up by name; upper-casing changes
+// no sign or digit of a numeric zone.
+double ZoneOffsetOf(std::string_view zone) {
+    const std::string_view text = TrimView(zone);
+    char buffer[3];
+    const std::string_view upper = ShortCased<'a', 'z', 'A' - 'a'>(text, buffer);
+    if (!upper.empty())
+        for (const TZoneName& entry : kZoneNames)
+            if (upper == entry.Name)
+                return entry.Hours / 24.0;
+    // Numeric zones: "+hhmm" or "-hhmm"; the sign of the hours carries over to the minutes.
+    const int hours = IntOr(text.substr(0, 3), 0);
+    const int minutes = text.size() > 3 ? IntOr(text.substr(3, 2), 0) : 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    const double offset = negative ? hours - minutes / 60.0 : hours + minutes / 60.0;
+    return offset / 24.0;
 }
 
 // date + time; false when either lies outside the calendar or the clock.
@@ -67,81 +170,72 @@ int MonthNumber(const std::string& name) {
 }
 
 double ZoneOffset(const std::string& zone) {
-    const std::string text = UpperCaseAscii(Trim(zone));
-    for (const TZoneName& entry : kZoneNames)
-        if (text == entry.Name)
-            return entry.Hours / 24.0;
-    // Numeric zones: "+hhmm" or "-hhmm"; the sign of the hours carries over to the minutes.
-    const int hours = IntOr(text.substr(0, 3), 0);
-    const int minutes = text.size() > 3 ? IntOr(text.substr(3, 2), 0) : 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    const double offset = negative ? hours - minutes / 60.0 : hours + minutes / 60.0;
-    return offset / 24.0;
+    return ZoneOffsetOf(zone);
 }
 
-TDateTime DecodeRfc822Date(const std::string& text) {
-    std::string rest = text;
+TDateTime DecodeRfc822Date(std::string_view text) {
+    std::string_view rest = text;
     // The weekday with its comma; whatever stands first is skipped.
-    SplitToken(rest, " ");
-    rest = TrimLeft(rest);
-    const std::string dayText = SplitToken(rest, " ");
-    rest = TrimLeft(rest);
-    const int month = MonthNumber(LowerCaseAscii(SplitToken(rest, " ")));
-    rest = TrimLeft(rest);
-    const std::string yearText = SplitToken(rest, " ");
-    rest = TrimLeft(rest);
-    std::string timeText = SplitToken(rest, " ");
-    const std::string& zone = rest;
+    SplitView(rest, ' ');
+    rest = TrimLeftView(rest);
+    const std::string_view dayText = SplitView(rest, ' ');
+    rest = TrimLeftView(rest);
+    const int month = MonthOfName(SplitView(rest, ' '));
+    rest = TrimLeftView(rest);
+    const std::string_view yearText = SplitView(rest, ' ');
+    rest = TrimLeftView(rest);
+    std::string_view timeText = SplitView(rest, ' ');
+    const std::string_view zone = rest;
 
-    const std::string hourText = SplitToken(timeText, ":");
-    const std::string minuteText = SplitToken(timeText, ":");
+    const std::string_view hourText = SplitView(timeText, ':');
+    const std::string_view minuteText = SplitView(timeText, ':');
     const int second = IntOr(timeText, 0);
 
     int day = 0, year = 0, hour = 0, minute = 0;
-    if (!TryStrToInt(dayText, day) || !TryStrToInt(yearText, year) || !TryStrToInt(hourText, hour) ||
-        !TryStrToInt(minuteText, minute))
+    if (!TryParseInt(dayText, day) || !TryParseInt(yearText, year) || !TryParseInt(hourText, hour) ||
+        !TryParseInt(minuteText, minute))
         return 0;
     TDateTime local = 0;
     if (!TryEncodeDateTime(year, month, day, hour, minute, second, local))
         return 0;
-    return local - ZoneOffset(zone);
+    return local - ZoneOffsetOf(zone);
 }
 
-TDateTime DecodeIsoDate(const std::string& text) {
-    std::string timePart = text;
-    std::string datePart = SplitToken(timePart, "T");
-    const int year = IntOr(SplitToken(datePart, "-"), 1900);
-    const int month = IntOr(SplitToken(datePart, "-"), 1);
-    const int day = IntOr(Trim(datePart), 1);
+TDateTime DecodeIsoDate(std::string_view text) {
+    std::string_view timePart = text;
+    std::string_view datePart = SplitView(timePart, 'T');
+    const int year = IntOr(SplitView(datePart, '-'), 1900);
+    const int month = IntOr(SplitView(datePart, '-'), 1);
+    const int day = IntOr(TrimView(datePart), 1);
 
     // "-" marks a western zone; "+" and "Z" are looked for in what follows it, if anything.
-    std::string timeOfDay = timePart;
-    std::string zone;
-    std::string searched = timePart;
+    std::string_view timeOfDay = timePart;
+    std::string_view zone;
+    std::string_view searched = timePart;
     bool negative = false;
     size_t pos = searched.find('-');
-    if (pos != std::string::npos) {
+    if (pos != std::string_view::npos) {
         timeOfDay = searched.substr(0, pos);
         zone = searched.substr(pos + 1);
         negative = true;
         searched = zone;
     }
     pos = searched.find('+');
-    if (pos != std::string::npos) {
+    if (pos != std::string_view::npos) {
         timeOfDay = searched.substr(0, pos);
         zone = searched.substr(pos + 1);
     }
     pos = searched.find('Z');
-    if (pos != std::string::npos) {
+    if (pos != std::string_view::npos) {
         timeOfDay = searched.substr(0, pos);
         zone = searched.substr(pos + 1);
     }
 
     // Fractional seconds ("02.25") are not integers and count as 0.
-    const int hour = IntOr(SplitToken(timeOfDay, ":"), 0);
-    const int minute = IntOr(SplitToken(timeOfDay, ":"), 0);
+    const int hour = IntOr(SplitView(timeOfDay, ':'), 0);
+    const int minute = IntOr(SplitView(timeOfDay, ':'), 0);
     const int second = IntOr(timeOfDay, 0);
-    const int zoneHours = IntOr(SplitToken(zone, ":"), 0);
+    const int zoneHours = IntOr(SplitView(zone, ':'), 0);
     const int zoneMinutes = IntOr(zone, 0);
     double offset = zoneHours + zoneMinutes / 60.0;
     if (negative)

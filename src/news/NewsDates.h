@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/SysUtils.h"
 
@@ -24,12 +25,12 @@ double ZoneOffset(const std::string& zone);
 // "Sat, 07 Sep 2002 00:00:01 GMT" as UTC. The first token is always skipped as the weekday,
 // the year is taken as written (two digits stay in year 2), a missing second is 0; 0 for a
 // day, year, hour or minute that is not an integer or a date or time out of range. Never raises.
-TDateTime DecodeRfc822Date(const std::string& text);
+TDateTime DecodeRfc822Date(std::string_view text);
 
 // "2003-12-13T18:30:02+01:00" as UTC. Missing date parts default to 1900-1-1, missing time
 // parts and fractional seconds to 0, no zone means UTC; 0 for a date or time out of range
 // (month 13, hour 25). Never raises.
-TDateTime DecodeIsoDate(const std::string& text);
+TDateTime DecodeIsoDate(std::string_view text);
 
 // The number of entries of the news filter box.
 constexpr int FilterCount = 6;

@@ -45,6 +45,11 @@ std::string RawText(const TXMLNode* element) {
     return element ? std::string(element->Value.RawText()) : std::string();
 }
 
+// The raw text of an element that exists, as a view into the document.
+std::string_view RawView(const TXMLNode* element) {
+    return element->Value.RawText();
+}
+
 // An item's date beside its place in the list, so that sorting reads neither the items nor their
 // pointers.
 struct TSortKey {
@@ -196,10 +201,10 @@ void TNewsType::ReadRss(TFeedListItem& feed) {
         item->Link = RawText(found[Link]);
         item->Date = 0;
         if (found[PubDate])
-            item->Date = DecodeRfc822Date(RawText(found[PubDate]));
+            item->Date = DecodeRfc822Date(RawView(found[PubDate]));
         // dc:date wins over pubDate, even when it cannot be decoded.
         if (found[DcDate])
-            item->Date = DecodeIsoDate(RawText(found[DcDate]));
+            item->Date = DecodeIsoDate(RawView(found[DcDate]));
         item->Author = DecodedText(found[Author], EncodingName);
     }
 }
@@ -222,7 +227,7 @@ void TNewsType::ReadRdf(TFeedListItem& feed) {
         item->Link = RawText(found[Link]);
         item->Date = 0;
         if (found[DcDate])
-            item->Date = DecodeIsoDate(RawText(found[DcDate]));
+            item->Date = DecodeIsoDate(RawView(found[DcDate]));
         item->Author = DecodedText(found[Creator], EncodingName);
     }
 }
@@ -246,7 +251,7 @@ void TNewsType::ReadAtom(TFeedListItem& feed) {
             item->Link = std::string(found[Link]->Attributes.ValueOf("href").RawText());
         item->Date = 0;
         if (found[Published])
-            item->Date = DecodeIsoDate(RawText(found[Published]));
+            item->Date = DecodeIsoDate(RawView(found[Published]));
     }
 }
 
