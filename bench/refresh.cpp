@@ -168,6 +168,25 @@ void BM_StatusRoundTrips(benchmark::State& state) {
     }
 }
 
+// Analysis: the cache writes of one refresh alone, every document changed: through a new
+// temporary file each (0) and through the feed's scratch file (1).
+void BM_CacheWrites(benchmark::State& state) {
+    TempDir folder;
+    const std::string body(FeedSize, 'n');
+    int round = 0;
+    for (auto _ : state) {
+        const std::string text = body + std::to_string(++round);
+        for (int i = 0; i < FeedCount; ++i) {
+            const std::string path = folder.File("feed" + std::to_string(i) + ".xml");
+            if (state.range(0) == 0)
+                WriteFileAtomically(path, text, false);
+            else
+                WriteFileThroughScratch(path, text);
+        }
+    }
+}
+
+BENCHMARK(BM_CacheWrites)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 BENCHMARK(BM_StatusRoundTrips)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 BENCHMARK(BM_RefreshExecute)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 BENCHMARK(BM_CurlToFiles)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);

@@ -5,10 +5,14 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <map>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -19,6 +23,7 @@ namespace {
 std::mutex gFolderMutex;
 std::string gFolderOverride;
 std::atomic<bool> gNameSwapAvailable{true};
+std::atomic<TScratchBlocks> gScratchBlocks{TScratchBlocks::Automatic};
 
 std::string ExecutableFolder() {
     std::vector<char> buffer(PATH_MAX + 1);
@@ -83,6 +88,39 @@ int OpenScratch(const std::string& scratch, struct stat& opened) {
         return fd;
     ::close(fd);
     return -1;
+}
+
+// The kernel's name of the block device dev ("vda", "dm-0"); "" when unknown.
+std::string BlockDeviceName(dev_t dev) {
+    std::ifstream uevent("/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev)) +
+                         "/uevent");
+    std::string line;
+    while (std::getline(uevent, line))
+        if (line.compare(0, 8, "DEVNAME=") == 0)
+            return line.substr(8);
+    return std::string();
+}
+
+// Whether dev holds an ext4 file system without a journal. Nothing orders its data before its
+// metadata, and every block it frees is discarded on the spot when mounted with "discard".
+bool Ext4WithoutJournal(dev_t dev) {
+    static std::mutex lock;
+    static std::map<dev_t, bool> known;
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = known.find(dev);
+    if (found != known.end())
+        return found->second;
+    const std::string name = BlockDeviceName(dev);
+    bool result = !name.empty() && DirectoryExists("/proc/fs/ext4/" + name);
+    // A journal shows up as "<device>-<journal inode>".
+    if (DIR* journals = result ? ::opendir("/proc/fs/jbd2") : nullptr) {
+        while (const dirent* entry = ::readdir(journals))
+            if (std::string(entry->d_name).compare(0, name.size() + 1, name + "-") == 0)
+                result = false;
+        ::closedir(journals);
+    }
+    known[dev] = result;
+    return result;
 }
 
 // Swaps the two names; false with errno set when the file system cannot.
@@ -222,12 +260,19 @@ void WriteFileThroughScratch(const std::string& path, const std::string& data) {
     if (targetExists && S_ISLNK(target.st_mode))
         targetExists = ::stat(path.c_str(), &target) == 0;
     const mode_t mode = targetExists ? (target.st_mode & 07777) : 0644;
-    // Emptied first, the file gets new blocks, which the journal commits only after their data
-    // and no later than the swap; overwriting the old blocks would give no such order.
-    bool ok = ::ftruncate(fd, 0) == 0 && WriteAll(fd, data.data(), data.size()) &&
+    // Emptied first, the file gets new blocks, which a journal in ordered mode commits only after
+    // their data and no later than the swap. Without a journal nothing gives that order, and
+    // freeing the old blocks costs a discard each: their bytes are overwritten there instead.
+    const TScratchBlocks blocks = gScratchBlocks;
+    const bool reuse = blocks == TScratchBlocks::Reused ||
+                       (blocks == TScratchBlocks::Automatic && Ext4WithoutJournal(own.st_dev));
+    bool ok = (reuse ? WriteAll(fd, data.data(), data.size()) &&
+                           ::ftruncate(fd, static_cast<off_t>(data.size())) == 0
+                     : ::ftruncate(fd, 0) == 0 && WriteAll(fd, data.data(), data.size())) &&
               ((own.st_mode & 07777) == mode || ::fchmod(fd, mode) == 0);
     if (ok) {
-        // Starts the write-back (the blocks are allocated now) without waiting for the disk.
+        // Starts the write-back without waiting for the disk: before the swap is recorded, the
+        // disk has the new bytes queued (and new blocks are allocated now).
         ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
         // A missing target, a link or a file system without the swap take a plain rename.
         ok = (targetIsFile && SwapNames(scratch, path)) || ::rename(scratch.c_str(), path.c_str()) == 0;
@@ -238,4 +283,8 @@ void WriteFileThroughScratch(const std::string& path, const std::string& data) {
 
 void SetNameSwapAvailableForTesting(bool available) {
     gNameSwapAvailable = available;
+}
+
+void SetScratchBlocksForTesting(TScratchBlocks blocks) {
+    gScratchBlocks = blocks;
 }

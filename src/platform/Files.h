@@ -31,12 +31,19 @@ void WriteFileAtomically(const std::string& path, const std::string& data, bool 
 // writes reuse two files instead of making and freeing one each time (far cheaper on ext4).
 // The scratch is rewritten only while this call holds its exclusive lock and no reader holds it;
 // otherwise (a busy or odd scratch, or a file system that cannot swap names) the data goes
-// through a temporary file as with WriteFileAtomically. The write-back is started before the
-// swap, so that a system crash leaves the old or the new content, never a mix. On failure the
-// target stays as it was (the scratch may keep partial bytes: it is always rewritten whole) and
-// EFCreateError "Cannot create file %s" names the target path.
+// through a temporary file as with WriteFileAtomically. The scratch gets new blocks, so that a
+// journal in ordered mode commits the data before the swap and a system crash leaves the old or
+// the new content; on ext4 without a journal, which cannot order them, the scratch's own blocks
+// are overwritten, with the write-back started before the swap. On failure the target stays as
+// it was (the scratch may keep partial bytes: it is always rewritten whole) and EFCreateError
+// "Cannot create file %s" names the target path.
 void WriteFileThroughScratch(const std::string& path, const std::string& data);
 
 // Tests: with false, WriteFileThroughScratch behaves as on a file system that refuses to swap
 // names.
 void SetNameSwapAvailableForTesting(bool available);
+
+// Which blocks WriteFileThroughScratch writes into: chosen by the file system (Automatic), new
+// ones always, or the scratch's own always. For tests.
+enum class TScratchBlocks { Automatic, Fresh, Reused };
+void SetScratchBlocksForTesting(TScratchBlocks blocks);

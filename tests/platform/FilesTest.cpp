@@ -173,7 +173,19 @@ void ExpectCreateError(const std::function<void()>& write, const std::string& pa
 
 } // namespace
 
-TEST(ScratchWriteTest, ReplacesContentAndTakesTurnsWithTwoFiles) {
+// Every case runs with new blocks for each write, with the scratch's own blocks overwritten,
+// and with the choice the file system of the temporary folder makes.
+class ScratchWriteTest : public ::testing::TestWithParam<TScratchBlocks> {
+protected:
+    void SetUp() override { SetScratchBlocksForTesting(GetParam()); }
+    void TearDown() override { SetScratchBlocksForTesting(TScratchBlocks::Automatic); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Blocks, ScratchWriteTest,
+                         ::testing::Values(TScratchBlocks::Fresh, TScratchBlocks::Reused,
+                                           TScratchBlocks::Automatic));
+
+TEST_P(ScratchWriteTest, ReplacesContentAndTakesTurnsWithTwoFiles) {
     TempDir dir;
     const std::string path = dir.File("feed.xml");
     WriteFileThroughScratch(path, "first, longer than the rest");
@@ -195,7 +207,7 @@ TEST(ScratchWriteTest, ReplacesContentAndTakesTurnsWithTwoFiles) {
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
-TEST(ScratchWriteTest, FailuresNameTheTargetAndKeepTheOldContent) {
+TEST_P(ScratchWriteTest, FailuresNameTheTargetAndKeepTheOldContent) {
     TempDir dir;
     const std::string path = dir.File("feed.xml");
     WriteFileThroughScratch(path, "old");
@@ -219,7 +231,7 @@ TEST(ScratchWriteTest, FailuresNameTheTargetAndKeepTheOldContent) {
     ExpectCreateError([&] { WriteFileThroughScratch(dir.File("plain/f"), "x"); }, dir.File("plain/f"));
 }
 
-TEST(ScratchWriteTest, StaleOrForeignScratchFilesAreNeverTrusted) {
+TEST_P(ScratchWriteTest, StaleOrForeignScratchFilesAreNeverTrusted) {
     TempDir dir;
     const std::string path = dir.File("feed.xml");
     // Left by a crash in the middle of a write: longer than the new document.
@@ -250,7 +262,7 @@ TEST(ScratchWriteTest, StaleOrForeignScratchFilesAreNeverTrusted) {
     EXPECT_TRUE(DirectoryExists(dir.File("folder.xml.swap")));
 }
 
-TEST(ScratchWriteTest, BusyScratchAndOpenReadersAreLeftAlone) {
+TEST_P(ScratchWriteTest, BusyScratchAndOpenReadersAreLeftAlone) {
     TempDir dir;
     const std::string path = dir.File("feed.xml");
     WriteFileThroughScratch(path, "a");
@@ -278,7 +290,7 @@ TEST(ScratchWriteTest, BusyScratchAndOpenReadersAreLeftAlone) {
     ::close(reader);
 }
 
-TEST(ScratchWriteTest, WithoutNameSwapsTheScratchIsRenamedIntoPlace) {
+TEST_P(ScratchWriteTest, WithoutNameSwapsTheScratchIsRenamedIntoPlace) {
     TempDir dir;
     const std::string path = dir.File("feed.xml");
     WriteFileThroughScratch(path, "a");
@@ -293,7 +305,7 @@ TEST(ScratchWriteTest, WithoutNameSwapsTheScratchIsRenamedIntoPlace) {
     EXPECT_NE(InodeOf(path), third);
 }
 
-TEST(ScratchWriteTest, ConcurrentWritersAndReadersOnlyEverSeeWholeDocuments) {
+TEST_P(ScratchWriteTest, ConcurrentWritersAndReadersOnlyEverSeeWholeDocuments) {
     // Threads stand in for program instances: every opening of a file has its own lock.
     TempDir dir;
     const std::string path = dir.File("feed.xml");
