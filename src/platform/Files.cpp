@@ -72,6 +72,10 @@ int OpenLockedForReading(const std::string& path) {
     }
 }
 
+std::string ScratchName(const std::string& path) {
+    return path + ".swap";
+}
+
 // Opens the scratch file and takes its exclusive lock without waiting; -1 when it is not a
 // plain file of its own (a folder, a link, a second name) or somebody else holds it: another
 // writer, or a reader of the time when it was the target.
@@ -241,7 +245,7 @@ void WriteFileAtomically(const std::string& path, const std::string& data, bool 
 }
 
 void WriteFileThroughScratch(const std::string& path, const std::string& data) {
-    const std::string scratch = path + ".swap";
+    const std::string scratch = ScratchName(path);
     struct stat own {};
     const int fd = OpenScratch(scratch, own);
     if (fd < 0) {
@@ -279,6 +283,11 @@ void WriteFileThroughScratch(const std::string& path, const std::string& data) {
     }
     if (!ok)
         throw EFCreateError(path);
+}
+
+bool DeleteFileAndScratch(const std::string& path) {
+    DeleteFile(ScratchName(path));
+    return DeleteFile(path);
 }
 
 void SetNameSwapAvailableForTesting(bool available) {

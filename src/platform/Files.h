@@ -39,6 +39,10 @@ void WriteFileAtomically(const std::string& path, const std::string& data, bool 
 // "Cannot create file %s" names the target path.
 void WriteFileThroughScratch(const std::string& path, const std::string& data);
 
+// Deletes the file at path and the scratch file that WriteFileThroughScratch keeps beside it;
+// true when the file itself was deleted.
+bool DeleteFileAndScratch(const std::string& path);
+
 // Tests: with false, WriteFileThroughScratch behaves as on a file system that refuses to swap
 // names.
 void SetNameSwapAvailableForTesting(bool available);

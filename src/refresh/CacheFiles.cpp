@@ -102,6 +102,10 @@ void SaveStringToFile(const std::string& text, const std::string& path) {
     WriteFileThroughScratch(path, text);
 }
 
+bool DeleteCacheFile(const std::string& feedId) {
+    return DeleteFileAndScratch(CacheFileName(feedId));
+}
+
 std::string ForwardSlashes(const std::string& text) {
     std::string copy = text;
     for (char& c : copy)

@@ -18,6 +18,10 @@ std::string CacheFileName(const std::string& feedId);
 // file %s" naming path.
 void SaveStringToFile(const std::string& text, const std::string& path);
 
+// Deletes the cache file of feedId together with the scratch file its writes go through (for
+// a feed deleted or given another address); true when the cache file existed and was deleted.
+bool DeleteCacheFile(const std::string& feedId);
+
 // A copy of text with every "\" replaced by "/".
 std::string ForwardSlashes(const std::string& text);
 

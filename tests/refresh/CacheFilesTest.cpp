@@ -117,6 +117,22 @@ TEST(SaveStringToFileTest, FailureNamesTheTargetAndKeepsWhatIsThere) {
     EXPECT_EQ(dir.Read("taken/inside"), "kept");
 }
 
+TEST(SaveStringToFileTest, DeletingAFeedsCacheFileTakesItsScratchAlong) {
+    TempDir dir;
+    ScopedProgramFolder folder(dir.Path());
+    const std::string path = CacheFileName("feed");
+    SaveStringToFile("<rss>1</rss>", path);
+    SaveStringToFile("<rss>2</rss>", path);
+    ASSERT_EQ(dir.Read("cache/feed.xml"), "<rss>2</rss>");
+    EXPECT_TRUE(DeleteCacheFile("feed"));
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_FALSE(FileExists(path + ".swap")) << "the old document must not stay behind";
+    EXPECT_FALSE(DeleteCacheFile("feed"));
+    // A feed downloaded again afterwards starts afresh.
+    SaveStringToFile("<rss>3</rss>", path);
+    EXPECT_EQ(dir.Read("cache/feed.xml"), "<rss>3</rss>");
+}
+
 TEST(UrlSplitTest, HostPathAndPort) {
     struct TCase {
         const char* Url;
