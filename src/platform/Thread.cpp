@@ -90,9 +90,12 @@ bool CheckSynchronize() {
             } catch (...) {
                 error = std::current_exception();
             }
-            std::lock_guard<std::mutex> lock(queue.Lock);
-            entry.Sync->Error = std::move(error); // the body alone holds it afterwards
-            entry.Sync->State.store(TSyncCall::Done, std::memory_order_release);
+            {
+                std::lock_guard<std::mutex> lock(queue.Lock);
+                entry.Sync->Error = std::move(error); // the body alone holds it afterwards
+                entry.Sync->State.store(TSyncCall::Done, std::memory_order_release);
+            }
+            // After the lock: a woken body does not run straight into it.
             queue.Changed.notify_all();
             continue;
         }

@@ -11,8 +11,11 @@ TSyncPump::~TSyncPump() {
 }
 
 void TSyncPump::Wake() {
-    std::lock_guard<std::mutex> lock(FLock);
-    FPending = true;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FPending = true;
+    }
+    // Told after the lock is let go, the woken loop does not run straight into it.
     FWoken.notify_all();
 }
 
