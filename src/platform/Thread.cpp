@@ -9,18 +9,13 @@
 namespace {
 
 // A Synchronize call waiting in its body's frame until the user-interface thread has run it.
-// State is written under the queue's lock and may be read without it.
+// Written under the queue's lock.
 struct TSyncCall {
-    enum : int { Pending, Done, Dropped };
     const std::function<void()>* Call = nullptr;
-    std::atomic<int> State{Pending};
+    bool Done = false;
+    bool Dropped = false;
     std::exception_ptr Error;
 };
-
-// How long a Synchronize call watches for its end before it sleeps: a status text is shown in
-// a few microseconds once the user-interface thread is awake, and falling asleep and being woken
-// again costs more than that.
-constexpr auto SyncSpin = std::chrono::microseconds(100);
 
 // One queued piece of work for the user-interface thread: a Synchronize call, or (Sync null) the
 // end notification of Thread.
@@ -57,7 +52,7 @@ void DropEntriesOf(TSyncQueue& queue, TThread* thread) {
             continue;
         }
         if (it->Sync)
-            it->Sync->State = TSyncCall::Dropped;
+            it->Sync->Dropped = true;
         it = queue.Entries.erase(it);
     }
     queue.Changed.notify_all();
@@ -93,7 +88,7 @@ bool CheckSynchronize() {
             {
                 std::lock_guard<std::mutex> lock(queue.Lock);
                 entry.Sync->Error = std::move(error); // the body alone holds it afterwards
-                entry.Sync->State.store(TSyncCall::Done, std::memory_order_release);
+                entry.Sync->Done = true;
             }
             // After the lock: a woken body does not run straight into it.
             queue.Changed.notify_all();
@@ -188,23 +183,10 @@ bool TThread::Synchronize(const std::function<void()>& call) {
     if (FGivenUp)
         return false;
     Queue().Push(TQueued{this, &sync});
-    lock.unlock();
-    // Watch briefly, yielding so that a user-interface thread on this processor can run, then
-    // sleep. Setting State is the last touch of sync by the other side.
-    const auto spinEnd = std::chrono::steady_clock::now() + SyncSpin;
-    int state = TSyncCall::Pending;
-    for (int i = 0; (state = sync.State.load(std::memory_order_acquire)) == TSyncCall::Pending; ++i) {
-        if ((i & 7) == 7 && std::chrono::steady_clock::now() >= spinEnd) {
-            lock.lock();
-            Queue().Changed.wait(lock, [&sync] { return sync.State != TSyncCall::Pending; });
-            state = sync.State;
-            lock.unlock();
-            break;
-        }
-        std::this_thread::yield();
-    }
-    if (state == TSyncCall::Dropped)
+    Queue().Changed.wait(lock, [&sync] { return sync.Done || sync.Dropped; });
+    if (sync.Dropped)
         return false;
+    lock.unlock();
     if (sync.Error)
         std::rethrow_exception(sync.Error);
     return true;
