@@ -292,6 +292,8 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
 
     const TItemTemplate fillable(itemTemplate);
     std::string author, description, date, chunk;
+    TDateTime shownDate = 0;
+    bool dateShown = false;
     bool written = false;
     for (size_t index = 0; index < NewsItems.size(); ++index) {
         const std::unique_ptr<TNewsItem>& item = NewsItems[index];
@@ -313,7 +315,12 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
             if (item->Feed->ShowAuthor && HasVisibleByte(item->Author))
                 author.append(": ").append(item->Author);
         }
-        date = item->Date != 0 ? FormatNewsDate(item->Date) : std::string("Unable to decode the date");
+        // Items of one moment follow each other after the sort: their date text is made once.
+        if (!dateShown || item->Date != shownDate) {
+            date = item->Date != 0 ? FormatNewsDate(item->Date) : std::string("Unable to decode the date");
+            shownDate = item->Date;
+            dateShown = true;
+        }
         const std::string_view values[] = {author, item->Title, item->Description, date, item->Link};
         std::string& buffer = page.Buffer();
         const size_t chunkStart = buffer.size();

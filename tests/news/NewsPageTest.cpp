@@ -56,6 +56,15 @@ TEST_F(NewsPageTest, PageIsTopItemsAndBottomEachEndedByCRLF) {
     News->ClearItems();
     Add("Dated", "", 40000.5);
     EXPECT_EQ(Render(), "<top>\r\n[Feed|Dated|L|" + FormatNewsDate(40000.5) + "|]\r\n<bottom>\r\n");
+    // Each item shows its own date, also next to items of the same moment.
+    Add("Same", "", 40000.5);
+    Add("Later", "", 40001.25);
+    Add("Undated");
+    Add("Again", "", 40001.25);
+    EXPECT_EQ(Render(), "<top>\r\n[Feed|Dated|L|" + FormatNewsDate(40000.5) + "|]\r\n[Feed|Same|L|" +
+                            FormatNewsDate(40000.5) + "|]\r\n[Feed|Later|L|" + FormatNewsDate(40001.25) +
+                            "|]\r\n[Feed|Undated|L|Unable to decode the date|]\r\n[Feed|Again|L|" +
+                            FormatNewsDate(40001.25) + "|]\r\n<bottom>\r\n");
 }
 
 TEST_F(NewsPageTest, NoNewsLineNamesTheFilter) {
