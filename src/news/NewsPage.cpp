@@ -297,14 +297,15 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
     bool written = false;
     for (size_t index = 0; index < NewsItems.size(); ++index) {
         const std::unique_ptr<TNewsItem>& item = NewsItems[index];
-        // The sorted items lie scattered in memory: ask early for the next records and the start
-        // of the next description, which the processor would otherwise wait for.
+        // The sorted items lie scattered in memory: ask early for the next records and the next
+        // description (its first 4 KB), which the processor would otherwise wait for.
         if (index + 2 < NewsItems.size())
             __builtin_prefetch(NewsItems[index + 2].get());
         if (index + 1 < NewsItems.size()) {
-            const char* next = NewsItems[index + 1]->Description.data();
-            for (int line = 0; line < 4; ++line)
-                __builtin_prefetch(next + 64 * line);
+            const std::string& next = NewsItems[index + 1]->Description;
+            const size_t lines = std::min<size_t>(next.size(), 4096) / 64 + 1;
+            for (size_t line = 0; line < lines; ++line)
+                __builtin_prefetch(next.data() + 64 * line);
         }
         if (!PassesAgeFilter(item->Date, filterIndex))
             continue;
