@@ -89,30 +89,44 @@ TEST(Thread, SynchronizeRunsOnThePumpingThreadAndWaitsForIt) {
     EXPECT_EQ(raised, "from the window");
 }
 
-// A window that answers only after the body has stopped watching and gone to sleep: the
-// outcome (the call's writes, its exception) must still reach the body.
+// A window that answers only after the body has gone to sleep: the outcome (the call's
+// writes, its exception) must still reach the body.
 TEST(Thread, SynchronizeAnsweredLateStillHandsBackTheOutcome) {
     std::vector<std::string> seen; // written by the calls, read by the body after each returns
     std::string raised;
     std::atomic<int> asked{0};
+    std::atomic<int> round{1};
+    int answered = 0;
     TScriptedThread thread([&](TScriptedThread& self) {
         ++asked;
-        EXPECT_TRUE(self.Sync([&] { seen.push_back("late"); }));
+        EXPECT_TRUE(self.Sync([&] {
+            seen.push_back("late");
+            ++answered;
+        }));
         EXPECT_EQ(seen, std::vector<std::string>{"late"});
+        while (round < 2)
+            std::this_thread::yield();
         ++asked;
         try {
-            self.Sync([] { throw std::runtime_error("late failure"); });
+            self.Sync([&] {
+                ++answered;
+                throw std::runtime_error("late failure");
+            });
         } catch (const std::exception& e) {
             raised = e.what();
         }
     });
     thread.Resume();
-    for (int round = 1; round <= 2; ++round) {
-        while (asked < round)
+    for (int r = 1; r <= 2; ++r) {
+        while (asked < r)
             std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        while (!CheckSynchronize())
+        for (int i = 0; i < 100000 && answered < r; ++i) {
+            CheckSynchronize();
             std::this_thread::yield();
+        }
+        ASSERT_EQ(answered, r);
+        round = r + 1;
     }
     ASSERT_TRUE(thread.WaitFor(10000));
     EXPECT_EQ(raised, "late failure");
