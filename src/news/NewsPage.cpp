@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,8 +59,8 @@ const std::string_view kHiddenSource = "tempsrc=";
 // opening neither begins nor ends with a part of "src=", so the second replacement finds in the
 // first one's result exactly the matches it finds in the original. With StopAtBraces the pass
 // gives up at the first "{" or "}" and returns false, out then holding a part of the result.
-template <bool StopAtBraces>
-bool AppendPreparedDescription(std::string_view text, bool picturesShown, std::string& out) {
+template <bool StopAtBraces, class TOut>
+bool AppendPreparedDescription(std::string_view text, bool picturesShown, TOut& out) {
     const char* const end = text.data() + text.size();
     const char* from = text.data(); // the first byte not yet appended
     // Looks at one byte that may start or end a match; false at a brace.
@@ -112,6 +113,39 @@ bool AppendPreparedDescription(std::string_view text, bool picturesShown, std::s
     return true;
 }
 
+// The page's bytes on their way to the file: a plain growing block whose appends are inline, as
+// a page is made of hundreds of thousands of small pieces.
+class TPageBuffer {
+public:
+    explicit TPageBuffer(size_t capacity) : FData(new char[capacity]), FCapacity(capacity) {}
+    void append(const char* data, size_t length) {
+        if (length > FCapacity - FSize)
+            Grow(length);
+        std::memcpy(FData.get() + FSize, data, length);
+        FSize += length;
+    }
+    void append(std::string_view text) { append(text.data(), text.size()); }
+    const char* data() const { return FData.get(); }
+    size_t size() const { return FSize; }
+    bool empty() const { return FSize == 0; }
+    // Keeps the first size bytes (size not above the current size).
+    void truncate(size_t size) { FSize = size; }
+    void clear() { FSize = 0; }
+
+private:
+    void Grow(size_t length) {
+        const size_t capacity = std::max(FCapacity * 2, FSize + length);
+        std::unique_ptr<char[]> data(new char[capacity]);
+        std::memcpy(data.get(), FData.get(), FSize);
+        FData = std::move(data);
+        FCapacity = capacity;
+    }
+
+    std::unique_ptr<char[]> FData;
+    size_t FCapacity;
+    size_t FSize = 0;
+};
+
 // The item template cut at its placeholders, for filling items in one pass. That gives the same
 // chunk as the five replacements in their order only while no brace can form a placeholder
 // afresh: the template has no braces outside its placeholders and the values have none.
@@ -157,10 +191,10 @@ public:
     // The chunk for values in field order appended to out, the description (given untreated)
     // treated on the way. False when the description holds a brace: out then holds a part of the
     // chunk, which the caller takes back.
-    bool Fill(const std::string_view* values, bool picturesShown, std::string& out) const {
+    bool Fill(const std::string_view* values, bool picturesShown, TPageBuffer& out) const {
         for (const TPart& part : FParts) {
             if (part.Field == Text)
-                out.append(FText, part.Offset, part.Length);
+                out.append(FText.data() + part.Offset, part.Length);
             else if (part.Field == Description) {
                 if (!AppendPreparedDescription<true>(values[Description], picturesShown, out))
                     return false;
@@ -200,7 +234,6 @@ public:
         : FPath(path), FFile(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666)) {
         if (FFile < 0)
             throw EFCreateError(FPath);
-        FBuffer.reserve(kFlushSize + kFlushSize / 4);
     }
     // A render stopped by an error leaves the page as far as it got, without the old page's rest.
     ~TPageWriter() {
@@ -214,10 +247,10 @@ public:
     TPageWriter& operator=(const TPageWriter&) = delete;
 
     // The buffer to append a line's text to; EndLine finishes the line.
-    std::string& Buffer() { return FBuffer; }
+    TPageBuffer& Buffer() { return FBuffer; }
     // A CR LF after what was appended; writes out a full buffer.
     void EndLine() {
-        FBuffer += kLineBreak;
+        FBuffer.append(kLineBreak, 2);
         if (FBuffer.size() >= kFlushSize)
             Flush();
     }
@@ -266,7 +299,7 @@ private:
     std::string FPath;
     int FFile;
     off_t FWritten = 0;
-    std::string FBuffer;
+    TPageBuffer FBuffer{kFlushSize + kFlushSize / 4};
 };
 
 } // namespace
@@ -323,12 +356,12 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
             dateShown = true;
         }
         const std::string_view values[] = {author, item->Title, item->Description, date, item->Link};
-        std::string& buffer = page.Buffer();
+        TPageBuffer& buffer = page.Buffer();
         const size_t chunkStart = buffer.size();
         if (fillable.CanFill(values) && fillable.Fill(values, picturesShown, buffer)) {
             page.EndLine();
         } else {
-            buffer.resize(chunkStart);
+            buffer.truncate(chunkStart);
             description.clear();
             AppendPreparedDescription<false>(item->Description, picturesShown, description);
             // Each step sees what the steps before it put in: "{link}" inside a title becomes the link.

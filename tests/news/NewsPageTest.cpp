@@ -199,6 +199,17 @@ TEST_F(NewsPageTest, PagesAgreeWithTheFiveReplacementsForAnyDescription) {
         }
         ASSERT_EQ(Render(5, pictures), expected + "<bottom>\r\n");
     }
+    // Items larger than the page's write buffer, among small ones.
+    News->ClearItems();
+    std::string large;
+    for (int i = 0; i < 200000; ++i)
+        large += "<a x SRC=y>";
+    Add("big", large);
+    Add("small", "<a>");
+    Add("big", large);
+    const std::string chunk = "<li>big: " + TwoPassDescription(large, false) + " (L)</li>\r\n";
+    EXPECT_EQ(Render(5, false), "<top>\r\n" + chunk + "<li>small: <a target=\"_blank\" > (L)</li>\r\n" +
+                                    chunk + "<bottom>\r\n");
 }
 
 TEST_F(NewsPageTest, TogglingPicturesTwiceGivesTheSamePage) {
