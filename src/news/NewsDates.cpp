@@ -63,7 +63,12 @@ int IntOr(std::string_view text, int fallback) {
 
 // SplitToken over a view, at a separator of one character.
 std::string_view SplitView(std::string_view& text, char separator) {
-    const size_t pos = text.find(separator);
+    // Date tokens are a few characters long: a plain loop beats a library search.
+    size_t pos = 0;
+    while (pos < text.size() && text[pos] != separator)
+        ++pos;
+    if (pos == text.size())
+        pos = std::string_view::npos;
     std::string_view token = text;
     if (pos == std::string_view::npos) {
         text = std::string_view();

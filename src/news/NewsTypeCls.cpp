@@ -26,7 +26,8 @@ void FindChildren(const TXMLNode& element, const std::string_view (&names)[N], T
     for (int i = 0; i < count && missing > 0; ++i) {
         TXMLNode& child = element.Child(i);
         for (std::size_t n = 0; n < N; ++n) {
-            if (!found[n] && SameTextAscii(child.Name, names[n])) {
+            // Lengths first: most names differ in length, and that test is inline.
+            if (!found[n] && child.Name.size() == names[n].size() && SameTextAscii(child.Name, names[n])) {
                 found[n] = &child;
                 --missing;
                 break;
