@@ -124,10 +124,8 @@ public:
         std::memcpy(FData.get() + FSize, data, length);
         FSize += length;
     }
-    void append(std::string_view text) { append(text.data(), text.size()); }
     const char* data() const { return FData.get(); }
     size_t size() const { return FSize; }
-    bool empty() const { return FSize == 0; }
     // Keeps the first size bytes (size not above the current size).
     void truncate(size_t size) { FSize = size; }
     void clear() { FSize = 0; }
