@@ -195,12 +195,15 @@ std::string ReadFileToString(const std::string& path) {
         ::close(fd);
         throw EFOpenError(path);
     }
-    std::string data;
-    if (st.st_size > 0)
-        data.reserve(static_cast<size_t>(st.st_size));
-    char buffer[65536];
+    // The bytes go straight into the text, sized as the file is; a file that grows meanwhile
+    // (or reports no size) is read on through a small buffer.
+    std::string data(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0, '\0');
+    size_t got = 0;
+    char buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const bool direct = got < data.size();
+        const ssize_t n =
+            direct ? ::read(fd, data.data() + got, data.size() - got) : ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -209,9 +212,15 @@ std::string ReadFileToString(const std::string& path) {
         }
         if (n == 0)
             break;
-        data.append(buffer, static_cast<size_t>(n));
+        if (direct) {
+            got += static_cast<size_t>(n);
+        } else {
+            data.append(buffer, static_cast<size_t>(n));
+            got = data.size();
+        }
     }
     ::close(fd);
+    data.resize(got);
     return data;
 }
 

@@ -42,6 +42,20 @@ TEST(FilesTest, ReadMissingFileRaisesOpenError) {
     EXPECT_THROW(ReadFileToString(dir.Path()), EFOpenError);
 }
 
+TEST(FilesTest, ReadTakesEveryByteWhateverSizeTheFileReports) {
+    TempDir dir;
+    // Larger than any read buffer, with zero bytes inside.
+    std::string big(300000, 'x');
+    for (std::size_t i = 0; i < big.size(); i += 997)
+        big[i] = static_cast<char>(i % 256);
+    WriteFileAtomically(dir.File("big"), big, false);
+    EXPECT_EQ(ReadFileToString(dir.File("big")), big);
+    // A file that reports size 0 but has content.
+    const std::string status = ReadFileToString("/proc/self/status");
+    EXPECT_NE(status.find("Name:"), std::string::npos);
+    EXPECT_EQ(status.back(), '\n');
+}
+
 TEST(FilesTest, AtomicWriteReplacesWholeAndKeepsBinaryBytes) {
     TempDir dir;
     const std::string path = dir.File("f.dat");
