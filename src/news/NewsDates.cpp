@@ -29,36 +29,10 @@ const int kFilterDays[FilterCount] = {1, 2, 7, 14, 30, -1};
 // The decoders work on views into the caller's text: a feed's thousands of dates then cost no
 // allocations. Each helper follows its string counterpart of the platform exactly.
 
-// TryStrToInt over a view: an optional sign, then ASCII digits only, within the int range.
-bool TryParseInt(std::string_view s, int& value) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        ++i;
-    }
-    if (i == s.size())
-        return false;
-    long long n = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9')
-            return false;
-        n = n * 10 + (s[i] - '0');
-        if (n > static_cast<long long>(INT_MAX) + 1)
-            return false;
-    }
-    if (negative)
-        n = -n;
-    if (n > INT_MAX || n < INT_MIN)
-        return false;
-    value = static_cast<int>(n);
-    return true;
-}
-
 // The integer value of text, or fallback when it is not an integer.
 int IntOr(std::string_view text, int fallback) {
     int value = fallback;
-    return TryParseInt(text, value) ? value : fallback;
+    return TryStrToInt(text, value) ? value : fallback;
 }
 
 // SplitToken over a view, at a separator of one character.
@@ -197,8 +171,8 @@ TDateTime DecodeRfc822Date(std::string_view text) {
     const int second = IntOr(timeText, 0);
 
     int day = 0, year = 0, hour = 0, minute = 0;
-    if (!TryParseInt(dayText, day) || !TryParseInt(yearText, year) || !TryParseInt(hourText, hour) ||
-        !TryParseInt(minuteText, minute))
+    if (!TryStrToInt(dayText, day) || !TryStrToInt(yearText, year) || !TryStrToInt(hourText, hour) ||
+        !TryStrToInt(minuteText, minute))
         return 0;
     TDateTime local = 0;
     if (!TryEncodeDateTime(year, month, day, hour, minute, second, local))

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "news/NewsTypeCls.h"
+#include "platform/Charset.h"
 #include "xml/XMLNode.h"
 
 #ifdef __SSE2__
@@ -11,33 +12,6 @@
 #endif
 
 namespace {
-
-// The length of the well-formed UTF-8 sequence of a byte from 0x80 up at s, with end the end of
-// the text; 0 when there is none (overlong forms, surrogates and code points above U+10FFFF).
-size_t SequenceLength(const unsigned char* s, const unsigned char* end) {
-    const unsigned char c = *s;
-    size_t length;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        lo = c == 0xE0 ? 0xA0 : 0x80;
-        hi = c == 0xED ? 0x9F : 0xBF;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        lo = c == 0xF0 ? 0x90 : 0x80;
-        hi = c == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (static_cast<size_t>(end - s) < length || s[1] < lo || s[1] > hi)
-        return 0;
-    for (size_t k = 2; k < length; ++k)
-        if (s[k] < 0x80 || s[k] > 0xBF)
-            return 0;
-    return length;
-}
 
 // Whether the text from s on begins with the word.
 inline bool StartsWith(const char* s, const char* end, const char* word, size_t length) {
@@ -100,8 +74,8 @@ bool DecodeValidUTF8(std::string_view raw, std::string& out) {
         if (*s == '&') {
             s = DecodeReference(s, end, to);
         } else {
-            const size_t length = SequenceLength(reinterpret_cast<const unsigned char*>(s),
-                                                 reinterpret_cast<const unsigned char*>(end));
+            const size_t length = UTF8SequenceLength(reinterpret_cast<const unsigned char*>(s),
+                                                     reinterpret_cast<const unsigned char*>(end));
             if (length == 0)
                 return false;
             std::memcpy(to, s, length);

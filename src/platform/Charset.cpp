@@ -12,35 +12,6 @@ namespace {
 
 const char kReplacement[] = "\xEF\xBF\xBD";
 
-// The length of the well-formed UTF-8 sequence at s[i], or 0 when there is none.
-size_t ValidSequenceLength(const unsigned char* s, size_t n, size_t i) {
-    const unsigned char c = s[i];
-    size_t len = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (c < 0x80)
-        return 1;
-    if (c >= 0xC2 && c <= 0xDF)
-        len = 2;
-    else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        lo = c == 0xE0 ? 0xA0 : 0x80;
-        hi = c == 0xED ? 0x9F : 0xBF;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        lo = c == 0xF0 ? 0x90 : 0x80;
-        hi = c == 0xF4 ? 0x8F : 0xBF;
-    } else
-        return 0;
-    if (i + len > n)
-        return 0;
-    if (s[i + 1] < lo || s[i + 1] > hi)
-        return 0;
-    for (size_t k = 2; k < len; ++k)
-        if (s[i + k] < 0x80 || s[i + k] > 0xBF)
-            return 0;
-    return len;
-}
-
 bool IsUTF8Name(const std::string& charset) {
     return SameTextAscii(charset, "utf-8") || SameTextAscii(charset, "utf8");
 }
@@ -81,7 +52,7 @@ std::string SanitizeUTF8(std::string text) {
         }
         if (i >= n)
             break;
-        const size_t len = ValidSequenceLength(s, n, i);
+        const size_t len = UTF8SequenceLength(s + i, s + n);
         if (len == 0)
             break;
         i += len;
@@ -91,7 +62,7 @@ std::string SanitizeUTF8(std::string text) {
     std::string out(text, 0, i);
     out.reserve(n + 16);
     while (i < n) {
-        const size_t len = ValidSequenceLength(s, n, i);
+        const size_t len = UTF8SequenceLength(s + i, s + n);
         if (len == 0) {
             out += kReplacement;
             ++i;

@@ -40,7 +40,7 @@ std::string TrimRight(const std::string& s) {
     return s.substr(0, last);
 }
 
-bool TryStrToInt(const std::string& s, int& value) {
+bool TryStrToInt(std::string_view s, int& value) {
     size_t i = 0;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) {

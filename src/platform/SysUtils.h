@@ -49,7 +49,7 @@ std::string TrimRight(const std::string& s);
 
 // An optional "+" or "-" and ASCII digits only, nothing around them, within the signed 32-bit
 // range; false (value untouched) for anything else, the empty text included.
-bool TryStrToInt(const std::string& s, int& value);
+bool TryStrToInt(std::string_view s, int& value);
 // As TryStrToInt; raises EConvertError "'%s' is not a valid integer value" on failure.
 int StrToInt(const std::string& s);
 
