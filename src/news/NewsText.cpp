@@ -13,33 +13,6 @@
 
 namespace {
 
-// Whether the text from s on begins with the word.
-inline bool StartsWith(const char* s, const char* end, const char* word, size_t length) {
-    return static_cast<size_t>(end - s) >= length && std::memcmp(s, word, length) == 0;
-}
-
-// The decoding of the reference at s (an "&") written to to; returns where the raw text goes on.
-// "&amp;" is replaced once before the other references are looked for, so the character after
-// an "&amp;" may start a reference with its "&" ("&amp;lt;" is "<", "&amp;amp;" is "&"). The
-// references hold no "&" after their first byte, so their letters can be matched in the raw text.
-inline const char* DecodeReference(const char* s, const char* end, char*& to) {
-    const char* rest = StartsWith(s + 1, end, "amp;", 4) ? s + 5 : s + 1;
-    static const struct {
-        const char* Word;
-        size_t Length;
-        char Decoded;
-    } kReferences[] = {{"lt;", 3, '<'},   {"gt;", 3, '>'},    {"amp;", 4, '&'},
-                       {"quot;", 5, '"'}, {"quote;", 6, '"'}, {"apos;", 5, '\''}};
-    for (const auto& reference : kReferences) {
-        if (StartsWith(rest, end, reference.Word, reference.Length)) {
-            *to++ = reference.Decoded;
-            return rest + reference.Length;
-        }
-    }
-    *to++ = '&';
-    return rest;
-}
-
 // The decoded text into out when it is valid UTF-8; false (out undefined) at the first invalid
 // sequence. The decoded text is never longer than the raw one.
 bool DecodeValidUTF8(std::string_view raw, std::string& out) {
@@ -72,7 +45,7 @@ bool DecodeValidUTF8(std::string_view raw, std::string& out) {
         if (s == end)
             break;
         if (*s == '&') {
-            s = DecodeReference(s, end, to);
+            s = DecodeEntityAt(s, end, to);
         } else {
             const size_t length = UTF8SequenceLength(reinterpret_cast<const unsigned char*>(s),
                                                      reinterpret_cast<const unsigned char*>(end));

@@ -87,81 +87,24 @@ std::string_view StripQuotes(std::string_view value) {
 
 } // namespace
 
-namespace {
-
-// The text with every "&amp;" replaced by "&", left to right, the replaced parts not scanned
-// again.
-std::string ReplaceAmpersands(std::string_view text) {
-    std::string out(text.size(), '\0');
-    char* to = out.data();
-    std::size_t from = 0;
-    for (std::size_t hit = text.find("&amp;"); hit != std::string_view::npos;
-         hit = text.find("&amp;", from)) {
-        std::memcpy(to, text.data() + from, hit + 1 - from); // up to and with the "&"
-        to += hit + 1 - from;
-        from = hit + 5;
-    }
-    std::memcpy(to, text.data() + from, text.size() - from);
-    out.resize(static_cast<std::size_t>(to - out.data()) + text.size() - from);
-    return out;
-}
-
-} // namespace
-
-// Replacing "&amp;" first can make new references of the other kinds ("&amp;lt;"), so that step
-// is applied on its own, from the first "&amp;" on, when the scan meets one (what comes before it
-// reads the same either way). The other six replacements cannot make or break each other's
-// matches: each pattern holds a single "&", at its start, and each puts in a character that is
-// neither "&" nor a letter. So they run as one pass that tries them all at every "&", the final
-// "&amp;" among them. Every replacement shortens the text.
 std::string DecodeEntities(std::string_view text) {
-    std::size_t amp = text.find('&');
-    if (amp == std::string_view::npos)
+    const char* s = text.data();
+    const char* const end = s + text.size();
+    const void* amp = std::memchr(s, '&', text.size());
+    if (!amp)
         return std::string(text);
-    std::string first; // the text after the first step, once it is needed
-    bool firstDone = false;
+    // Every reference is longer than what it decodes to.
     std::string result(text.size(), '\0');
     char* to = result.data();
-    std::size_t from = 0;
-    while (amp != std::string_view::npos) {
-        const char* p = text.data() + amp + 1;
-        const std::size_t left = text.size() - amp - 1;
-        char c = 0;
-        std::size_t length = 0;
-        if (left >= 3 && p[2] == ';' && p[1] == 't' && (p[0] == 'l' || p[0] == 'g')) {
-            c = p[0] == 'l' ? '<' : '>';
-            length = 4;
-        } else if (left >= 4 && std::memcmp(p, "amp;", 4) == 0) {
-            if (!firstDone) {
-                first.reserve(text.size());
-                first.assign(text.data(), amp);
-                first += ReplaceAmpersands(text.substr(amp));
-                text = first;
-                firstDone = true;
-                continue; // the "&" at amp is looked at again in the new text
-            }
-            c = '&';
-            length = 5;
-        } else if (left >= 5 && std::memcmp(p, "quot;", 5) == 0) {
-            c = '"';
-            length = 6;
-        } else if (left >= 6 && std::memcmp(p, "quote;", 6) == 0) {
-            c = '"';
-            length = 7;
-        } else if (left >= 5 && std::memcmp(p, "apos;", 5) == 0) {
-            c = '\'';
-            length = 6;
-        }
-        if (length != 0) {
-            std::memcpy(to, text.data() + from, amp - from);
-            to += amp - from;
-            *to++ = c;
-            from = amp + length;
-        }
-        amp = text.find('&', amp + 1);
+    while (amp) {
+        const auto* at = static_cast<const char*>(amp);
+        std::memcpy(to, s, static_cast<std::size_t>(at - s));
+        to += at - s;
+        s = DecodeEntityAt(at, end, to);
+        amp = std::memchr(s, '&', static_cast<std::size_t>(end - s));
     }
-    std::memcpy(to, text.data() + from, text.size() - from);
-    to += text.size() - from;
+    std::memcpy(to, s, static_cast<std::size_t>(end - s));
+    to += end - s;
     result.resize(static_cast<std::size_t>(to - result.data()));
     return result;
 }

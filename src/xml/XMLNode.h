@@ -13,6 +13,31 @@
 // one pass after the other, so "&amp;lt;" becomes "<"; numeric references such as "&#39;" stay.
 std::string DecodeEntities(std::string_view text);
 
+// DecodeEntities in one pass, at one "&": decodes the reference at s (an "&" before end) onto
+// to and returns where the text goes on. An "&amp;" counts as "&" before the other references
+// are looked for, so "&amp;lt;" gives "<" and "&amp;amp;" gives "&"; that works in one pass
+// because no reference holds an "&" after its first byte.
+inline const char* DecodeEntityAt(const char* s, const char* end, char*& to) {
+    const auto startsWith = [end](const char* at, std::string_view word) {
+        return static_cast<std::size_t>(end - at) >= word.size() &&
+               std::char_traits<char>::compare(at, word.data(), word.size()) == 0;
+    };
+    const char* rest = startsWith(s + 1, "amp;") ? s + 5 : s + 1;
+    static constexpr struct {
+        std::string_view Word;
+        char Decoded;
+    } kReferences[] = {{"lt;", '<'},   {"gt;", '>'},    {"amp;", '&'},
+                       {"quot;", '"'}, {"quote;", '"'}, {"apos;", '\''}};
+    for (const auto& reference : kReferences) {
+        if (startsWith(rest, reference.Word)) {
+            *to++ = reference.Decoded;
+            return rest + reference.Word.size();
+        }
+    }
+    *to++ = '&';
+    return rest;
+}
+
 // The text a loaded document was parsed from, shared by every node that refers into it; freed
 // when the last node holding a reference lets go.
 class TXMLStore;
