@@ -120,19 +120,6 @@ TNewsType::~TNewsType() {
 }
 
 void TNewsType::ClearItems() {
-    // Sorted items lie scattered over the heap: the records and the headers of their texts'
-    // blocks, which the allocator reads on release, are asked for a few items ahead.
-    const size_t count = NewsItems.size();
-    for (size_t i = 0; i < count; ++i) {
-        if (i + 4 < count)
-            __builtin_prefetch(NewsItems[i + 4].get());
-        if (i + 2 < count) {
-            const TNewsItem& next = *NewsItems[i + 2];
-            for (const std::string* text : {&next.Title, &next.Description, &next.Link, &next.Author})
-                __builtin_prefetch(text->data() - 16);
-        }
-        NewsItems[i].reset();
-    }
     NewsItems.clear();
 }
 
