@@ -190,6 +190,7 @@ TEST(SocketLibTest, SendingToAGoneServerFailsWithoutKillingTheProcess) {
 
 TEST(SocketLibTest, SendTextDeliversLargeTextsWhole) {
     std::atomic<size_t> received{0};
+    std::atomic<bool> readToTheEnd{false};
     LoopbackHttpServer server([&](LoopbackConnection& connection) {
         char buffer[65536];
         ssize_t n;
@@ -197,11 +198,17 @@ TEST(SocketLibTest, SendTextDeliversLargeTextsWhole) {
         connection.Sleep(50);
         while ((n = recv(connection.Handle(), buffer, sizeof(buffer), 0)) > 0)
             received += static_cast<size_t>(n);
+        readToTheEnd = true;
     });
     TBaseSocket socket;
     socket.Connect("127.0.0.1", server.Port());
     EXPECT_TRUE(socket.SendText(std::string(8 * 1024 * 1024, 'y')));
     socket.Disconnect();
+    // SendText returns once the kernel holds the last bytes; stopping the server before its
+    // handler has read them would cut the transfer short.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!readToTheEnd && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     server.Stop();
     EXPECT_EQ(8u * 1024 * 1024, received.load());
 }
