@@ -385,7 +385,8 @@ TEST(HTTPClientTest, AbortedFromAnotherThreadEndsTheExchange) {
     std::thread stopper([&] {
         while (server.Requests().empty())
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Time for the client to read the partial body, also on a loaded machine.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         client.Aborted = true;
     });
     client.Execute();
