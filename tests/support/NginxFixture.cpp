@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "TempDir.h"
@@ -35,7 +37,10 @@ int FreePort() {
     return port;
 }
 
-bool Accepts(int port) {
+// True when nginx itself answers on the port. A bare connect is not enough: between the probe for
+// a free port and nginx's bind, another test may listen on that port, or the probe's own connect
+// may pick the port as its source and meet itself.
+bool NginxAnswers(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd == -1)
         return false;
@@ -43,9 +48,26 @@ bool Accepts(int port) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+        const std::string request = "HEAD / HTTP/1.0\r\n\r\n";
+        if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            char buffer[1024];
+            while (answer.find("\r\n\r\n") == std::string::npos &&
+                   std::chrono::steady_clock::now() < deadline) {
+                pollfd p{fd, POLLIN, 0};
+                if (poll(&p, 1, 50) <= 0)
+                    continue;
+                const ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+                if (n <= 0)
+                    break;
+                answer.append(buffer, static_cast<size_t>(n));
+            }
+        }
+    }
     close(fd);
-    return ok;
+    return answer.rfind("HTTP/1.", 0) == 0 && answer.find("\r\nServer: nginx") != std::string::npos;
 }
 
 // The output of "nginx -V", to leave out directives of modules the build lacks.
@@ -177,7 +199,7 @@ bool NginxFixture::StartOnce() {
             FError = "nginx did not start: " + ErrorLog();
             return false;
         }
-        if (Accepts(FPort))
+        if (NginxAnswers(FPort))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
