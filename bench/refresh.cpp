@@ -81,9 +81,9 @@ TSetup& Setup() {
 // Index 0: the documents stay the same between rounds; 1: every document changes each round.
 double RefreshSeconds[2] = {0, 0};
 int RefreshRuns[2] = {0, 0};
-// Index 0: curl keeping its connection; 1: one connection per address.
-double CurlSeconds[2] = {0, 0};
-int CurlRuns[2] = {0, 0};
+// [documents changing][one connection per address], as for the refresh.
+double CurlSeconds[2][2] = {{0, 0}, {0, 0}};
+int CurlRuns[2][2] = {{0, 0}, {0, 0}};
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -122,24 +122,32 @@ void BM_RefreshExecute(benchmark::State& state) {
 }
 
 // One curl process for all 200 addresses, each saved to its own file; with closing, one
-// connection per address as the refresh makes them, else curl keeps its connection.
+// connection per address as the refresh makes them, else curl keeps its connection. The served
+// documents stay the same, or change before every round as for the refresh.
 void BM_CurlToFiles(benchmark::State& state) {
     TSetup& setup = Setup();
     if (!setup.Ready) {
         state.SkipWithError("nginx is not available");
         return;
     }
-    const bool closing = state.range(0) != 0;
+    const bool changing = state.range(0) != 0;
+    const bool closing = state.range(1) != 0;
     const std::string command =
         "curl --silent --fail --config '" + (closing ? setup.CurlConfigClosing : setup.CurlConfig) + "'";
+    int round = 0;
     for (auto _ : state) {
+        if (changing) {
+            state.PauseTiming();
+            setup.ChangeDocuments(++round);
+            state.ResumeTiming();
+        }
         const auto start = std::chrono::steady_clock::now();
         if (std::system(command.c_str()) != 0) {
             state.SkipWithError("curl failed");
             return;
         }
-        CurlSeconds[closing] += SecondsSince(start);
-        ++CurlRuns[closing];
+        CurlSeconds[changing][closing] += SecondsSince(start);
+        ++CurlRuns[changing][closing];
     }
 }
 
@@ -189,7 +197,11 @@ void BM_CacheWrites(benchmark::State& state) {
 BENCHMARK(BM_CacheWrites)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 BENCHMARK(BM_StatusRoundTrips)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 BENCHMARK(BM_RefreshExecute)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
-BENCHMARK(BM_CurlToFiles)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_CurlToFiles)
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(10);
 
 } // namespace
 
@@ -197,18 +209,16 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (RefreshRuns[0] > 0 && RefreshRuns[1] > 0 && CurlRuns[0] > 0 && CurlRuns[1] > 0) {
-        const double kept = CurlSeconds[0] / CurlRuns[0] * 1000;
-        const double closing = CurlSeconds[1] / CurlRuns[1] * 1000;
-        std::printf("curl: %.1f ms keeping its connection, %.1f ms with a connection per feed\n", kept,
-                    closing);
-        const char* const kinds[2] = {"unchanged documents", "every document changed"};
-        for (int changing = 0; changing < 2; ++changing) {
-            const double refresh = RefreshSeconds[changing] / RefreshRuns[changing] * 1000;
-            std::printf("%d feeds, %s: refresh %.1f ms, ratio %.2f to curl keeping its connection, %.2f to "
-                        "curl with a connection per feed\n",
-                        FeedCount, kinds[changing], refresh, refresh / kept, refresh / closing);
-        }
+    const char* const kinds[2] = {"unchanged documents", "every document changed"};
+    for (int changing = 0; changing < 2; ++changing) {
+        if (RefreshRuns[changing] == 0 || CurlRuns[changing][0] == 0 || CurlRuns[changing][1] == 0)
+            continue;
+        const double refresh = RefreshSeconds[changing] / RefreshRuns[changing] * 1000;
+        const double kept = CurlSeconds[changing][0] / CurlRuns[changing][0] * 1000;
+        const double closing = CurlSeconds[changing][1] / CurlRuns[changing][1] * 1000;
+        std::printf("%d feeds, %s: refresh %.1f ms; curl %.1f ms keeping its connection (ratio %.2f), "
+                    "%.1f ms with a connection per feed (ratio %.2f)\n",
+                    FeedCount, kinds[changing], refresh, kept, refresh / kept, closing, refresh / closing);
     }
     return 0;
 }
