@@ -284,9 +284,12 @@ void WriteFileThroughScratch(const std::string& path, const std::string& data) {
                      : ::ftruncate(fd, 0) == 0 && WriteAll(fd, data.data(), data.size())) &&
               ((own.st_mode & 07777) == mode || ::fchmod(fd, mode) == 0);
     if (ok) {
-        // Starts the write-back without waiting for the disk: before the swap is recorded, the
-        // disk has the new bytes queued (and new blocks are allocated now).
-        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        // New blocks are allocated only at write-back; started now (without waiting for the
+        // disk), they join the journal before the swap, which then never shows an empty file.
+        // Blocks written over in place need no allocation, and without a journal nothing orders
+        // the swap after the data anyway.
+        if (!reuse)
+            ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
         // A missing target, a link or a file system without the swap take a plain rename.
         ok = (targetIsFile && SwapNames(scratch, path)) || ::rename(scratch.c_str(), path.c_str()) == 0;
     }
