@@ -36,6 +36,23 @@ void FindChildren(const TXMLNode& element, const std::string_view (&names)[N], T
     }
 }
 
+// Adds an item of feed for every child of parent named tag and calls read(item, found) with the
+// entry's children named in names (nullptr for each one missing).
+template <std::size_t N, typename Read>
+void ReadEntries(TNewsType& news, TFeedListItem& feed, const TXMLNode& parent, std::string_view tag,
+                 const std::string_view (&names)[N], Read read) {
+    for (int i = 0; i < parent.ChildCount(); ++i) {
+        const TXMLNode& element = parent.Child(i);
+        if (!SameTextAscii(element.Name, tag))
+            continue;
+        TXMLNode* found[N];
+        FindChildren(element, names, found);
+        TNewsItem& item = *news.AddItem();
+        item.Feed = &feed;
+        read(item, found);
+    }
+}
+
 // The decoded, UTF-8 text of the element, or "" when there is none.
 std::string DecodedText(const TXMLNode* element, const std::string& encoding) {
     return element ? DecodeItemText(element->Value.RawText(), encoding) : std::string();
@@ -189,25 +206,17 @@ void TNewsType::ReadRss(TFeedListItem& feed) {
                                                   "pubDate", "dc:date",     "author"};
     enum { Title, Description, Link, PubDate, DcDate, Author };
     const TXMLNode& channel = Document.ChildByName("rss").ChildByName("channel");
-    for (int i = 0; i < channel.ChildCount(); ++i) {
-        const TXMLNode& element = channel.Child(i);
-        if (!SameTextAscii(element.Name, "item"))
-            continue;
-        TXMLNode* found[std::size(kNames)];
-        FindChildren(element, kNames, found);
-        TNewsItem* item = AddItem();
-        item->Feed = &feed;
-        item->Title = DecodedText(found[Title], EncodingName);
-        item->Description = DecodedText(found[Description], EncodingName);
-        item->Link = RawText(found[Link]);
-        item->Date = 0;
+    ReadEntries(*this, feed, channel, "item", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
+        item.Title = DecodedText(found[Title], EncodingName);
+        item.Description = DecodedText(found[Description], EncodingName);
+        item.Link = RawText(found[Link]);
         if (found[PubDate])
-            item->Date = DecodeRfc822Date(RawView(found[PubDate]));
+            item.Date = DecodeRfc822Date(RawView(found[PubDate]));
         // dc:date wins over pubDate, even when it cannot be decoded.
         if (found[DcDate])
-            item->Date = DecodeIsoDate(RawView(found[DcDate]));
-        item->Author = DecodedText(found[Author], EncodingName);
-    }
+            item.Date = DecodeIsoDate(RawView(found[DcDate]));
+        item.Author = DecodedText(found[Author], EncodingName);
+    });
 }
 
 void TNewsType::ReadRdf(TFeedListItem& feed) {
@@ -215,45 +224,29 @@ void TNewsType::ReadRdf(TFeedListItem& feed) {
                                                   "link",  "dc:date",         "dc:creator"};
     enum { Title, Content, Description, Link, DcDate, Creator };
     const TXMLNode& root = Document.ChildByName("rdf:rdf");
-    for (int i = 0; i < root.ChildCount(); ++i) {
-        const TXMLNode& element = root.Child(i);
-        if (!SameTextAscii(element.Name, "item"))
-            continue;
-        TXMLNode* found[std::size(kNames)];
-        FindChildren(element, kNames, found);
-        TNewsItem* item = AddItem();
-        item->Feed = &feed;
-        item->Title = DecodedText(found[Title], EncodingName);
-        item->Description = DecodedText(found[Content] ? found[Content] : found[Description], EncodingName);
-        item->Link = RawText(found[Link]);
-        item->Date = 0;
+    ReadEntries(*this, feed, root, "item", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
+        item.Title = DecodedText(found[Title], EncodingName);
+        item.Description = DecodedText(found[Content] ? found[Content] : found[Description], EncodingName);
+        item.Link = RawText(found[Link]);
         if (found[DcDate])
-            item->Date = DecodeIsoDate(RawView(found[DcDate]));
-        item->Author = DecodedText(found[Creator], EncodingName);
-    }
+            item.Date = DecodeIsoDate(RawView(found[DcDate]));
+        item.Author = DecodedText(found[Creator], EncodingName);
+    });
 }
 
 void TNewsType::ReadAtom(TFeedListItem& feed) {
     static constexpr std::string_view kNames[] = {"title", "content", "link", "published"};
     enum { Title, Content, Link, Published };
     const TXMLNode& root = Document.ChildByName("feed");
-    for (int i = 0; i < root.ChildCount(); ++i) {
-        TXMLNode& element = root.Child(i);
-        if (!SameTextAscii(element.Name, "entry"))
-            continue;
-        TXMLNode* found[std::size(kNames)];
-        FindChildren(element, kNames, found);
-        TNewsItem* item = AddItem();
-        item->Feed = &feed;
-        item->Title = DecodedText(found[Title], EncodingName);
-        item->Description = DecodedText(found[Content], EncodingName);
+    ReadEntries(*this, feed, root, "entry", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
+        item.Title = DecodedText(found[Title], EncodingName);
+        item.Description = DecodedText(found[Content], EncodingName);
         // The first link, whatever its rel says.
         if (found[Link])
-            item->Link = std::string(found[Link]->Attributes.ValueOf("href").RawText());
-        item->Date = 0;
+            item.Link = std::string(found[Link]->Attributes.ValueOf("href").RawText());
         if (found[Published])
-            item->Date = DecodeIsoDate(RawView(found[Published]));
-    }
+            item.Date = DecodeIsoDate(RawView(found[Published]));
+    });
 }
 
 void TNewsType::LoadMarkedFeeds() {
