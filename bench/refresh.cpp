@@ -36,11 +36,19 @@ struct TSetup {
     std::string Body;
     bool Ready = false;
 
-    // Gives every served document new bytes, as a server whose feeds all changed.
-    void ChangeDocuments(int round) {
+    int Round = 0;
+
+    // Before a timed round: with changing, every served document gets bytes it never had, as a
+    // server whose feeds all changed; the change itself is not timed.
+    void NextRound(benchmark::State& state, bool changing) {
+        if (!changing)
+            return;
+        state.PauseTiming();
+        ++Round;
         for (int i = 0; i < FeedCount; ++i)
             Nginx.WriteFile("feed" + std::to_string(i) + ".xml",
-                            Body + "<!-- " + std::to_string(round) + " -->");
+                            Body + "<!-- " + std::to_string(Round) + " -->");
+        state.ResumeTiming();
     }
 
     TSetup() {
@@ -98,13 +106,8 @@ void BM_RefreshExecute(benchmark::State& state) {
     TSyncPump pump;
     ForceRefresh = true;
     const bool changing = state.range(0) != 0;
-    int round = 0;
     for (auto _ : state) {
-        if (changing) {
-            state.PauseTiming();
-            setup.ChangeDocuments(++round);
-            state.ResumeTiming();
-        }
+        setup.NextRound(state, changing);
         const auto start = std::chrono::steady_clock::now();
         bool ended = false;
         auto* refresher = new TFeedsRefresher(*setup.Feeds);
@@ -134,13 +137,8 @@ void BM_CurlToFiles(benchmark::State& state) {
     const bool closing = state.range(1) != 0;
     const std::string command =
         "curl --silent --fail --config '" + (closing ? setup.CurlConfigClosing : setup.CurlConfig) + "'";
-    int round = 0;
     for (auto _ : state) {
-        if (changing) {
-            state.PauseTiming();
-            setup.ChangeDocuments(++round);
-            state.ResumeTiming();
-        }
+        setup.NextRound(state, changing);
         const auto start = std::chrono::steady_clock::now();
         if (std::system(command.c_str()) != 0) {
             state.SkipWithError("curl failed");
