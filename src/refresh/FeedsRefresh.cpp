@@ -96,7 +96,6 @@ void TFeedsRefresher::ShowStatus() {
 
 void TFeedsRefresher::Cancel() {
     Terminate();
-    FCancelledFlag = true;
     Client.Aborted = true;
     GiveUp();
     std::lock_guard<std::mutex> lock(FEntriesLock);
@@ -104,7 +103,7 @@ void TFeedsRefresher::Cancel() {
 }
 
 void TFeedsRefresher::CheckNotCancelled() const {
-    if (FCancelledFlag)
+    if (Terminated())
         throw ERefreshCancelled();
 }
 

@@ -56,8 +56,6 @@ public:
     // notification reaches the window any more) and bars every later write to catalogue entries
     // and cache files. The caller then owns the object and releases it once Finished.
     void Cancel();
-    // Whether Cancel has been called.
-    bool Cancelled() const { return FCancelledFlag; }
     // Held by the worker while it reads or writes entries or writes a cache file (never while it
     // waits for the network or the window); the window holds it to change the catalogue
     // (append, rename) under a running refresh.
@@ -81,8 +79,7 @@ private:
     TFeedList& FFeeds;
     // Held while the worker touches catalogue entries or writes a cache file.
     std::mutex FEntriesLock;
-    // Guarded by FEntriesLock: set by Cancel, checked before every touch.
+    // Guarded by FEntriesLock: set by Cancel, checked before every touch. Exchanges are
+    // skipped early through the termination request, which Cancel sets first.
     bool FCancelled = false;
-    // The same, readable without the lock, to skip exchanges early.
-    std::atomic<bool> FCancelledFlag{false};
 };

@@ -49,11 +49,6 @@ std::unique_lock<std::mutex> TRefreshController::HoldEntries() {
     return std::unique_lock<std::mutex>(FRefresher->EntriesLock());
 }
 
-int TRefreshController::PendingWorkers() {
-    Reap();
-    return static_cast<int>(FGivenUp.size());
-}
-
 bool TRefreshController::WaitForWorkers(int waitMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {

@@ -45,8 +45,6 @@ public:
     bool Stop(int waitMs = 1000);
     // Whether a refresh runs whose end handling has not run yet.
     bool IsRunning() const { return FRefresher != nullptr; }
-    // Workers given up by Stop that have not ended yet.
-    int PendingWorkers();
     // Keeps the running worker off the entries while the window appends or edits one without
     // stopping the refresh; an empty lock when none runs. Release it before Stop or Start, and
     // before pumping the event loop.
