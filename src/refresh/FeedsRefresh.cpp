@@ -44,6 +44,7 @@ void TFeedsRefresher::Execute() {
                 continue;
             item->ErrorText.clear();
             work = *item;
+            FEntry = item;
         }
         std::string errorText;
         try {
@@ -56,6 +57,11 @@ void TFeedsRefresher::Execute() {
         std::lock_guard<std::mutex> lock(FEntriesLock);
         if (FCancelled)
             return;
+        FEntry = nullptr;
+        // Given another address meanwhile, the entry is the new feed's: nothing of the old one's
+        // download may go to it (SaveCacheFile kept its document out too).
+        if (item->FeedURL != work.FeedURL)
+            continue;
         item->RefreshDate = work.RefreshDate;
         item->LastModifiedDate = work.LastModifiedDate;
         item->ErrorText = errorText;
@@ -73,7 +79,7 @@ void TFeedsRefresher::ProcessFeed(TFeedListItem& item) {
         Client.Method = "GET";
         CheckNotCancelled();
         Client.Execute();
-        SaveCacheFile(item.FeedID, Client.Content);
+        SaveCacheFile(item, Client.Content);
         try {
             item.LastModifiedDate = DecodeRfc822Date(Client.ResponseHeaders.Values("Last-Modified"));
         } catch (const std::exception&) {
@@ -107,9 +113,11 @@ void TFeedsRefresher::CheckNotCancelled() const {
         throw ERefreshCancelled();
 }
 
-void TFeedsRefresher::SaveCacheFile(const std::string& feedId, const std::string& content) {
+void TFeedsRefresher::SaveCacheFile(const TFeedListItem& work, const std::string& content) {
     std::lock_guard<std::mutex> lock(FEntriesLock);
     if (FCancelled)
         throw ERefreshCancelled();
-    SaveStringToFile(content, CacheFileName(feedId));
+    if (FEntry && FEntry->FeedURL != work.FeedURL)
+        return;
+    SaveStringToFile(content, CacheFileName(work.FeedID));
 }

@@ -58,7 +58,7 @@ public:
     void Cancel();
     // Held by the worker while it reads or writes entries or writes a cache file (never while it
     // waits for the network or the window); the window holds it to change the catalogue
-    // (append, rename) under a running refresh.
+    // (append, rename, a new address) under a running refresh.
     std::mutex& EntriesLock() { return FEntriesLock; }
 
 protected:
@@ -73,8 +73,9 @@ protected:
 private:
     // Raises when the refresh has been cancelled, so that no new exchange starts.
     void CheckNotCancelled() const;
-    // Writes the downloaded document as the cache file of feedId unless cancelled.
-    void SaveCacheFile(const std::string& feedId, const std::string& content);
+    // Writes the document downloaded for work as its cache file; raises when cancelled, and
+    // writes nothing when the walk's entry was given another address meanwhile.
+    void SaveCacheFile(const TFeedListItem& work, const std::string& content);
 
     TFeedList& FFeeds;
     // Held while the worker touches catalogue entries or writes a cache file.
@@ -82,4 +83,6 @@ private:
     // Guarded by FEntriesLock: set by Cancel, checked before every touch. Exchanges are
     // skipped early through the termination request, which Cancel sets first.
     bool FCancelled = false;
+    // Guarded by FEntriesLock: the entry of the walk whose copy is being worked on, if any.
+    TFeedListItem* FEntry = nullptr;
 };

@@ -306,6 +306,38 @@ TEST_F(RefreshTest, EntriesAppendedUnderARunningRefreshAreLeftAlone) {
     }
 }
 
+// The window gives a feed another address while its old one downloads: the old document must not
+// become the new feed's cache, nor its dates the entry's, or the new feed would count as fresh.
+TEST_F(RefreshTest, AnAddressChangedDuringTheDownloadKeepsTheOldDocumentOut) {
+    const std::string body(20000, 'x');
+    LoopbackHttpServer slow([&body](LoopbackConnection& connection) {
+        connection.ReadRequest();
+        connection.Trickle(Response("200 OK", "Last-Modified: Sat, 06 Dec 2025 05:46:40 GMT\r\n", body), 2000,
+                           20);
+    });
+    TFeedListItem* feed = AddFeed("moved", slow.Url("/old"));
+    TFeedListItem* other = AddFeed("other", slow.Url("/other"));
+    ForceRefresh = true;
+    TSyncPump pump;
+    int finished = 0;
+    TRefreshController controller(Feeds);
+    controller.OnFinished = [&] { ++finished; };
+    controller.Start();
+    ASSERT_TRUE(pump.PumpUntil([&] { return slow.Connections() > 0; }));
+    {
+        auto hold = controller.HoldEntries();
+        feed->FeedURL = "http://127.0.0.1:1/new";
+    }
+    ASSERT_TRUE(pump.PumpUntil([&] { return finished > 0; }));
+    EXPECT_EQ(ReadCache(feed), "<none>");
+    EXPECT_EQ(feed->RefreshDate, 0);
+    EXPECT_EQ(feed->LastModifiedDate, 0);
+    EXPECT_EQ(feed->ErrorText, "");
+    // The feeds after it are refreshed as usual.
+    EXPECT_EQ(ReadCache(other), body);
+    EXPECT_NE(other->LastModifiedDate, 0);
+}
+
 // The served document's modification time drives nginx's Last-Modified.
 void SetModified(const std::string& path, time_t unixTime) {
     struct timespec times[2] = {{unixTime, 0}, {unixTime, 0}};
