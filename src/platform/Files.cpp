@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -58,9 +59,9 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // rewrites an old file only under an exclusive lock; when that lock is held, the descriptor is
 // kept only if it still is the file at path (complete: it is swapped in only once written),
 // else path is opened again. -1 when it cannot be opened.
-int OpenLockedForReading(const std::string& path) {
+int OpenLockedForReading(const std::string& path, int flags = 0) {
     for (int attempt = 0;; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
         // Files of other kinds, and file systems without locks, are read as they are.
         if (fd < 0 || ::flock(fd, LOCK_SH | LOCK_NB) == 0 || errno != EWOULDBLOCK || attempt >= 100)
             return fd;
@@ -222,6 +223,33 @@ std::string ReadFileToString(const std::string& path) {
     ::close(fd);
     data.resize(got);
     return data;
+}
+
+bool FileHoldsBytes(const std::string& path, const std::string& bytes) {
+    // O_NONBLOCK: a FIFO put in the file's place must not hold the caller.
+    const int fd = OpenLockedForReading(path, O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                static_cast<unsigned long long>(st.st_size) == bytes.size();
+    char buffer[16384];
+    size_t done = 0;
+    // Read to the end: a file that grew since fstat differs.
+    while (same) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            same = n == 0 && done == bytes.size();
+            break;
+        }
+        const size_t got = static_cast<size_t>(n);
+        same = got <= bytes.size() - done && std::memcmp(buffer, bytes.data() + done, got) == 0;
+        done += got;
+    }
+    ::close(fd);
+    return same;
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& data, bool durable) {

@@ -26,6 +26,10 @@ std::string ReadFileToString(const std::string& path);
 // is left to the system: a crash may then lose the new content, never leave a torn file.
 void WriteFileAtomically(const std::string& path, const std::string& data, bool durable = true);
 
+// Whether path is a regular file (not a link, never waited for) holding exactly bytes, compared
+// under the same shared lock as ReadFileToString; any failure to tell counts as false.
+bool FileHoldsBytes(const std::string& path, const std::string& bytes);
+
 // Replaces the file at path with data like WriteFileAtomically without durable, but writes into
 // a lasting scratch file beside it (path + ".swap") and swaps the two names, so that repeated
 // writes reuse two files instead of making and freeing one each time (far cheaper on ext4).
@@ -34,7 +38,7 @@ void WriteFileAtomically(const std::string& path, const std::string& data, bool 
 // through a temporary file as with WriteFileAtomically. The scratch gets new blocks, so that a
 // journal in ordered mode commits the data before the swap and a system crash leaves the old or
 // the new content; on ext4 without a journal, which cannot order them, the scratch's own blocks
-// are overwritten, with the write-back started before the swap. On failure the target stays as
+// are overwritten. On failure the target stays as
 // it was (the scratch may keep partial bytes: it is always rewritten whole) and EFCreateError
 // "Cannot create file %s" names the target path.
 void WriteFileThroughScratch(const std::string& path, const std::string& data);

@@ -1,11 +1,5 @@
 #include "CacheFiles.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
 
@@ -50,35 +44,6 @@ void CutAt(std::string& text, char ch) {
         text.erase(pos);
 }
 
-// Whether path is a regular file (not a link) holding exactly the bytes of text; any failure
-// to tell counts as "no".
-bool FileHolds(const std::string& path, const std::string& text) {
-    // O_NONBLOCK: a FIFO put in the file's place must not hold the refresh.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                static_cast<unsigned long long>(st.st_size) == text.size();
-    char buffer[16384];
-    size_t done = 0;
-    // Read to the end: a file that grew since fstat differs.
-    while (same) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            same = n == 0 && done == text.size();
-            break;
-        }
-        const size_t got = static_cast<size_t>(n);
-        same = got <= text.size() - done && std::memcmp(buffer, text.data() + done, got) == 0;
-        done += got;
-    }
-    ::close(fd);
-    return same;
-}
-
 } // namespace
 
 std::string CacheFileName(const std::string& feedId) {
@@ -97,7 +62,7 @@ void SaveStringToFile(const std::string& text, const std::string& path) {
     // through the feed's scratch file: a new temporary file per write costs several times more
     // (a fresh inode, and the file system writes the data back at once when it is renamed over
     // the old file).
-    if (FileHolds(path, text))
+    if (FileHoldsBytes(path, text))
         return;
     WriteFileThroughScratch(path, text);
 }
