@@ -6,7 +6,7 @@ set_property(GLOBAL APPEND PROPERTY TOVEL_CORE_LIBRARIES tovel_news)
 
 # The page templates go beside every program that renders news: the tools' folder (tovel-inspect)
 # and the application's. Copied again whenever a template changes.
-file(GLOB TOVEL_NEWS_TEMPLATES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/template/*.html)
+file(GLOB TOVEL_NEWS_TEMPLATES CONFIGURE_DEPENDS ${TOVEL_TEMPLATE_DIR}/*.html)
 set(TOVEL_NEWS_TEMPLATE_COPIES)
 foreach(folder ${CMAKE_BINARY_DIR}/tools ${CMAKE_BINARY_DIR}/src/app)
     foreach(template ${TOVEL_NEWS_TEMPLATES})
