@@ -597,10 +597,11 @@ private:
     void Append(TXMLValue& value, bool spaced, std::size_t start, std::size_t length) {
         const std::size_t total = length + (spaced ? 1 : 0);
         if (!value.FOwned) {
-            const std::size_t end = static_cast<std::size_t>(value.FData - FBuffer) + value.FSize;
-            if (value.FSize == 0 || end == FViewEnd) {
+            // An empty value may still point at a static "" (or nowhere): only a value with text
+            // has a place in the buffer.
+            if (value.FSize == 0 || value.FData + value.FSize == FBuffer + FViewEnd) {
                 // A fresh value starts at its piece; a CDATA section's space goes on the "[" before.
-                std::size_t to = value.FSize == 0 ? start - (spaced ? 1 : 0) : end;
+                std::size_t to = value.FSize == 0 ? start - (spaced ? 1 : 0) : FViewEnd;
                 if (value.FSize == 0)
                     value.FData = FBuffer + to;
                 if (spaced)
