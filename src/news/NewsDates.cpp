@@ -1,6 +1,5 @@
 #include "NewsDates.h"
 
-#include <climits>
 #include <cmath>
 #include <ctime>
 #include <string_view>

@@ -328,6 +328,8 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
     bool written = false;
     for (size_t index = 0; index < NewsItems.size(); ++index) {
         const std::unique_ptr<TNewsItem>& item = NewsItems[index];
+        if (!PassesAgeFilter(item->Date, filterIndex))
+            continue;
         // The sorted items lie scattered in memory: ask early for the next records and the next
         // description (its first 4 KB), which the processor would otherwise wait for.
         if (index + 2 < NewsItems.size())
@@ -338,8 +340,6 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
             for (size_t line = 0; line < lines; ++line)
                 __builtin_prefetch(next.data() + 64 * line);
         }
-        if (!PassesAgeFilter(item->Date, filterIndex))
-            continue;
         written = true;
         author.clear();
         if (item->Feed) {
