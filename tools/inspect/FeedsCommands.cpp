@@ -1,5 +1,4 @@
 #include <exception>
-#include <iostream>
 
 #include "Inspect.h"
 #include "catalogue/FeedsFileInternal.h"
@@ -10,19 +9,18 @@ int CmdFeedsRead(const TArgs& args) {
         return PrintError("usage: tovel-inspect feeds-read FILE");
     try {
         const detail::TFeedEntries items = detail::LoadFeedsFile(args[0]);
-        // Keys in the order the file stores them, which is easier to read than sorted keys.
-        nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+        // Keys in the order the file stores them.
+        Json entries = Json::array();
         for (const auto& item : items)
-            entries.push_back(nlohmann::ordered_json{{"FeedName", JsonText(item->FeedName)},
-                                                     {"FeedURL", JsonText(item->FeedURL)},
-                                                     {"FeedID", JsonText(item->FeedID)},
-                                                     {"ParentID", JsonText(item->ParentID)},
-                                                     {"AggInclude", item->AggInclude},
-                                                     {"ShowAuthor", item->ShowAuthor},
-                                                     {"RefreshDate", item->RefreshDate},
-                                                     {"LastModifiedDate", item->LastModifiedDate}});
-        const nlohmann::ordered_json out{{"entries", std::move(entries)}};
-        std::cout << out.dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
+            entries.push_back(Json{{"FeedName", JsonText(item->FeedName)},
+                                   {"FeedURL", JsonText(item->FeedURL)},
+                                   {"FeedID", JsonText(item->FeedID)},
+                                   {"ParentID", JsonText(item->ParentID)},
+                                   {"AggInclude", item->AggInclude},
+                                   {"ShowAuthor", item->ShowAuthor},
+                                   {"RefreshDate", item->RefreshDate},
+                                   {"LastModifiedDate", item->LastModifiedDate}});
+        PrintJson(Json{{"entries", std::move(entries)}});
         return 0;
     } catch (const std::exception& e) {
         return PrintError(e.what());

@@ -1,5 +1,4 @@
 #include <exception>
-#include <iostream>
 
 #include "Inspect.h"
 #include "net/HTTPClient.h"
@@ -35,16 +34,15 @@ int CmdFetch(const TArgs& args) {
         client.Execute();
         if (!out.empty())
             WriteFileAtomically(out, client.Content);
-        nlohmann::ordered_json headers = nlohmann::ordered_json::array();
+        Json headers = Json::array();
         for (int i = 0; i < client.ResponseHeaders.Count(); ++i) {
             const std::string name = client.ResponseHeaders.Names(i);
             headers.push_back({JsonText(name), JsonText(client.ResponseHeaders.Values(name))});
         }
-        const nlohmann::ordered_json result{{"status", client.StatusCode},
-                                            {"reason", JsonText(client.StatusText)},
-                                            {"headers", std::move(headers)},
-                                            {"content_length", client.Content.size()}};
-        std::cout << result.dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
+        PrintJson(Json{{"status", client.StatusCode},
+                       {"reason", JsonText(client.StatusText)},
+                       {"headers", std::move(headers)},
+                       {"content_length", client.Content.size()}});
         return 0;
     } catch (const std::exception& e) {
         return PrintError(e.what());

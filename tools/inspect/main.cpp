@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "Inspect.h"
-#include "platform/SysUtils.h"
+#include "platform/Charset.h"
 
 namespace {
 
@@ -42,46 +42,7 @@ int PrintError(const std::string& message) {
 }
 
 std::string JsonText(const std::string& bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const size_t n = bytes.size();
-    size_t i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        size_t len = 0;
-        unsigned lo = 0x80, hi = 0xBF;
-        if (c < 0x80)
-            len = 1;
-        else if (c >= 0xC2 && c <= 0xDF)
-            len = 2;
-        else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            if (c == 0xE0)
-                lo = 0xA0;
-            if (c == 0xED)
-                hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            if (c == 0xF0)
-                lo = 0x90;
-            if (c == 0xF4)
-                hi = 0x8F;
-        }
-        bool ok = len > 0 && i + len <= n;
-        for (size_t k = 1; ok && k < len; ++k) {
-            const unsigned char b = s[i + k];
-            ok = k == 1 ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xBF);
-        }
-        if (ok) {
-            out.append(bytes, i, len);
-            i += len;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return out;
+    return SanitizeUTF8(bytes);
 }
 
 int main(int argc, char** argv) {
