@@ -100,7 +100,7 @@ private:
 
 void TFeedsParser::Next() {
     const size_t n = FText.size();
-    while (FPos < n && static_cast<unsigned char>(FText[FPos]) <= 32)
+    while (FPos < n && IsBlankChar(FText[FPos]))
         ++FPos;
     FToken.Kind = TTokenKind::End;
     FToken.Span = {};

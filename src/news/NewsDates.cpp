@@ -52,25 +52,6 @@ std::string_view SplitView(std::string_view& text, char separator) {
     return token;
 }
 
-inline bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-// TrimLeft over a view.
-std::string_view TrimLeftView(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    return text;
-}
-
-// Trim over a view.
-std::string_view TrimView(std::string_view text) {
-    text = TrimLeftView(text);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 // The text with its ASCII letters First..Last shifted by Shift (upper- or lower-casing them), in
 // buffer, when it has at most 3 characters (no month or zone name is longer); else an empty view.
 template <char First, char Last, int Shift>

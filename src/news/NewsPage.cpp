@@ -17,6 +17,7 @@
 #include "news/NewsDates.h"
 #include "news/NewsTypeCls.h"
 #include "platform/Files.h"
+#include "platform/SysUtils.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ inline bool IsAsciiLetterLike(char c, char lower) {
 
 // Whether the text holds a byte other than the blanks (codes 0 to 32) that trimming removes.
 bool HasVisibleByte(const std::string& text) {
-    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) > 32; });
+    return std::any_of(text.begin(), text.end(), [](char c) { return !IsBlankChar(c); });
 }
 
 const std::string_view kAnchorOpening = "<a target=\"_blank\" ";

@@ -8,34 +8,17 @@ EFOpenError::EFOpenError(const std::string& path) : Exception("Cannot open file 
 
 EFCreateError::EFCreateError(const std::string& path) : Exception("Cannot create file " + path) {}
 
-namespace {
-
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-} // namespace
-
 std::string Trim(const std::string& s) {
-    size_t first = 0;
-    size_t last = s.size();
-    while (first < last && IsBlank(s[first]))
-        ++first;
-    while (last > first && IsBlank(s[last - 1]))
-        --last;
-    return s.substr(first, last - first);
+    return std::string(TrimView(s));
 }
 
 std::string TrimLeft(const std::string& s) {
-    size_t first = 0;
-    while (first < s.size() && IsBlank(s[first]))
-        ++first;
-    return s.substr(first);
+    return std::string(TrimLeftView(s));
 }
 
 std::string TrimRight(const std::string& s) {
     size_t last = s.size();
-    while (last > 0 && IsBlank(s[last - 1]))
+    while (last > 0 && IsBlankChar(s[last - 1]))
         --last;
     return s.substr(0, last);
 }

@@ -40,6 +40,23 @@ public:
     using Exception::Exception;
 };
 
+// The characters with codes 0 to 32, which trimming removes.
+inline bool IsBlankChar(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+// Trim and TrimLeft over views, without a copy.
+inline std::string_view TrimLeftView(std::string_view s) {
+    while (!s.empty() && IsBlankChar(s.front()))
+        s.remove_prefix(1);
+    return s;
+}
+inline std::string_view TrimView(std::string_view s) {
+    s = TrimLeftView(s);
+    while (!s.empty() && IsBlankChar(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
 // Removes leading and trailing characters with codes 0 to 32.
 std::string Trim(const std::string& s);
 // Removes leading characters with codes 0 to 32.

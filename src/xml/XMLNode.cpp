@@ -55,28 +55,13 @@ std::size_t SkipBlanks(const char* text, std::size_t from, std::size_t size) {
         from += 16;
     }
 #endif
-    while (from < size && static_cast<unsigned char>(text[from]) <= 32)
+    while (from < size && IsBlankChar(text[from]))
         ++from;
     return from;
 }
 
 // Once a tag has this many attributes, ValueOf looks names up through a hash index.
 constexpr std::size_t AttributeIndexThreshold = 8;
-
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-// Removes characters with codes 0 to 32 from both ends.
-std::string_view TrimView(std::string_view s) {
-    std::size_t first = 0;
-    while (first < s.size() && IsBlank(s[first]))
-        ++first;
-    std::size_t last = s.size();
-    while (last > first && IsBlank(s[last - 1]))
-        --last;
-    return s.substr(first, last - first);
-}
 
 // A value that starts with a quote loses its first and its last character, whatever that is.
 std::string_view StripQuotes(std::string_view value) {
