@@ -118,10 +118,12 @@ TEST(Thread, SynchronizeAnsweredLateStillHandsBackTheOutcome) {
     });
     thread.Resume();
     for (int r = 1; r <= 2; ++r) {
-        while (asked < r)
+        // Bounded by time, not by turns: a starved body may take long to queue its call.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (asked < r && std::chrono::steady_clock::now() < deadline)
             std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        for (int i = 0; i < 100000 && answered < r; ++i) {
+        while (answered < r && std::chrono::steady_clock::now() < deadline) {
             CheckSynchronize();
             std::this_thread::yield();
         }
