@@ -28,19 +28,6 @@ std::string ErrorOf(const std::function<void()>& action) {
     return "(no error)";
 }
 
-// A port on 127.0.0.1 where nothing listens.
-int ClosedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 } // namespace
 
 TEST(SocketLibTest, ResolveAddressFillsTheIPv4AddressWithTheLowSixteenBitsOfThePort) {
@@ -70,9 +57,10 @@ TEST(SocketLibTest, UnresolvableNamesAreQuotedInTheMessage) {
 }
 
 TEST(SocketLibTest, RefusedConnectionRaisesAndDisconnectIsIdempotent) {
+    const RefusedPort refused;
     TBaseSocket socket;
     EXPECT_EQ("A connection could not be established",
-              ErrorOf([&] { socket.Connect("127.0.0.1", ClosedPort()); }));
+              ErrorOf([&] { socket.Connect("127.0.0.1", refused.Port()); }));
     EXPECT_EQ(0, socket.Disconnect());
     EXPECT_EQ(-1, socket.Handle);
     EXPECT_EQ(-1, socket.Disconnect());

@@ -190,11 +190,8 @@ TEST_F(RefreshTest, TheHeadProbeComparesLastModifiedWithOneSecondTolerance) {
 }
 
 TEST_F(RefreshTest, ARefusedProbeCountsAsUnchanged) {
-    int port;
-    {
-        auto server = LoopbackHttpServer::Silent();
-        port = server->Port();
-    }
+    const RefusedPort refused;
+    const int port = refused.Port();
     TFeedsRefresher refresher(Feeds);
     refresher.Client.Host = "127.0.0.1";
     refresher.Client.Port = port;

@@ -244,3 +244,23 @@ void LoopbackHttpServer::Stop() {
         close(FListenFd);
     FListenFd = -1;
 }
+
+RefusedPort::RefusedPort() {
+    FFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (FFd == -1)
+        throw std::runtime_error("socket failed");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (bind(FFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        getsockname(FFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(FFd);
+        throw std::runtime_error("bind failed");
+    }
+    FPort = ntohs(address.sin_port);
+}
+
+RefusedPort::~RefusedPort() {
+    close(FFd);
+}

@@ -89,3 +89,20 @@ private:
     std::vector<std::thread> FWorkers;
     std::thread FAcceptThread;
 };
+
+// A port of 127.0.0.1 that refuses every connection while the object lives: it is bound but never
+// listens, so the system hands it to no other socket meanwhile (a port merely found free could be
+// taken by another test's server before the connect).
+class RefusedPort {
+public:
+    RefusedPort();
+    ~RefusedPort();
+    RefusedPort(const RefusedPort&) = delete;
+    RefusedPort& operator=(const RefusedPort&) = delete;
+
+    int Port() const { return FPort; }
+
+private:
+    int FFd = -1;
+    int FPort = 0;
+};
