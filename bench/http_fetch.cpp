@@ -8,10 +8,7 @@
 #include <fstream>
 #include <string>
 
-// The test helper for a private nginx, compiled into this program.
-#ifndef TOVEL_CORPUS_DIR
-#define TOVEL_CORPUS_DIR ""
-#endif
+// The test helpers: a private nginx, temporary folders.
 #include "NginxFixture.h"
 #include "TempDir.h"
 #include "net/HTTPClient.h"

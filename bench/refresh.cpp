@@ -9,10 +9,7 @@
 #include <memory>
 #include <string>
 
-// The test helpers for a private nginx and the user-interface loop, compiled into this program.
-#ifndef TOVEL_CORPUS_DIR
-#define TOVEL_CORPUS_DIR ""
-#endif
+// The test helpers: a private nginx, the user-interface loop, temporary folders.
 #include "NginxFixture.h"
 #include "SyncPump.h"
 #include "TempDir.h"

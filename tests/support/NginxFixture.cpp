@@ -9,9 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -20,21 +22,40 @@
 
 namespace {
 
-// A port nobody listens on right now (the kernel's choice for port 0).
+// The first port the system hands out by itself (for port 0 and for the source of a connect).
+int FirstEphemeralPort() {
+    int low = 32768;
+    if (FILE* file = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+        if (std::fscanf(file, "%d", &low) != 1)
+            low = 32768;
+        std::fclose(file);
+    }
+    return low;
+}
+
+// A free port below the range the system hands out by itself, so that neither another test's
+// server nor the source of some connect takes it before nginx binds it; other fixtures may
+// still pick it, which the caller's retry covers.
 int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd == -1)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
+    const int low = 10000;
+    const int high = std::max(low + 1000, FirstEphemeralPort());
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const int port = std::uniform_int_distribution<int>(low, high - 1)(random);
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd == -1)
+            return 0;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+        close(fd);
+        if (free)
+            return port;
+    }
+    return 0;
 }
 
 // True when nginx itself answers on the port. A bare connect is not enough: between the probe for
@@ -133,13 +154,14 @@ bool NginxFixture::Start() {
         return false;
     }
     // Another process may take the free port between the probe and nginx's bind: try again.
+    const std::string options = BuildOptions(Binary());
     for (int attempt = 0; attempt < 5; ++attempt)
-        if (StartOnce())
+        if (StartOnce(options))
             return true;
     return false;
 }
 
-bool NginxFixture::StartOnce() {
+bool NginxFixture::StartOnce(const std::string& options) {
     if (!FDir) {
         FDir = std::make_unique<TempDir>();
         ForceDirectories(FDir->Path() + "www");
@@ -147,7 +169,6 @@ bool NginxFixture::StartOnce() {
     }
     FPort = FreePort();
     const std::string dir = FDir->Path();
-    const std::string options = BuildOptions(Binary());
     std::string temps = "    client_body_temp_path " + dir + "temp/body;\n";
     for (const char* module : {"proxy", "fastcgi", "uwsgi", "scgi"})
         if (options.find(std::string("--without-http_") + module + "_module") == std::string::npos)

@@ -44,7 +44,8 @@ public:
     std::string ErrorLog() const;
 
 private:
-    bool StartOnce();
+    // One attempt on a new free port, with the build options of the nginx binary.
+    bool StartOnce(const std::string& options);
     std::unique_ptr<TempDir> FDir;
     pid_t FPid = -1;
     int FPort = 0;
