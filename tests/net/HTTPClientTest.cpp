@@ -1,7 +1,11 @@
 #include "net/HTTPClient.h"
 
 #include <gtest/gtest.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -372,25 +376,37 @@ TEST(HTTPClientTest, ResponseOverTheLimitIsRefused) {
 }
 
 TEST(HTTPClientTest, AbortedFromAnotherThreadEndsTheExchange) {
-    LoopbackHttpServer server([](LoopbackConnection& connection) {
+    std::atomic<bool> delivered{false};
+    LoopbackHttpServer server([&delivered](LoopbackConnection& connection) {
         connection.ReadRequest();
         connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\npartial");
+        // The bytes leave the send queue once the client's side holds them.
+        int queued = 1;
+        while (ioctl(connection.Handle(), SIOCOUTQ, &queued) == 0 && queued > 0 && connection.Sleep(1)) {
+        }
+        delivered = true;
         connection.WaitForClientClose(60000);
     });
     THTTPClient client;
     Aim(client, server);
     client.IdleTimeout = 60000;
     client.ExchangeTimeout = 60000;
+    client.Connect();
+    // A second descriptor of the client's socket shows when the client has read what arrived:
+    // the abort comes after that, however the threads are scheduled.
+    const int peek = dup(client.Socket.Handle);
     client.Aborted = true; // cleared by Execute
     std::thread stopper([&] {
-        while (server.Requests().empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        // Time for the client to read the partial body, also on a loaded machine.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        int waiting = 1;
+        while (std::chrono::steady_clock::now() < deadline &&
+               (!delivered || (ioctl(peek, FIONREAD, &waiting) == 0 && waiting > 0)))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         client.Aborted = true;
     });
     client.Execute();
     stopper.join();
+    close(peek);
     EXPECT_EQ("partial", client.Content);
     EXPECT_EQ(-1, client.Socket.Handle);
 }
