@@ -163,14 +163,10 @@ void TNewsType::LoadFeed(TFeedListItem& feed) {
     // Not downloaded yet: nothing to show and nothing wrong.
     if (!FileExists(path))
         return;
-    LoadFeedText(feed, ReadFileToString(path));
+    LoadFeedFromString(feed, ReadFileToString(path));
 }
 
-void TNewsType::LoadFeedFromString(TFeedListItem& feed, const std::string& text) {
-    LoadFeedText(feed, std::string(text));
-}
-
-void TNewsType::LoadFeedText(TFeedListItem& feed, std::string&& text) {
+void TNewsType::LoadFeedFromString(TFeedListItem& feed, std::string text) {
     // The reader works on bytes: a UTF-16 document is read as its UTF-8 form (a byte-order mark
     // becomes text before the first tag, which the reader drops).
     const std::string utf16 = UTF16Charset(text);

@@ -68,7 +68,7 @@ public:
     void LoadFeed(TFeedListItem& feed);
     // As LoadFeed, with the document text given instead of read from the cache file. UTF-16
     // documents (byte-order mark, or a zero byte beside the first "<") are read as UTF-8.
-    void LoadFeedFromString(TFeedListItem& feed, const std::string& text);
+    void LoadFeedFromString(TFeedListItem& feed, std::string text);
     // The extractors over Document; each appends the items it finds. ReadRss raises
     // 'The "channel" node is not found' when the rss element has no channel.
     void ReadRss(TFeedListItem& feed);
@@ -101,8 +101,6 @@ public:
     static std::string PrepareDescription(const std::string& description, bool picturesShown);
 
 private:
-    // LoadFeedFromString, taking the text over.
-    void LoadFeedText(TFeedListItem& feed, std::string&& text);
     // Recognises the format of the Document just read and runs its extractor.
     void ReadDocument(TFeedListItem& feed);
 
