@@ -2,32 +2,14 @@
 // linearly with the number of entries.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <malloc.h>
 #include <string>
-#include <unistd.h>
 
+#include "TempDir.h"
 #include "catalogue/FeedListCls.h"
 #include "platform/Files.h"
 
 namespace {
-
-// A folder under /tmp for the benchmark's files, removed at the end.
-class TBenchFolder {
-public:
-    TBenchFolder() {
-        char name[] = "/tmp/tovel-bench-feeds-XXXXXX";
-        FPath = mkdtemp(name) ? std::string(name) + "/" : std::string("/tmp/");
-    }
-    ~TBenchFolder() {
-        DeleteFile(FPath + "feeds.data");
-        rmdir(FPath.c_str());
-    }
-    std::string File() const { return FPath + "feeds.data"; }
-
-private:
-    std::string FPath;
-};
 
 // Entries shaped like a real catalogue: one folder per 20 feeds, every tenth feed with an address
 // long enough to be cut into continuation lines, dates set.
@@ -50,8 +32,8 @@ void Fill(TFeedList& list, int count) {
 }
 
 void BM_Save(benchmark::State& state) {
-    TBenchFolder folder;
-    TFeedList list(folder.File());
+    TempDir folder;
+    TFeedList list(folder.File("feeds.data"));
     Fill(list, static_cast<int>(state.range(0)));
     for (auto _ : state)
         list.Save();
@@ -59,12 +41,12 @@ void BM_Save(benchmark::State& state) {
 }
 
 void BM_Load(benchmark::State& state) {
-    TBenchFolder folder;
+    TempDir folder;
     {
-        TFeedList list(folder.File());
+        TFeedList list(folder.File("feeds.data"));
         Fill(list, static_cast<int>(state.range(0)));
     }
-    TFeedList list(folder.File());
+    TFeedList list(folder.File("feeds.data"));
     for (auto _ : state) {
         // Loading happens at start-up into an empty catalogue; releasing the last round's entries
         // is not part of it.

@@ -3,12 +3,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "catalogue/FeedListCls.h"
 #include "news/NewsDates.h"
 #include "news/NewsTypeCls.h"
@@ -93,11 +93,7 @@ std::string FeedDocument(int feed) {
 
 // The program folder with its templates, catalogue and 100 cache files, removed at exit.
 struct TBenchFolder {
-    TBenchFolder() {
-        std::string pattern = "/tmp/tovel-bench-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        Path = pattern + "/";
+    TBenchFolder() : Path(Dir.Path()) {
         SetProgramFolderForTesting(Path);
         std::filesystem::copy(TOVEL_TEMPLATE_DIR, Path + "template",
                               std::filesystem::copy_options::recursive);
@@ -116,10 +112,9 @@ struct TBenchFolder {
     }
     ~TBenchFolder() {
         Feeds.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(Path, ec);
         SetProgramFolderForTesting("");
     }
+    TempDir Dir;
     std::string Path;
     std::unique_ptr<TFeedList> Feeds;
     std::vector<std::string> Files;
