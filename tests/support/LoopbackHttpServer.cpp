@@ -40,6 +40,26 @@ size_t AnnouncedLength(const std::string& head) {
                : 0;
 }
 
+// A TCP socket bound to 127.0.0.1 and a port the system picks (listening when asked), and that
+// port; raises what when any step fails.
+int BindLoopback(bool listening, int& port, const char* what) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd == -1)
+        throw std::runtime_error(what);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        (listening && listen(fd, 64) != 0) ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(fd);
+        throw std::runtime_error(what);
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
 } // namespace
 
 // ---- LoopbackConnection ----
@@ -142,21 +162,7 @@ void LoopbackConnection::Close() {
 // ---- LoopbackHttpServer ----
 
 LoopbackHttpServer::LoopbackHttpServer(THandler handler) : FHandler(std::move(handler)) {
-    FListenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (FListenFd == -1)
-        throw std::runtime_error("loopback server: no socket");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof(address);
-    if (bind(FListenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(FListenFd, 64) != 0 ||
-        getsockname(FListenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(FListenFd);
-        throw std::runtime_error("loopback server: cannot listen on 127.0.0.1");
-    }
-    FPort = ntohs(address.sin_port);
+    FListenFd = BindLoopback(true, FPort, "loopback server: cannot listen on 127.0.0.1");
     FAcceptThread = std::thread([this] { AcceptLoop(); });
 }
 
@@ -246,19 +252,7 @@ void LoopbackHttpServer::Stop() {
 }
 
 RefusedPort::RefusedPort() {
-    FFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (FFd == -1)
-        throw std::runtime_error("socket failed");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (bind(FFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        getsockname(FFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(FFd);
-        throw std::runtime_error("bind failed");
-    }
-    FPort = ntohs(address.sin_port);
+    FFd = BindLoopback(false, FPort, "refused port: cannot bind 127.0.0.1");
 }
 
 RefusedPort::~RefusedPort() {
