@@ -12,6 +12,7 @@
 #include "catalogue/FeedListCls.h"
 #include "news/NewsDates.h"
 #include "news/NewsTypeCls.h"
+#include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "refresh/CacheFiles.h"
 #include "xml/XMLNode.h"
@@ -94,7 +95,7 @@ std::string FeedDocument(int feed) {
 // The program folder with its templates, catalogue and 100 cache files, removed at exit.
 struct TBenchFolder {
     TBenchFolder() : Path(Dir.Path()) {
-        SetProgramFolderForTesting(Path);
+        SetDataFolderForTesting(Path);
         std::filesystem::copy(TOVEL_TEMPLATE_DIR, Path + "template",
                               std::filesystem::copy_options::recursive);
         Feeds = std::make_unique<TFeedList>(Path + "feeds.data");
@@ -112,7 +113,7 @@ struct TBenchFolder {
     }
     ~TBenchFolder() {
         Feeds.reset();
-        SetProgramFolderForTesting("");
+        SetDataFolderForTesting("");
     }
     TempDir Dir;
     std::string Path;

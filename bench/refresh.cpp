@@ -13,6 +13,7 @@
 #include "NginxFixture.h"
 #include "SyncPump.h"
 #include "TempDir.h"
+#include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "refresh/FeedsRefresh.h"
 
@@ -53,7 +54,7 @@ struct TSetup {
             std::fprintf(stderr, "nginx is not available: %s\n", Nginx.Error().c_str());
             return;
         }
-        SetProgramFolderForTesting(Program.Path());
+        SetDataFolderForTesting(Program.Path());
         Feeds = std::make_unique<TFeedList>(Program.File("feeds.data"));
         std::string item = "<item><title>News</title><description>";
         std::string body = "<?xml version=\"1.0\"?><rss><channel><title>Feed</title>";

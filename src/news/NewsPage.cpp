@@ -16,6 +16,7 @@
 
 #include "news/NewsDates.h"
 #include "news/NewsTypeCls.h"
+#include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
 
@@ -304,7 +305,7 @@ private:
 } // namespace
 
 std::string TNewsType::LoadTemplate(const std::string& fileName) {
-    return ReadFileToString(ProgramFolder() + "template/" + fileName);
+    return ReadFileToString(TemplateFolder() + fileName);
 }
 
 std::string TNewsType::PrepareDescription(const std::string& description, bool picturesShown) {

@@ -8,6 +8,7 @@
 #include "news/NewsDates.h"
 #include "news/NewsText.h"
 #include "platform/Charset.h"
+#include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "refresh/CacheFiles.h"
 
@@ -130,7 +131,7 @@ std::string ConvertCharset(std::string text, const std::string& encoding) {
     return CharsetToUTF8(text, encoding);
 }
 
-TNewsType::TNewsType(TFeedList& feeds) : PagePath(ProgramFolder() + "gen.html"), FFeeds(feeds) {}
+TNewsType::TNewsType(TFeedList& feeds) : PagePath(DataFolder() + "gen.html"), FFeeds(feeds) {}
 
 TNewsType::~TNewsType() {
     ClearItems();

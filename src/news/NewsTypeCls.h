@@ -47,7 +47,7 @@ public:
     // The encoding of the last document read, lower-cased; empty when it had no declaration or
     // its declaration named none (read as UTF-8).
     std::string EncodingName;
-    // ProgramFolder() + "gen.html".
+    // DataFolder() + "gen.html".
     std::string PagePath;
 
     // Releases every item.
@@ -92,7 +92,7 @@ public:
     // Writes the error page for errorText (not escaped) to PagePath; raises "Cannot create file
     // %s" when it cannot.
     void WriteErrorPage(const std::string& errorText);
-    // The bytes of ProgramFolder() + "template/" + fileName, read anew at every call; raises
+    // The bytes of TemplateFolder() + fileName, read anew at every call; raises
     // EFOpenError "Cannot open file %s" with the full path.
     static std::string LoadTemplate(const std::string& fileName);
     // Every "<a" (any case, abbr and area tags too) becomes '<a target="_blank" '; without

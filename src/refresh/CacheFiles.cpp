@@ -1,5 +1,6 @@
 #include "CacheFiles.h"
 
+#include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
 
@@ -47,7 +48,7 @@ void CutAt(std::string& text, char ch) {
 } // namespace
 
 std::string CacheFileName(const std::string& feedId) {
-    const std::string folder = ProgramFolder() + "cache";
+    const std::string folder = DataFolder() + "cache";
     // A folder that cannot be made shows up later as the failure to create the file.
     if (!DirectoryExists(folder))
         ForceDirectories(folder);

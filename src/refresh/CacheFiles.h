@@ -5,7 +5,7 @@
 // The per-feed cache files beside the program and the splitting of a feed address into the
 // host, path and port of a plain HTTP exchange.
 
-// ProgramFolder() + "cache/" + feedId + ".xml", creating the cache folder (and its parents)
+// DataFolder() + "cache/" + feedId + ".xml", creating the cache folder (and its parents)
 // when missing; a folder that cannot be created is not reported here. Bytes of feedId other
 // than ASCII letters, digits, "-" and "_" are written as "%XX" (upper-case hex), so that no
 // id names a file outside the cache folder; GUID ids stay as they are.

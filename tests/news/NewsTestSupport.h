@@ -29,7 +29,7 @@ protected:
     }
 
     TempDir Temp;
-    ScopedProgramFolder FFolder;
+    ScopedDataFolder FFolder;
     TFeedList Feeds;
     std::unique_ptr<TNewsType> News;
 };

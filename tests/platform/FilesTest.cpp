@@ -1,4 +1,5 @@
 #include "platform/Files.h"
+#include "platform/DataFolder.h"
 
 #include <atomic>
 #include <csignal>
@@ -20,15 +21,25 @@
 #include "platform/SysUtils.h"
 #include "platform/TimeZone.h"
 
-TEST(FilesTest, ProgramFolderEndsWithSlashAndCanBeOverridden) {
-    const std::string real = ProgramFolder();
-    ASSERT_FALSE(real.empty());
-    EXPECT_EQ(real.back(), '/');
-    {
-        ScopedProgramFolder scoped("/tmp/somewhere/");
-        EXPECT_EQ(ProgramFolder(), "/tmp/somewhere/");
-    }
-    EXPECT_EQ(ProgramFolder(), real);
+TEST(FilesTest, DataFolderBesideTheProgramOnlyWithAFeedsFileOrTheMarker) {
+    TempDir dir;
+    const std::string program = dir.Path();
+    // An installed program keeps its data under the user's data home, never beside itself.
+    EXPECT_EQ(ChooseDataFolder(program, "/xdg/data", "/home/u"), "/xdg/data/tovelrss/");
+    EXPECT_EQ(ChooseDataFolder(program, nullptr, "/home/u"), "/home/u/.local/share/tovelrss/");
+    EXPECT_EQ(ChooseDataFolder(program, "relative/data", "/home/u"), "/home/u/.local/share/tovelrss/");
+    EXPECT_EQ(ChooseDataFolder(program, "/xdg/data/", "/home/u"), "/xdg/data/tovelrss/");
+    dir.Write("tovelrss.portable", "");
+    EXPECT_EQ(ChooseDataFolder(program, "/xdg/data", "/home/u"), program);
+    DeleteFile(program + "tovelrss.portable");
+    dir.Write("feeds.data", "");
+    EXPECT_EQ(ChooseDataFolder(program, "/xdg/data", "/home/u"), program);
+}
+
+TEST(FilesTest, DataAndTemplateFoldersCanBeOverridden) {
+    ScopedDataFolder scoped("/tmp/somewhere/");
+    EXPECT_EQ(DataFolder(), "/tmp/somewhere/");
+    EXPECT_EQ(TemplateFolder(), "/tmp/somewhere/template/");
 }
 
 TEST(FilesTest, ReadMissingFileRaisesOpenError) {

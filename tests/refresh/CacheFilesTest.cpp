@@ -11,7 +11,7 @@
 TEST(CacheFileNameTest, NamesTheFileAndCreatesMissingFolders) {
     TempDir dir;
     const std::string program = dir.Path() + "app/bin/";
-    ScopedProgramFolder folder(program);
+    ScopedDataFolder folder(program);
 
     const std::string id = "5F0E3A9C-1B2D-4E6F-8A7B-9C0D1E2F3A4B";
     EXPECT_EQ(CacheFileName(id), program + "cache/" + id + ".xml");
@@ -22,7 +22,7 @@ TEST(CacheFileNameTest, NamesTheFileAndCreatesMissingFolders) {
 
 TEST(CacheFileNameTest, IdsCannotLeaveTheCacheFolder) {
     TempDir dir;
-    ScopedProgramFolder folder(dir.Path());
+    ScopedDataFolder folder(dir.Path());
     const std::string cache = dir.Path() + "cache/";
 
     EXPECT_EQ(CacheFileName("../../etc/passwd"), cache + "%2E%2E%2F%2E%2E%2Fetc%2Fpasswd.xml");
@@ -35,7 +35,7 @@ TEST(CacheFileNameTest, IdsCannotLeaveTheCacheFolder) {
 TEST(CacheFileNameTest, FolderThatCannotBeMadeFailsAtSaving) {
     TempDir dir;
     dir.Write("blocker", "a file, not a folder");
-    ScopedProgramFolder folder(dir.Path() + "blocker/");
+    ScopedDataFolder folder(dir.Path() + "blocker/");
 
     std::string path;
     ASSERT_NO_THROW(path = CacheFileName("feed"));
@@ -119,7 +119,7 @@ TEST(SaveStringToFileTest, FailureNamesTheTargetAndKeepsWhatIsThere) {
 
 TEST(SaveStringToFileTest, DeletingAFeedsCacheFileTakesItsScratchAlong) {
     TempDir dir;
-    ScopedProgramFolder folder(dir.Path());
+    ScopedDataFolder folder(dir.Path());
     const std::string path = CacheFileName("feed");
     SaveStringToFile("<rss>1</rss>", path);
     SaveStringToFile("<rss>2</rss>", path);

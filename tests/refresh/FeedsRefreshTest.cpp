@@ -88,7 +88,7 @@ protected:
     TempDir Dir;
 
 private:
-    ScopedProgramFolder FFolder;
+    ScopedDataFolder FFolder;
     ScopedEnv FZone;
 
 protected:

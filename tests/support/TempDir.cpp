@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/DataFolder.h"
 #include "platform/Files.h"
 
 TempDir::TempDir() {
@@ -40,12 +41,12 @@ std::string TempDir::Read(const std::string& name) const {
     return out.str();
 }
 
-ScopedProgramFolder::ScopedProgramFolder(const std::string& folder) {
-    SetProgramFolderForTesting(folder);
+ScopedDataFolder::ScopedDataFolder(const std::string& folder) {
+    SetDataFolderForTesting(folder);
 }
 
-ScopedProgramFolder::~ScopedProgramFolder() {
-    SetProgramFolderForTesting("");
+ScopedDataFolder::~ScopedDataFolder() {
+    SetDataFolderForTesting("");
 }
 
 ScopedEnv::ScopedEnv(const std::string& name, const char* value) : FName(name) {

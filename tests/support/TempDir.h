@@ -23,13 +23,14 @@ private:
     std::string FPath;
 };
 
-// Points the program folder at a folder for the rest of the scope.
-class ScopedProgramFolder {
+// Points the data folder (and the templates at its "template/") at a folder for the rest of the
+// scope.
+class ScopedDataFolder {
 public:
-    explicit ScopedProgramFolder(const std::string& folder);
-    ~ScopedProgramFolder();
-    ScopedProgramFolder(const ScopedProgramFolder&) = delete;
-    ScopedProgramFolder& operator=(const ScopedProgramFolder&) = delete;
+    explicit ScopedDataFolder(const std::string& folder);
+    ~ScopedDataFolder();
+    ScopedDataFolder(const ScopedDataFolder&) = delete;
+    ScopedDataFolder& operator=(const ScopedDataFolder&) = delete;
 };
 
 // Sets (or, with nullptr, unsets) an environment variable for the rest of the scope.
