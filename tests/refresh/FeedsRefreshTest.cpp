@@ -429,6 +429,59 @@ TEST_F(RefreshTest, AStopDuringASlowDownloadEndsTheRefreshOnce) {
     EXPECT_EQ(feed->LastModifiedDate, 0);
 }
 
+// The window's stop, caught after its first steps: the stop is requested and the exchange
+// aborted, but the worker is not given up yet. Whatever the worker then gets back (a part of the
+// body, or the failure of an exchange that never started) must leave the entry and its cache
+// file as they were before the refresh.
+TEST_F(RefreshTest, AStoppedExchangeLeavesTheEntryAndItsCacheAsTheyWere) {
+    std::atomic<bool> partSent{false};
+    const std::string body(20000, 'x');
+    LoopbackHttpServer half([&](LoopbackConnection& connection) {
+        connection.ReadRequest();
+        const std::string whole = Response("200 OK", LastModified(ServedTime), body);
+        connection.Send(whole.substr(0, whole.size() - 15000));
+        partSent = true;
+        connection.WaitForClientClose(20000);
+    });
+    // Stopped while the worker waits for the window to show "Feed download: ", or once a part
+    // of the body has arrived.
+    for (const bool duringTheBody : {false, true}) {
+        SCOPED_TRACE(duringTheBody ? "during the body" : "before the exchange");
+        partSent = false;
+        TFeedListItem* feed = AddFeed("feed", half.Url("/feed"));
+        WriteCache(feed, "old document");
+        feed->RefreshDate = 100;
+        feed->LastModifiedDate = 1234.5;
+        feed->ErrorText = "from the refresh before";
+        ForceRefresh = true;
+
+        TSyncPump pump;
+        bool ended = false;
+        auto* refresher = new TFeedsRefresher(Feeds);
+        auto stop = [refresher] {
+            refresher->Terminate();
+            refresher->Client.Aborted = true;
+        };
+        refresher->OnStatus = [&](const std::string& text) {
+            if (!duringTheBody && text.rfind("Feed download: ", 0) == 0)
+                stop();
+        };
+        refresher->OnTerminate = [&ended](TThread*) { ended = true; };
+        refresher->Resume();
+        if (duringTheBody) {
+            ASSERT_TRUE(pump.PumpUntil([&] { return partSent.load(); }));
+            stop();
+        }
+        ASSERT_TRUE(pump.PumpUntil([&] { return ended; }));
+
+        EXPECT_TRUE(ReadCache(feed) == "old document") << ReadCache(feed).size() << " bytes cached";
+        EXPECT_EQ(feed->RefreshDate, 100);
+        EXPECT_EQ(feed->LastModifiedDate, 1234.5);
+        EXPECT_EQ(feed->ErrorText, "from the refresh before");
+        feed->RefreshMark = false;
+    }
+}
+
 // The window stops while the worker waits for it to show a status: neither may wait on the other.
 TEST_F(RefreshTest, AStopWhileTheWorkerWaitsForTheWindowNeverDeadlocks) {
     auto silent = LoopbackHttpServer::Silent();
