@@ -1,45 +1,15 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
-// The text with "&amp;", "&lt;", "&gt;", "&quot;", "&quote;", "&apos;" and "&amp;" again replaced
-// one pass after the other, so "&amp;lt;" becomes "<"; numeric references such as "&#39;" stay.
-std::string DecodeEntities(std::string_view text);
+#include "xml/XMLEntities.h"
 
-// DecodeEntities in one pass, at one "&": decodes the reference at s (an "&" before end) onto
-// to and returns where the text goes on. An "&amp;" counts as "&" before the other references
-// are looked for, so "&amp;lt;" gives "<" and "&amp;amp;" gives "&"; that works in one pass
-// because no reference holds an "&" after its first byte.
-inline const char* DecodeEntityAt(const char* s, const char* end, char*& to) {
-    const auto startsWith = [end](const char* at, std::string_view word) {
-        return static_cast<std::size_t>(end - at) >= word.size() &&
-               std::char_traits<char>::compare(at, word.data(), word.size()) == 0;
-    };
-    const char* rest = startsWith(s + 1, "amp;") ? s + 5 : s + 1;
-    static constexpr struct {
-        std::string_view Word;
-        char Decoded;
-    } kReferences[] = {{"lt;", '<'},   {"gt;", '>'},    {"amp;", '&'},
-                       {"quot;", '"'}, {"quote;", '"'}, {"apos;", '\''}};
-    for (const auto& reference : kReferences) {
-        if (startsWith(rest, reference.Word)) {
-            *to++ = reference.Decoded;
-            return rest + reference.Word.size();
-        }
-    }
-    *to++ = '&';
-    return rest;
-}
-
-// The text a loaded document was parsed from, shared by every node that refers into it; freed
-// when the last node holding a reference lets go.
+// The text a loaded document was parsed from, with the nodes read from it.
 class TXMLStore;
 
 // One raw text as the parser took it from the document, entity references left as written.
@@ -96,7 +66,7 @@ public:
     // empty value, so a lookup of a missing attribute leaves an empty attribute behind.
     TXMLValue& ValueOf(const std::string& name) { return Lookup(name); }
     // The number of pairs.
-    int Count() const { return FData ? static_cast<int>(FData->ParsedCount + FData->Added.size()) : 0; }
+    int Count() const;
     // The name of pair i (0-based); raises EListError for an index out of range.
     const std::string& Name(int index) const;
     // The value of pair i (0-based); raises EListError for an index out of range.
@@ -105,10 +75,8 @@ public:
 private:
     friend class TXMLParser;
     friend class TXMLNode;
-    struct TPair {
-        std::string Name;
-        TXMLValue Value;
-    };
+    struct TPair;
+    struct TData;
     // Room for count pairs in one block, so that a start tag's attributes take one allocation.
     void Reserve(std::size_t count);
     TXMLValue& Lookup(std::string_view name);
@@ -116,26 +84,11 @@ private:
     // Gives every value a text of its own.
     void Detach();
 
-    struct TData {
-        // Room for capacity pairs right behind the data, in the same allocation.
-        static TData* Create(std::size_t capacity);
-        static void operator delete(void* data) { ::operator delete(data); }
-        ~TData();
-        // The first pairs, in one block that never moves; the rest each on its own, so that a
-        // value handed out by ValueOf stays put when pairs are added.
-        TPair* Parsed = nullptr;
-        std::size_t ParsedCount = 0;
-        std::size_t ParsedCapacity = 0;
-        std::vector<std::unique_ptr<TPair>> Added;
-        // Upper-cased name -> index, built only once a tag has many attributes so that a hostile
-        // tag cannot make the parser quadratic.
-        std::unique_ptr<std::unordered_map<std::string, std::size_t>> Index;
-
-    private:
-        TData() = default;
+    struct TDataDeleter {
+        void operator()(TData* data) const noexcept;
     };
     // Most elements have no attributes: they pay for one pointer only.
-    std::unique_ptr<TData> FData;
+    std::unique_ptr<TData, TDataDeleter> FData;
 };
 
 // One element node; a document is a node with an empty name whose children are the top-level
@@ -150,7 +103,7 @@ public:
     TXMLNode(TXMLNode&& other) noexcept;
     // Releases this node's subtree and takes over the other's; the other is left empty.
     TXMLNode& operator=(TXMLNode&& other) noexcept;
-    // Releases the whole subtree without recursion, however deep it is.
+    // Releases the whole subtree without recursion and without allocating, however deep it is.
     ~TXMLNode() {
         if (FParsed || FAdded)
             ReleaseChildren();
@@ -200,15 +153,20 @@ private:
     void ReleaseStore() noexcept;
     // Releases every child and its subtree.
     void ReleaseChildren() noexcept;
-    // The children read from a document, as one array of pointers; they come first.
+
+    // The children read from a document, as one array of pointers; they come first. The array
+    // and the nodes lie in the document's store.
     TXMLNode** FParsed = nullptr;
     // Children appended one by one with AddChild; each stays where it is as more are added.
     std::unique_ptr<std::vector<std::unique_ptr<TXMLNode>>> FAdded;
-    // The document text the subtree refers into; null when nothing was loaded. A node that owns
-    // a reference releases it when it dies.
-    TXMLStore* FStore = nullptr;
-    // The children read from a document and their arrays lie in its store, which frees them all
-    // at once.
+    union {
+        // The store the subtree refers into; null when nothing was loaded. A node that owns a
+        // reference releases it when it dies.
+        TXMLStore* FStore = nullptr;
+        // While the node waits in ReleaseChildren, which has let go of its store: the next
+        // node waiting. The walk needs no memory of its own this way.
+        TXMLNode* FNextReleased;
+    };
     std::uint32_t FParsedCount = 0;
     bool FOwnsStore = false;
 };

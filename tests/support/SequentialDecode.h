@@ -2,8 +2,9 @@
 
 #include <string>
 
-// The seven entity replacements exactly as defined, one whole-text pass each and in order: the
-// reference that the reader's faster decoding must agree with (tests and the fuzz target).
+// The seven entity replacements as plainly as they can be written, one whole-text pass each and
+// in order: the model that DecodeEntities, which decodes in one pass, must agree with (tests and
+// the fuzz target).
 inline std::string SequentialDecode(std::string text) {
     static const char* const kSteps[][2] = {{"&amp;", "&"},   {"&lt;", "<"},     {"&gt;", ">"},
                                             {"&quot;", "\""}, {"&quote;", "\""}, {"&apos;", "'"},

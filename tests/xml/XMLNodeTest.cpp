@@ -1,5 +1,4 @@
 #include "xml/XMLNode.h"
-#include "SequentialDecode.h"
 
 #include <cstdio>
 #include <dirent.h>
@@ -45,41 +44,6 @@ std::string Parse(const std::string& text) {
 }
 
 } // namespace
-
-TEST(DecodeEntitiesTest, ReplacesInFixedOrderAndLeavesOthers) {
-    EXPECT_EQ(DecodeEntities("Fish &amp; chips"), "Fish & chips");
-    // "&amp;" goes first, so doubly escaped markup comes out as markup.
-    EXPECT_EQ(DecodeEntities("&amp;lt;b&amp;gt;"), "<b>");
-    EXPECT_EQ(DecodeEntities("&amp;amp;"), "&");
-    EXPECT_EQ(DecodeEntities("&amp;amp;amp;"), "&amp;");
-    EXPECT_EQ(DecodeEntities("&quot;a&quote;&apos;"), "\"a\"'");
-    EXPECT_EQ(DecodeEntities("&#39; &#x2019; &nbsp; &AMP; &lt"), "&#39; &#x2019; &nbsp; &AMP; &lt");
-    EXPECT_EQ(DecodeEntities(std::string("a\0&lt;b", 7)), std::string("a\0<b", 4));
-
-    TXMLValue value;
-    value.SetRawText("1 &lt; 2");
-    EXPECT_EQ(value.DecodedText(), "1 < 2");
-    EXPECT_EQ(value.RawText(), "1 &lt; 2");
-}
-
-TEST(DecodeEntitiesTest, AgreesWithTheSevenPassesOnAdversarialText) {
-    for (const char* text : {"&amp;amp;lt;", "&&lt;gt;", "&amp;quote;", "&amp;amp;amp;amp;", "&lt;&gt;&amp;",
-                             "&quot;e;", "&quote", "&amp", "&", "&&&amp;;", "&l&amp;t;", "&amp;&amp;lt;;",
-                             "x&apos;&amp;apos;&amp;amp;apos;", "&amp;quot;e;", "&lt;amp;"})
-        EXPECT_EQ(DecodeEntities(text), SequentialDecode(text)) << text;
-    // Random texts over the letters the references are made of.
-    const std::string letters = "&amp;ltgquoes;x&";
-    unsigned state = 12345;
-    for (int n = 0; n < 20000; ++n) {
-        std::string text;
-        const int length = n % 24;
-        for (int i = 0; i < length; ++i) {
-            state = state * 1103515245u + 12345u;
-            text += letters[(state >> 16) % letters.size()];
-        }
-        ASSERT_EQ(DecodeEntities(text), SequentialDecode(text)) << text;
-    }
-}
 
 TEST(XMLNodeParseTest, TextPiecesAroundChildrenAndSections) {
     // Pieces of one element's text joined across sections, comments and child elements, with
@@ -212,8 +176,8 @@ TEST(XMLNodeParseTest, StartTags) {
 }
 
 TEST(XMLNodeParseTest, MarkupOfEveryLengthAndAtTheEnd) {
-    // Names, attribute runs, texts and closing tags of every length up to a few blocks of
-    // the scanner, ending flush with the document or followed by more.
+    // Names, attribute runs, texts and closing tags of many lengths, ending flush with the
+    // document or followed by more.
     for (std::size_t n = 1; n <= 70; ++n) {
         const std::string name(n, 'n'), text(n, 't'), value(n, 'v');
         const std::string attrs = "k=" + value + " K='x' " + std::string(n, 'm');
@@ -351,31 +315,6 @@ TEST(XMLNodeLoadTest, StreamsAndFiles) {
         }
         EXPECT_EQ(Shape(doc), "(a'x" + std::string(1, '\0') + "')"); // unchanged
     }
-}
-
-TEST(XMLNodeLoadTest, MillionLevelsDeep) {
-    const int depth = 1000000;
-    std::string text;
-    text.reserve(depth * 8);
-    for (int i = 0; i < depth; ++i)
-        text += "<a>";
-    text += "x";
-    for (int i = 0; i < depth / 2; ++i)
-        text += "</a>";
-    auto doc = std::make_unique<TXMLNode>();
-    doc->LoadFromString(text);
-    ASSERT_EQ(doc->ChildCount(), 1);
-    const TXMLNode* node = &doc->Child(0);
-    int levels = 1;
-    while (node->ChildCount() == 1) {
-        node = &node->Child(0);
-        ++levels;
-    }
-    EXPECT_EQ(levels, depth);
-    EXPECT_EQ(node->Value.RawText(), "x");
-    doc->LoadFromString(text + "<b/>"); // Clear of a deep tree
-    EXPECT_EQ(doc->ChildCount(), 1);
-    doc.reset(); // and the destructor
 }
 
 TEST(XMLNodeLoadTest, PublicCorpusLoads) {
