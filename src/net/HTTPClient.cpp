@@ -1,16 +1,12 @@
 #include "net/HTTPClient.h"
 
-#include <sys/socket.h>
-#include <sys/time.h>
-
 #include <algorithm>
-#include <cerrno>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const cIncorrect = "The server response is incorrect";
+const char* const kIncorrect = "The server response is incorrect";
 
 long long MillisecondsSince(Clock::time_point start, Clock::time_point now) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
@@ -94,7 +90,6 @@ bool THTTPClient::CheckConnected() {
 }
 
 void THTTPClient::Execute() {
-    Aborted = false;
     FExchangeStart = Clock::now();
     FInExchange = true;
     struct TEndExchange {
@@ -137,14 +132,10 @@ void THTTPClient::BuildRequest() {
 }
 
 void THTTPClient::SendRequest() {
-    // A server that stops reading must not hold the send forever.
-    timeval limit{};
-    limit.tv_sec = IdleTimeout / 1000;
-    limit.tv_usec = (IdleTimeout % 1000) * 1000;
-    setsockopt(Socket.Handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
-    // Any other failed send means the server has gone; what it may have answered before is
-    // still read, and a silent close ends as an incorrect response.
-    if (!Socket.SendText(Buffer) && (errno == EAGAIN || errno == EWOULDBLOCK))
+    // A server that stops reading must not hold the send forever. Any other failed send means
+    // the server has gone; what it may have answered before is still read, and a silent close
+    // ends as an incorrect response.
+    if (Socket.SendText(Buffer, IdleTimeout) == TBaseSocket::srTimedOut)
         TimedOut();
 }
 
@@ -232,7 +223,7 @@ void THTTPClient::ParseResponse() {
     const size_t headerLength = static_cast<size_t>(std::max(HeaderLength, 0));
     const std::vector<std::string> lines = detail::SplitLines(Buffer.substr(0, headerLength));
     if (lines.empty())
-        throw EHTTPError(cIncorrect);
+        throw EHTTPError(kIncorrect);
     ParseStatusLine(lines[0]);
     ResponseHeaders.Clear();
     for (size_t i = 1; i < lines.size(); ++i) {
@@ -259,17 +250,17 @@ void THTTPClient::ParseResponse() {
 
 void THTTPClient::ParseStatusLine(const std::string& line) {
     if (line.compare(0, 4, "HTTP") != 0)
-        throw EHTTPError(cIncorrect);
+        throw EHTTPError(kIncorrect);
     const size_t space = line.find(' ');
     if (space == std::string::npos)
-        throw EHTTPError(cIncorrect);
+        throw EHTTPError(kIncorrect);
     const std::string rest = line.substr(space + 1);
     const size_t q = rest.find(' ');
     if (q == std::string::npos)
-        throw EHTTPError(cIncorrect);
+        throw EHTTPError(kIncorrect);
     int code = 0;
     if (!TryStrToInt(Trim(rest.substr(0, q + 1)), code))
-        throw EHTTPError(cIncorrect);
+        throw EHTTPError(kIncorrect);
     StatusCode = code;
     StatusText = Trim(rest.substr(q));
     if (StatusCode >= 400)

@@ -45,7 +45,8 @@ private:
 // Aborted, which any thread may set.
 class THTTPClient {
 public:
-    THTTPClient() = default;
+    // The socket looks at Aborted while it connects and sends.
+    THTTPClient() { Socket.AbortFlag = &Aborted; }
     // Closes a connection still open.
     ~THTTPClient();
     THTTPClient(const THTTPClient&) = delete;
@@ -58,7 +59,9 @@ public:
     int Port = 80;
     // The connection, owned.
     TBaseSocket Socket;
-    // Ends the receive loop at its next 100 ms pass; cleared by Execute.
+    // Any thread may set it to end the exchange: a connect or a send gives up and the receive
+    // loop ends within one 100 ms pass (what arrived by then stays in Content). It stays set,
+    // so every later exchange ends at once, until the owner clears it.
     std::atomic<bool> Aborted{false};
     // Request target sent on the request line, unchanged.
     std::string Path = "/";
@@ -118,7 +121,8 @@ public:
     // The request text into Buffer: request line (absolute target through a proxy), Host
     // without port, RequestHeaders, Content-Length for PostData, blank line, PostData.
     void BuildRequest();
-    // Sends Buffer whole; a send that stalls for IdleTimeout raises the time-out error.
+    // Sends Buffer whole; a send that stalls for IdleTimeout raises the time-out error. A send
+    // given up through Aborted counts as a failed one: the receive loop then ends at once.
     void SendRequest();
     // Collects the response into Buffer until it is complete, the server closes, Aborted is set
     // or a bound is passed.

@@ -1,57 +1,92 @@
 #include "net/SocketLib.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
+
+#include "net/SocketLibInternal.h"
 
 namespace {
 
-const char* const cConnectFailed = "A connection could not be established";
+using Clock = std::chrono::steady_clock;
 
-// Waits for the non-blocking connect on fd to finish, within ms when ms > 0; true when it
-// connected.
-bool FinishConnect(int fd, int ms) {
-    using Clock = std::chrono::steady_clock;
+const char* const kConnectFailed = "A connection could not be established";
+// The longest a connect or a send waits before it looks at the abort flag again.
+constexpr int kAbortCheckMs = 100;
+
+std::mutex gResolverLock;
+THostResolver gResolver;
+
+bool Raised(const std::atomic<bool>* flag) {
+    return flag != nullptr && flag->load();
+}
+
+// Milliseconds until deadline, at least 0.
+long long MillisecondsLeft(Clock::time_point deadline) {
+    return std::max<long long>(
+        0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+}
+
+// Waits until fd is ready for events, in slices that look at abort: 1 ready, 0 not within ms
+// (ms <= 0: no bound), -1 the wait failed or abort was raised.
+int WaitReady(int fd, short events, int ms, const std::atomic<bool>* abort) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        int wait = -1;
+        if (Raised(abort))
+            return -1;
+        long long slice = kAbortCheckMs;
         if (ms > 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0)
-                return false;
-            wait = static_cast<int>(left);
+            const long long left = MillisecondsLeft(deadline);
+            if (left == 0)
+                return 0;
+            slice = std::min(slice, left);
         }
-        pollfd p{fd, POLLOUT, 0};
-        const int r = poll(&p, 1, wait);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        int error = 0;
-        socklen_t len = sizeof(error);
-        return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+        pollfd p{fd, events, 0};
+        const int r = poll(&p, 1, static_cast<int>(slice));
+        if (r > 0)
+            return 1;
+        if (r < 0 && errno != EINTR)
+            return -1;
     }
 }
 
-// Sets how long a send (and a connect) on fd may block; 0 removes the bound.
-bool SetSendTimeout(int fd, int ms) {
-    timeval limit{};
-    limit.tv_sec = ms / 1000;
-    limit.tv_usec = (ms % 1000) * 1000;
-    return setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit)) == 0;
+// The system's IPv4 address of a name, or the test's resolver when one is installed.
+bool LookUp(const std::string& host, in_addr& address) {
+    THostResolver resolver;
+    {
+        std::lock_guard<std::mutex> lock(gResolverLock);
+        resolver = gResolver;
+    }
+    if (resolver)
+        return resolver(host, address);
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+        return false;
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
 }
 
 } // namespace
+
+void SetHostResolverForTesting(THostResolver resolver) {
+    std::lock_guard<std::mutex> lock(gResolverLock);
+    gResolver = std::move(resolver);
+}
 
 TBaseSocket::~TBaseSocket() {
     Disconnect();
@@ -63,45 +98,37 @@ sockaddr_in TBaseSocket::ResolveAddress(const std::string& host, int port) {
     address.sin_family = AF_INET;
     // A text with a zero byte inside is no dotted address and no name either.
     const bool clean = host.find('\0') == std::string::npos;
-    in_addr_t numeric = clean ? inet_addr(host.c_str()) : INADDR_NONE;
-    if (numeric == INADDR_NONE) {
-        addrinfo hints;
-        std::memset(&hints, 0, sizeof(hints));
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (!clean || host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 ||
-            found == nullptr)
-            throw EBaseSocketError("The name \"" + host + "\" can not be resolved");
-        numeric = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-        freeaddrinfo(found);
-    }
-    address.sin_addr.s_addr = numeric;
+    address.sin_addr.s_addr = clean ? inet_addr(host.c_str()) : INADDR_NONE;
+    if (address.sin_addr.s_addr == INADDR_NONE && (!clean || host.empty() || !LookUp(host, address.sin_addr)))
+        throw EBaseSocketError("The name \"" + host + "\" can not be resolved");
     address.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
     return address;
 }
 
 void TBaseSocket::Connect(const std::string& host, int port) {
     Disconnect();
-    Handle = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking while it connects, so that the wait can look at the abort flag.
+    Handle = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (Handle == -1)
         throw EBaseSocketError("Unable to create socket");
     const sockaddr_in address = ResolveAddress(host, port);
     // A port the address cannot hold would wrap round to another one (65616 to 80): refuse it.
-    if (port < 1 || port > 65535)
-        throw EBaseSocketError(cConnectFailed);
-    const sockaddr* target = reinterpret_cast<const sockaddr*>(&address);
-    // A positive Timeout bounds the blocking connect through the send time-out (which Linux
-    // applies to connect), taken off again afterwards: fewer calls than a non-blocking connect
-    // and a wait for it.
-    if (Timeout > 0 && !SetSendTimeout(Handle, Timeout))
-        throw EBaseSocketError(cConnectFailed);
-    int r = connect(Handle, target, sizeof(address));
-    // Interrupted, the connect goes on in the background; a time-out gives EINPROGRESS.
-    if (r != 0 && errno == EINTR)
-        r = FinishConnect(Handle, Timeout) ? 0 : -1;
-    if (r != 0 || (Timeout > 0 && !SetSendTimeout(Handle, 0)))
-        throw EBaseSocketError(cConnectFailed);
+    if (port < 1 || port > 65535 || Raised(AbortFlag))
+        throw EBaseSocketError(kConnectFailed);
+    if (connect(Handle, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        // Interrupted, the connect goes on in the background just as one in progress.
+        if (errno != EINPROGRESS && errno != EINTR)
+            throw EBaseSocketError(kConnectFailed);
+        int error = 0;
+        socklen_t length = sizeof(error);
+        if (WaitReady(Handle, POLLOUT, Timeout, AbortFlag) != 1 ||
+            getsockopt(Handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+            throw EBaseSocketError(kConnectFailed);
+    }
+    // Every later wait is an explicit one; the calls themselves block again.
+    const int flags = fcntl(Handle, F_GETFL);
+    if (flags == -1 || fcntl(Handle, F_SETFL, flags & ~O_NONBLOCK) == -1)
+        throw EBaseSocketError(kConnectFailed);
 }
 
 int TBaseSocket::Disconnect() {
@@ -155,14 +182,28 @@ int TBaseSocket::SendBuf(const void* buffer, int length) {
     return static_cast<int>(r);
 }
 
-bool TBaseSocket::SendText(const std::string& text) {
+TBaseSocket::TSendResult TBaseSocket::SendText(const std::string& text, int idleMs) {
+    if (Handle == -1)
+        return srFailed;
     size_t sent = 0;
     while (sent < text.size()) {
+        // Wait for room first, so that a full buffer never blocks past a check of the flag.
+        const int ready = WaitReady(Handle, POLLOUT, idleMs, AbortFlag);
+        if (ready == 0)
+            return srTimedOut;
+        if (ready < 0)
+            return Raised(AbortFlag) ? srAborted : srFailed;
         const size_t piece = std::min<size_t>(text.size() - sent, 1 << 30);
-        const int r = SendBuf(text.data() + sent, static_cast<int>(piece));
+        ssize_t r;
+        do
+            r = send(Handle, text.data() + sent, piece, MSG_NOSIGNAL | MSG_DONTWAIT);
+        while (r < 0 && errno == EINTR);
+        // Room reported but none taken: wait again.
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
         if (r <= 0)
-            return false;
+            return srFailed;
         sent += static_cast<size_t>(r);
     }
-    return true;
+    return srSent;
 }

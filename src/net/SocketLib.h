@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <string>
 
 #include "platform/SysUtils.h"
@@ -30,6 +31,12 @@ public:
     int Handle = -1;
     // Milliseconds a Connect may take when positive; 0 or less leaves it to the system.
     int Timeout = 0;
+    // A flag another thread may raise to give up (the owning client's abort): a Connect or a
+    // SendText waiting on the network looks at it at least every 100 ms, and before it starts.
+    const std::atomic<bool>* AbortFlag = nullptr;
+
+    // How SendText ended.
+    enum TSendResult { srSent, srFailed, srTimedOut, srAborted };
 
     // The IPv4 address of host (dotted digits are never looked up by name; anything else,
     // 255.255.255.255 included, is resolved through getaddrinfo, IPv4 only) with the low 16 bits
@@ -37,7 +44,8 @@ public:
     sockaddr_in ResolveAddress(const std::string& host, int port);
     // Closes any open handle, then opens a new TCP socket and connects it within Timeout.
     // Raises "Unable to create socket", the resolve error, or "A connection could not be
-    // established" (refused, unreachable, or not made within a positive Timeout).
+    // established" (refused, unreachable, not made within a positive Timeout, or given up
+    // through AbortFlag).
     void Connect(const std::string& host, int port);
     // Shuts down both directions and closes; returns the close result. With no handle open it
     // returns -1 and makes no call at all.
@@ -52,7 +60,8 @@ public:
     int ReceiveBuf(void* buffer, int size);
     // One send that never raises SIGPIPE; bytes sent or -1 (interrupted calls are retried).
     int SendBuf(const void* buffer, int length);
-    // Sends the whole text, continuing after short sends; false when a send fails before the
-    // end (the peer has gone, or a send waited longer than the socket's send time-out).
-    bool SendText(const std::string& text);
+    // Sends the whole text, continuing after short sends and waiting while the system's buffer
+    // is full: srFailed when the peer has gone, srTimedOut when nothing could be sent for
+    // idleMs (when positive), srAborted once AbortFlag is raised (text may be partly sent).
+    TSendResult SendText(const std::string& text, int idleMs = 0);
 };

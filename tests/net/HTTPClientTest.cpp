@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -20,8 +21,8 @@ using detail::TChunkedDecoder;
 
 namespace {
 
-const char* const cIncorrect = "The server response is incorrect";
-const char* const cTimedOut = "The server did not answer in time";
+const char* const kIncorrect = "The server response is incorrect";
+const char* const kTimedOut = "The server did not answer in time";
 
 // The message of whatever the action raises, or "(no error)".
 std::string ErrorOf(const std::function<void()>& action) {
@@ -51,6 +52,28 @@ std::unique_ptr<LoopbackHttpServer> AnswersAndStays(const std::string& response)
         connection.Send(response);
         connection.WaitForClientClose(60000);
     });
+}
+
+// Runs client.Execute on a thread of its own, raises Aborted once inside() holds, and returns
+// what Execute raised. Should Execute not end, unstick ends the hang so the test can fail.
+std::string ExecuteAborted(THTTPClient& client, const std::function<bool()>& inside,
+                           const std::function<void()>& unstick) {
+    std::promise<std::string> outcome;
+    std::future<std::string> ended = outcome.get_future();
+    std::thread worker([&] { outcome.set_value(ErrorOf([&] { client.Execute(); })); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!inside() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // A moment more for the wait to begin; the outcome is the same if the abort comes earlier.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    client.Aborted = true;
+    // A generous watchdog, not a measure: one pass is 100 ms.
+    if (ended.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        ADD_FAILURE() << "the exchange went on after the abort";
+        unstick();
+    }
+    worker.join();
+    return ended.get();
 }
 
 std::string Decode(const std::string& body) {
@@ -148,7 +171,7 @@ TEST(HTTPClientTest, StatusLines) {
               ErrorOf([&] { client.ParseStatusLine("HTTP/1.0 500 Internal Server Error"); }));
     for (const char* line : {"HTTP/1.0 200", "ICY 200 OK", "http/1.1 200 OK", "HTTP/1.1", "HTTP/1.1 2x0 OK",
                              "HTTP/1.1  200 OK", "HTT"})
-        EXPECT_EQ(cIncorrect, ErrorOf([&] { client.ParseStatusLine(line); })) << line;
+        EXPECT_EQ(kIncorrect, ErrorOf([&] { client.ParseStatusLine(line); })) << line;
 }
 
 TEST(HTTPClientTest, LinesAndHeaderFields) {
@@ -233,7 +256,7 @@ TEST(HTTPClientTest, ChunkedDecoding) {
     for (const char* bad : {"\r\n", "g\r\n", "3\r\nabcX\r\n0\r\n\r\n", "3 x\r\nabc\r\n", "3\rabc",
                             "ffffffffffffffffff\r\n", "0\r\n\rX"}) {
         TChunkedDecoder decoder;
-        EXPECT_EQ(cIncorrect, ErrorOf([&] { decoder.Feed(bad, std::strlen(bad)); })) << bad;
+        EXPECT_EQ(kIncorrect, ErrorOf([&] { decoder.Feed(bad, std::strlen(bad)); })) << bad;
     }
 }
 
@@ -295,12 +318,12 @@ TEST(HTTPClientTest, ResponsesRejected) {
         std::string Message;
     };
     const TCase cases[] = {
-        {"", cIncorrect},
-        {"HTTP/1.1 200 OK\nContent-Length: 3\n\nabc", cIncorrect},
-        {"HTTP/1.0 200\r\n\r\n", cIncorrect},
-        {"ICY 200 OK\r\n\r\n", cIncorrect},
+        {"", kIncorrect},
+        {"HTTP/1.1 200 OK\nContent-Length: 3\n\nabc", kIncorrect},
+        {"HTTP/1.0 200\r\n\r\n", kIncorrect},
+        {"ICY 200 OK\r\n\r\n", kIncorrect},
         {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", "Not Found"},
-        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", cIncorrect},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", kIncorrect},
         {"HTTP/1.1 200 OK\r\nContent-Length: many\r\n\r\n", "'many' is not a valid integer value"},
     };
     for (const TCase& c : cases) {
@@ -335,7 +358,7 @@ TEST(HTTPClientTest, ServersThatNeverFinishTimeOut) {
         THTTPClient client;
         Aim(client, *server);
         client.IdleTimeout = 300;
-        EXPECT_EQ(cTimedOut, ErrorOf([&] { client.Execute(); }));
+        EXPECT_EQ(kTimedOut, ErrorOf([&] { client.Execute(); }));
         EXPECT_FALSE(client.Connected);
         EXPECT_EQ(-1, client.Socket.Handle);
     }
@@ -351,7 +374,7 @@ TEST(HTTPClientTest, ServersThatNeverFinishTimeOut) {
         Aim(client, server);
         client.IdleTimeout = 5000;
         client.ExchangeTimeout = 400;
-        EXPECT_EQ(cTimedOut, ErrorOf([&] { client.Execute(); }));
+        EXPECT_EQ(kTimedOut, ErrorOf([&] { client.Execute(); }));
     }
     {
         // Kept connections are closed too.
@@ -360,7 +383,7 @@ TEST(HTTPClientTest, ServersThatNeverFinishTimeOut) {
         Aim(client, *server);
         client.KeepAlive = true;
         client.IdleTimeout = 200;
-        EXPECT_EQ(cTimedOut, ErrorOf([&] { client.Execute(); }));
+        EXPECT_EQ(kTimedOut, ErrorOf([&] { client.Execute(); }));
         EXPECT_FALSE(client.Connected);
         EXPECT_EQ(-1, client.Socket.Handle);
     }
@@ -395,7 +418,6 @@ TEST(HTTPClientTest, AbortedFromAnotherThreadEndsTheExchange) {
     // A second descriptor of the client's socket shows when the client has read what arrived:
     // the abort comes after that, however the threads are scheduled.
     const int peek = dup(client.Socket.Handle);
-    client.Aborted = true; // cleared by Execute
     std::thread stopper([&] {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         int waiting = 1;
@@ -408,6 +430,77 @@ TEST(HTTPClientTest, AbortedFromAnotherThreadEndsTheExchange) {
     stopper.join();
     close(peek);
     EXPECT_EQ("partial", client.Content);
+    EXPECT_EQ(-1, client.Socket.Handle);
+}
+
+TEST(HTTPClientTest, AbortStaysUntilTheOwnerClearsIt) {
+    auto server = LoopbackHttpServer::Replying("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    THTTPClient client;
+    Aim(client, *server);
+    // A stop that lands before the exchange starts is not lost: nothing goes out.
+    client.Aborted = true;
+    EXPECT_NE("(no error)", ErrorOf([&] { client.Execute(); }));
+    EXPECT_NE("(no error)", ErrorOf([&] { client.Execute(); }));
+    EXPECT_TRUE(server->Requests().empty());
+    EXPECT_FALSE(client.Connected);
+    client.Aborted = false;
+    client.Execute();
+    EXPECT_EQ("ok", client.Content);
+}
+
+TEST(HTTPClientTest, AbortEndsAConnectTheServerNeverAnswers) {
+    auto unanswered = std::make_unique<UnansweredPort>();
+    const ScopedHostResolver names({{"feeds.test", "127.0.0.1"}});
+    THTTPClient client;
+    client.Host = "feeds.test";
+    client.Port = unanswered->Port();
+    // Without a bound of its own, only the abort can end this connect.
+    client.Timeout = 0;
+    EXPECT_EQ("A connection could not be established",
+              ExecuteAborted(
+                  client, [&] { return !names.Asked().empty(); }, [&] { unanswered.reset(); }));
+    EXPECT_FALSE(client.Connected);
+}
+
+TEST(HTTPClientTest, AbortEndsASendTheServerNeverReads) {
+    std::atomic<int> serverEnd{-1};
+    std::atomic<bool> clientDone{false};
+    LoopbackHttpServer server([&](LoopbackConnection& connection) {
+        serverEnd = connection.Handle();
+        // Nothing is read until the exchange has ended: the client's send fills every buffer.
+        while (!clientDone && connection.Sleep(5)) {
+        }
+        connection.ReadRequest();
+    });
+    THTTPClient client;
+    Aim(client, server);
+    client.IdleTimeout = 60000;
+    client.ExchangeTimeout = 60000;
+    client.Method = "POST";
+    client.PostData = std::string(32 * 1024 * 1024, 'p');
+    const auto arrived = [&] {
+        int waiting = 0;
+        return serverEnd != -1 && ioctl(serverEnd, FIONREAD, &waiting) == 0 && waiting > 0;
+    };
+    // The receive loop that follows a given-up send ends at once, with no response.
+    EXPECT_EQ(kIncorrect, ExecuteAborted(client, arrived, [&] { server.Stop(); }));
+    clientDone = true;
+    EXPECT_FALSE(client.Connected);
+    server.Stop();
+    ASSERT_EQ(1u, server.Requests().size());
+    EXPECT_LT(server.Requests()[0].size(), client.PostData.size());
+}
+
+TEST(HTTPClientTest, SendToAServerThatNeverReadsTimesOut) {
+    LoopbackHttpServer server([](LoopbackConnection& connection) {
+        while (connection.Sleep(20)) {
+        }
+    });
+    THTTPClient client;
+    Aim(client, server);
+    client.IdleTimeout = 300;
+    client.PostData = std::string(32 * 1024 * 1024, 'p');
+    EXPECT_EQ(kTimedOut, ErrorOf([&] { client.Execute(); }));
     EXPECT_EQ(-1, client.Socket.Handle);
 }
 
@@ -461,6 +554,6 @@ TEST(HTTPClientTest, ServerGoneBeforeTheRequestIsSentIsAnErrorNotACrash) {
     Aim(client, server);
     client.Method = "POST";
     client.PostData = std::string(4 * 1024 * 1024, 'p');
-    EXPECT_EQ(cIncorrect, ErrorOf([&] { client.Execute(); }));
+    EXPECT_EQ(kIncorrect, ErrorOf([&] { client.Execute(); }));
     EXPECT_FALSE(client.Connected);
 }

@@ -31,6 +31,7 @@ std::string ErrorOf(const std::function<void()>& action) {
 } // namespace
 
 TEST(SocketLibTest, ResolveAddressFillsTheIPv4AddressWithTheLowSixteenBitsOfThePort) {
+    const ScopedHostResolver names({{"feeds.test", "127.0.0.2"}});
     TBaseSocket socket;
     const sockaddr_in address = socket.ResolveAddress("127.0.0.1", 0x12345);
     EXPECT_EQ(AF_INET, address.sin_family);
@@ -39,19 +40,26 @@ TEST(SocketLibTest, ResolveAddressFillsTheIPv4AddressWithTheLowSixteenBitsOfTheP
     const char zero[8] = {};
     EXPECT_EQ(0, std::memcmp(zero, address.sin_zero, sizeof(zero)));
 
-    EXPECT_EQ(htonl(INADDR_LOOPBACK), socket.ResolveAddress("localhost", 80).sin_addr.s_addr);
+    EXPECT_EQ(htonl(INADDR_LOOPBACK + 1), socket.ResolveAddress("feeds.test", 80).sin_addr.s_addr);
+    // Dotted digits are never looked up by name; all ones is no address and is.
+    EXPECT_EQ(std::vector<std::string>{"feeds.test"}, names.Asked());
+    EXPECT_ANY_THROW(socket.ResolveAddress("255.255.255.255", 80));
+    EXPECT_EQ("255.255.255.255", names.Asked().back());
 }
 
 TEST(SocketLibTest, UnresolvableNamesAreQuotedInTheMessage) {
+    const ScopedHostResolver names;
     TBaseSocket socket;
-    EXPECT_EQ("The name \"no-such-host.invalid\" can not be resolved",
-              ErrorOf([&] { socket.ResolveAddress("no-such-host.invalid", 80); }));
+    EXPECT_EQ("The name \"no-such-host.test\" can not be resolved",
+              ErrorOf([&] { socket.ResolveAddress("no-such-host.test", 80); }));
     EXPECT_EQ("The name \"\" can not be resolved", ErrorOf([&] { socket.ResolveAddress("", 80); }));
     EXPECT_EQ("The name \"" + std::string("127.0.0.1\0x", 11) + "\" can not be resolved",
               ErrorOf([&] { socket.ResolveAddress(std::string("127.0.0.1\0x", 11), 80); }));
+    // Neither an empty name nor one with a zero byte reaches the resolver.
+    EXPECT_EQ(std::vector<std::string>{"no-such-host.test"}, names.Asked());
     // A failed resolve during Connect leaves the new handle open until the next Disconnect.
-    EXPECT_EQ("The name \"no-such-host.invalid\" can not be resolved",
-              ErrorOf([&] { socket.Connect("no-such-host.invalid", 80); }));
+    EXPECT_EQ("The name \"no-such-host.test\" can not be resolved",
+              ErrorOf([&] { socket.Connect("no-such-host.test", 80); }));
     EXPECT_NE(-1, socket.Handle);
     EXPECT_EQ(0, socket.Disconnect());
 }
@@ -79,30 +87,28 @@ TEST(SocketLibTest, PortsOutsideTheSixteenBitRangeAreNeverConnected) {
 }
 
 TEST(SocketLibTest, ConnectNotAcceptedWithinTheTimeoutFails) {
-    // A listener whose accept queue is full drops further connection attempts unanswered.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
-    ASSERT_EQ(0, listen(listener, 0));
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    const int port = ntohs(address.sin_port);
-    std::vector<std::unique_ptr<TBaseSocket>> fillers;
-    std::string outcome;
-    for (int i = 0; i < 8 && outcome.empty(); ++i) {
-        auto socket = std::make_unique<TBaseSocket>();
-        socket->Timeout = 300;
-        try {
-            socket->Connect("127.0.0.1", port);
-        } catch (const EBaseSocketError& e) {
-            outcome = e.Message();
-        }
-        fillers.push_back(std::move(socket));
-    }
-    close(listener);
-    EXPECT_EQ("A connection could not be established", outcome);
+    const UnansweredPort unanswered;
+    TBaseSocket socket;
+    socket.Timeout = 300;
+    EXPECT_EQ("A connection could not be established",
+              ErrorOf([&] { socket.Connect("127.0.0.1", unanswered.Port()); }));
+}
+
+TEST(SocketLibTest, RaisedAbortFlagStopsConnectAndSendBeforeTheyStart) {
+    std::atomic<bool> abort{true};
+    LoopbackHttpServer server([](LoopbackConnection& connection) { connection.ReadRequest(); });
+    TBaseSocket socket;
+    socket.AbortFlag = &abort;
+    EXPECT_EQ("A connection could not be established",
+              ErrorOf([&] { socket.Connect("127.0.0.1", server.Port()); }));
+    abort = false;
+    socket.Connect("127.0.0.1", server.Port());
+    abort = true;
+    EXPECT_EQ(TBaseSocket::srAborted, socket.SendText("GET / HTTP/1.1\r\n\r\n"));
+    socket.Disconnect();
+    server.Stop();
+    for (const std::string& request : server.Requests())
+        EXPECT_EQ("", request);
 }
 
 TEST(SocketLibTest, ReadsWaitingBytesAndSeesThePeersClose) {
@@ -171,7 +177,7 @@ TEST(SocketLibTest, SendingToAGoneServerFailsWithoutKillingTheProcess) {
     const std::string text(64 * 1024, 'x');
     bool failed = false;
     for (int i = 0; i < 50 && !failed; ++i)
-        failed = !socket.SendText(text);
+        failed = socket.SendText(text) == TBaseSocket::srFailed;
     EXPECT_TRUE(failed);
     EXPECT_EQ(-1, socket.SendBuf("x", 1));
 }
@@ -190,7 +196,7 @@ TEST(SocketLibTest, SendTextDeliversLargeTextsWhole) {
     });
     TBaseSocket socket;
     socket.Connect("127.0.0.1", server.Port());
-    EXPECT_TRUE(socket.SendText(std::string(8 * 1024 * 1024, 'y')));
+    EXPECT_EQ(TBaseSocket::srSent, socket.SendText(std::string(8 * 1024 * 1024, 'y')));
     socket.Disconnect();
     // SendText returns once the kernel holds the last bytes; stopping the server before its
     // handler has read them would cut the transfer short.

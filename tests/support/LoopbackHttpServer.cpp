@@ -258,3 +258,44 @@ RefusedPort::RefusedPort() {
 RefusedPort::~RefusedPort() {
     close(FFd);
 }
+
+// ---- UnansweredPort ----
+
+UnansweredPort::UnansweredPort() {
+    FListenFd = BindLoopback(false, FPort, "unanswered port: cannot bind 127.0.0.1");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(FPort));
+    // With a backlog of 0 the queue holds one connection; fill it until an attempt stays
+    // unanswered (that one is kept too, and stays pending).
+    bool full = false;
+    if (listen(FListenFd, 0) == 0) {
+        for (int i = 0; i < 16 && !full; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            if (fd == -1)
+                break;
+            FFillers.push_back(fd);
+            pollfd p{fd, POLLOUT, 0};
+            full = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 &&
+                   errno == EINPROGRESS && poll(&p, 1, 200) == 0;
+        }
+    }
+    if (!full) {
+        Release();
+        throw std::runtime_error("unanswered port: the listener's queue does not fill");
+    }
+}
+
+UnansweredPort::~UnansweredPort() {
+    Release();
+}
+
+void UnansweredPort::Release() {
+    if (FListenFd != -1)
+        close(FListenFd);
+    FListenFd = -1;
+    for (int fd : FFillers)
+        close(fd);
+    FFillers.clear();
+}

@@ -1,13 +1,19 @@
 #pragma once
 
+#include <arpa/inet.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <initializer_list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "net/SocketLibInternal.h"
 
 class LoopbackHttpServer;
 
@@ -105,4 +111,55 @@ public:
 private:
     int FFd = -1;
     int FPort = 0;
+};
+
+// A port of 127.0.0.1 whose listener never accepts and whose queue is already full: the system
+// drops every further connection attempt unanswered, so a connect to it waits until its own
+// bound while the object lives (once it is gone, the next attempt is refused).
+class UnansweredPort {
+public:
+    UnansweredPort();
+    ~UnansweredPort();
+    UnansweredPort(const UnansweredPort&) = delete;
+    UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+    int Port() const { return FPort; }
+
+private:
+    void Release();
+    int FListenFd = -1;
+    int FPort = 0;
+    std::vector<int> FFillers;
+};
+
+// While it lives, the socket layer resolves names through names (host name to dotted address)
+// alone: any other name fails to resolve, and the system's resolver is never asked. Install it
+// before starting a thread that connects.
+class ScopedHostResolver {
+public:
+    explicit ScopedHostResolver(std::initializer_list<std::pair<const std::string, std::string>> names = {})
+        : FNames(names) {
+        SetHostResolverForTesting([this](const std::string& host, in_addr& address) {
+            {
+                std::lock_guard<std::mutex> lock(FMutex);
+                FAsked.push_back(host);
+            }
+            const auto found = FNames.find(host);
+            return found != FNames.end() && inet_pton(AF_INET, found->second.c_str(), &address) == 1;
+        });
+    }
+    ~ScopedHostResolver() { SetHostResolverForTesting(nullptr); }
+    ScopedHostResolver(const ScopedHostResolver&) = delete;
+    ScopedHostResolver& operator=(const ScopedHostResolver&) = delete;
+
+    // The names looked up so far, in order.
+    std::vector<std::string> Asked() const {
+        std::lock_guard<std::mutex> lock(FMutex);
+        return FAsked;
+    }
+
+private:
+    const std::map<std::string, std::string> FNames;
+    mutable std::mutex FMutex;
+    std::vector<std::string> FAsked;
 };
