@@ -117,49 +117,6 @@ TEST(FilesTest, ForceDirectoriesMakesParents) {
     EXPECT_FALSE(ForceDirectories(dir.File("file/sub")));
 }
 
-TEST(GuidTest, TextFormIsUpperCaseVersion4AndUnique) {
-    const std::regex form("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
-    std::set<std::string> seen;
-    for (int i = 0; i < 1000; ++i) {
-        const std::string g = NewGuidText();
-        ASSERT_EQ(g.size(), 36u);
-        ASSERT_TRUE(std::regex_match(g, form)) << g;
-        seen.insert(g);
-    }
-    EXPECT_EQ(seen.size(), 1000u);
-}
-
-namespace {
-double FixedClock() {
-    return 1136073600.0;
-} // 2006-01-01 00:00:00 UTC
-} // namespace
-
-TEST(TimeZoneTest, ClockOverrideAndLocalConversion) {
-    SetClockForTesting(&FixedClock);
-    TDateTime expected = 0;
-    ASSERT_TRUE(TryEncodeDate(2006, 1, 1, expected));
-    EXPECT_DOUBLE_EQ(NowUTC(), expected);
-    {
-        ScopedEnv tz("TZ", "UTC-3");
-        tzset();
-        EXPECT_NEAR(Now(), expected + 3.0 / 24, 1e-9);
-    }
-    tzset();
-    SetClockForTesting(nullptr);
-    EXPECT_GT(NowUTC(), expected);
-}
-
-TEST(TimeZoneTest, LocalTimeFollowsDaylightSavingOfThatDate) {
-    ScopedEnv tz("TZ", "Europe/Berlin");
-    tzset();
-    TDateTime winter = 0, summer = 0;
-    ASSERT_TRUE(TryEncodeDate(2024, 1, 15, winter));
-    ASSERT_TRUE(TryEncodeDate(2024, 7, 15, summer));
-    EXPECT_NEAR(UTCToLocal(winter) - winter, 1.0 / 24, 1e-9);
-    EXPECT_NEAR(UTCToLocal(summer) - summer, 2.0 / 24, 1e-9);
-}
-
 namespace {
 
 ino_t InodeOf(const std::string& path) {
