@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr int ItemCount = 20000;
-constexpr std::size_t TargetSize = 15 * 1000 * 1000;
+constexpr int kItemCount = 20000;
+constexpr std::size_t kTargetSize = 15 * 1000 * 1000;
 
 std::string Item(int n, const std::string& filler) {
     const std::string id = std::to_string(n);
@@ -61,8 +61,8 @@ const std::string& Document() {
                                  "    <link>https://news.example.com/</link>\n"
                                  "    <description>All the news</description>\n";
         const std::string tail = "  </channel>\n</rss>\n";
-        const std::size_t bare = Item(ItemCount / 2, "").size();
-        const std::size_t perItem = TargetSize / ItemCount;
+        const std::size_t bare = Item(kItemCount / 2, "").size();
+        const std::size_t perItem = kTargetSize / kItemCount;
         const std::size_t fillerSize = perItem > bare ? (perItem - bare) / 2 : 0;
         std::string filler;
         const std::string words =
@@ -73,8 +73,8 @@ const std::string& Document() {
         while (!filler.empty() && filler.back() != ' ')
             filler.pop_back(); // never cut an entity in half
         std::string text = head;
-        text.reserve(TargetSize + TargetSize / 10);
-        for (int i = 0; i < ItemCount; ++i)
+        text.reserve(kTargetSize + kTargetSize / 10);
+        for (int i = 0; i < kItemCount; ++i)
             text += Item(i, filler);
         return text + tail;
     }();

@@ -9,8 +9,10 @@ bool StartsWith(const char* at, const char* end, std::string_view word) {
            std::memcmp(at, word.data(), word.size()) == 0;
 }
 
-} // namespace
-
+// Decodes the reference at s (an "&" before end) onto to and returns where the text goes on. An
+// "&amp;" counts as "&" before the other references are looked for, so "&amp;lt;" gives "<" and
+// "&amp;amp;" gives "&": the seven passes come down to one because no reference holds an "&"
+// after its first byte.
 const char* DecodeEntityAt(const char* s, const char* end, char*& to) {
     static constexpr struct {
         std::string_view Word;
@@ -27,6 +29,8 @@ const char* DecodeEntityAt(const char* s, const char* end, char*& to) {
     *to++ = '&';
     return rest;
 }
+
+} // namespace
 
 std::string DecodeEntities(std::string_view text) {
     const char* s = text.data();

@@ -52,19 +52,3 @@ TEST(DecodeEntitiesTest, AgreesWithTheSevenPasses) {
         ASSERT_EQ(DecodeExact(text), SequentialDecode(text)) << text;
     }
 }
-
-TEST(DecodeEntitiesTest, OneReferenceAtATime) {
-    // The step the news text uses: decodes at one "&" and says where the text goes on.
-    const std::string text = "&amp;lt;x&amp&quote;";
-    const char* const end = text.data() + text.size();
-    std::string out(text.size(), '\0');
-    char* to = out.data();
-    const char* s = DecodeEntityAt(text.data(), end, to);
-    EXPECT_EQ(s, text.data() + 8);
-    s = DecodeEntityAt(s + 1, end, to);
-    EXPECT_EQ(s, text.data() + 10); // "&amp" without ";" is an "&" followed by "amp"
-    s = DecodeEntityAt(s + 3, end, to);
-    EXPECT_EQ(s, end);
-    out.resize(static_cast<std::size_t>(to - out.data()));
-    EXPECT_EQ(out, "<&\"");
-}
