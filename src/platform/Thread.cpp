@@ -39,9 +39,11 @@ struct TSyncQueue {
     }
 };
 
+// Never released: a worker given up at the end of the program may still reach it on its way
+// out after the statics are gone.
 TSyncQueue& Queue() {
-    static TSyncQueue queue;
-    return queue;
+    static auto* queue = new TSyncQueue();
+    return *queue;
 }
 
 // Removes every queued entry of thread; waiting Synchronize calls are released as dropped.

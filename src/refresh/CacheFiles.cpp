@@ -56,20 +56,28 @@ std::string CacheFileName(const std::string& feedId) {
 }
 
 void SaveStringToFile(const std::string& text, const std::string& path) {
-    // A cached document can always be downloaded again: the swap keeps readers from seeing a
-    // torn file, and waiting for the disk on every feed would slow a refresh many times over.
-    // A document that did not change is left alone: even the swap costs more than reading the
-    // old one, and most feeds are unchanged from one refresh to the next. A changed one goes
-    // through the feed's scratch file: a new temporary file per write costs several times more
-    // (a fresh inode, and the file system writes the data back at once when it is renamed over
-    // the old file).
+    const std::string temporary = PrepareCacheFile(text, path);
+    if (!temporary.empty())
+        CommitCacheFile(temporary, path);
+}
+
+std::string PrepareCacheFile(const std::string& text, const std::string& path) {
+    // Most feeds are unchanged from one refresh to the next: reading the old document costs less
+    // than writing a new file.
     if (FileHoldsBytes(path, text))
-        return;
-    WriteFileThroughScratch(path, text);
+        return std::string();
+    return WriteTemporaryFile(path, text, false);
+}
+
+void CommitCacheFile(const std::string& temporary, const std::string& path) {
+    RenameIntoPlace(temporary, path, false);
 }
 
 bool DeleteCacheFile(const std::string& feedId) {
-    return DeleteFileAndScratch(CacheFileName(feedId));
+    const std::string path = CacheFileName(feedId);
+    // Earlier builds kept the document before the last one beside it.
+    DeleteFile(path + ".swap");
+    return DeleteFile(path);
 }
 
 std::string ForwardSlashes(const std::string& text) {

@@ -11,15 +11,24 @@
 // id names a file outside the cache folder; GUID ids stay as they are.
 std::string CacheFileName(const std::string& feedId);
 
-// Replaces the file at path with exactly the bytes of text (an empty text makes an empty file).
-// Written to the scratch file path + ".swap" (kept for the next write) and swapped into place:
-// readers never see half a document and a failure keeps the old file. A regular file that
-// already holds exactly these bytes is left untouched. Raises EFCreateError "Cannot create
+// Replaces the file at path with exactly the bytes of text (an empty text makes an empty file)
+// through the atomic write: readers never see half a document and a failure keeps the old file.
+// A cached document can always be downloaded again, so nothing waits for the disk. A regular file
+// that already holds exactly these bytes is left untouched. Raises EFCreateError "Cannot create
 // file %s" naming path.
 void SaveStringToFile(const std::string& text, const std::string& path);
 
-// Deletes the cache file of feedId together with the scratch file its writes go through (for
-// a feed deleted or given another address); true when the cache file existed and was deleted.
+// The first half of SaveStringToFile, for the refresh worker: "" when the file at path already
+// holds exactly the bytes of text, else a temporary file beside path holding them, which
+// CommitCacheFile then renames into place (or the caller deletes). Raises as SaveStringToFile.
+std::string PrepareCacheFile(const std::string& text, const std::string& path);
+// The second half: renames temporary over path; on failure the temporary file is gone, the old
+// file stays and EFCreateError "Cannot create file %s" names path.
+void CommitCacheFile(const std::string& temporary, const std::string& path);
+
+// Deletes the cache file of feedId (for a feed deleted or given another address) together with
+// a "<file>.swap" left beside it by an earlier build; true when the cache file existed and was
+// deleted.
 bool DeleteCacheFile(const std::string& feedId);
 
 // A copy of text with every "\" replaced by "/".

@@ -1,11 +1,12 @@
 #include "refresh/FeedsRefresh.h"
 
 #include "news/NewsDates.h"
+#include "platform/Files.h"
 #include "refresh/CacheFiles.h"
 
 namespace {
 
-// Ends the work of a cancelled refresh; it never becomes a feed's error text.
+// Ends the work on a feed of a stopped refresh; nothing of that feed is kept.
 class ERefreshCancelled : public Exception {
 public:
     ERefreshCancelled() : Exception("The refresh was stopped") {}
@@ -13,7 +14,19 @@ public:
 
 } // namespace
 
-TFeedsRefresher::TFeedsRefresher(TFeedList& feeds) : FFeeds(feeds) {
+std::vector<TRefreshFeed> MarkedFeeds(const TFeedList& feeds) {
+    std::vector<TRefreshFeed> marked;
+    for (int i = 0; i < feeds.Count(); ++i) {
+        const TFeedListItem* item = feeds.Item(i);
+        if (item->RefreshMark && !item->FeedURL.empty())
+            marked.push_back(
+                {item->FeedID, item->FeedURL, item->FeedName, item->RefreshDate, item->LastModifiedDate, i});
+    }
+    return marked;
+}
+
+TFeedsRefresher::TFeedsRefresher(std::vector<TRefreshFeed> feeds, bool force)
+    : FFeeds(std::move(feeds)), FForce(force) {
     Client.Timeout = 5000;
     FreeOnTerminate = true;
 }
@@ -21,73 +34,57 @@ TFeedsRefresher::TFeedsRefresher(TFeedList& feeds) : FFeeds(feeds) {
 TFeedsRefresher::~TFeedsRefresher() = default;
 
 void TFeedsRefresher::Execute() {
-    int count = 0;
-    {
-        std::lock_guard<std::mutex> lock(FEntriesLock);
-        if (FCancelled)
+    for (const TRefreshFeed& feed : FFeeds) {
+        if (Cancelled())
             return;
-        count = FFeeds.Count();
-    }
-    for (int i = 0; i < count; ++i) {
-        if (Terminated())
-            return;
-        // The feed is worked on in a copy, so that the network work runs without the lock; the
-        // outcome goes back to the entry only while the refresh is still wanted.
-        TFeedListItem* item = nullptr;
-        TFeedListItem work;
-        {
-            std::lock_guard<std::mutex> lock(FEntriesLock);
-            if (FCancelled)
-                return;
-            item = FFeeds.Item(i);
-            if (!item->RefreshMark || item->FeedURL.empty())
-                continue;
-            item->ErrorText.clear();
-            work = *item;
-            FEntry = item;
-        }
-        std::string errorText;
+        TFeedOutcome outcome{feed, std::string(), std::string()};
         try {
-            ProcessFeed(work);
+            outcome.TemporaryFile = ProcessFeed(outcome.Feed);
         } catch (const EHTTPError&) {
-            errorText = "Unable to open " + work.FeedURL;
+            outcome.ErrorText = "Unable to open " + feed.FeedURL;
         } catch (const std::exception& e) {
-            errorText = e.what();
+            outcome.ErrorText = e.what();
         }
-        std::lock_guard<std::mutex> lock(FEntriesLock);
-        if (FCancelled)
+        // A stopped exchange returns what had arrived by then, or fails because of the stop:
+        // neither may reach the entry, which stays as it was before the refresh.
+        if (Cancelled()) {
+            if (!outcome.TemporaryFile.empty())
+                DeleteFile(outcome.TemporaryFile);
             return;
-        FEntry = nullptr;
-        // Given another address meanwhile, the entry is the new feed's: nothing of the old one's
-        // download may go to it (SaveCacheFile kept its document out too).
-        if (item->FeedURL != work.FeedURL)
-            continue;
-        item->RefreshDate = work.RefreshDate;
-        item->LastModifiedDate = work.LastModifiedDate;
-        item->ErrorText = errorText;
+        }
+        Deliver(outcome);
     }
 }
 
-void TFeedsRefresher::ProcessFeed(TFeedListItem& item) {
-    SetStatus("Feed checking: " + item.FeedName + " -> " + item.FeedURL);
+std::string TFeedsRefresher::ProcessFeed(TRefreshFeed& feed) {
+    SetStatus("Feed checking: " + feed.FeedName + " -> " + feed.FeedURL);
     Client.Disconnect();
-    Client.Host = ExtractURLHost(item.FeedURL);
-    Client.Path = ExtractURLPath(item.FeedURL);
-    Client.Port = ExtractURLPort(item.FeedURL);
-    if (NeedsDownload(item)) {
-        SetStatus("Feed download: " + item.FeedName + " -> " + item.FeedURL);
+    Client.Host = ExtractURLHost(feed.FeedURL);
+    Client.Path = ExtractURLPath(feed.FeedURL);
+    Client.Port = ExtractURLPort(feed.FeedURL);
+    std::string temporary;
+    if (NeedsDownload(feed)) {
+        SetStatus("Feed download: " + feed.FeedName + " -> " + feed.FeedURL);
         Client.Method = "GET";
         CheckNotCancelled();
         Client.Execute();
-        SaveCacheFile(item, Client.Content);
+        CheckNotCancelled();
+        temporary = PrepareCacheFile(Client.Content, CacheFileName(feed.FeedID));
         try {
-            item.LastModifiedDate = DecodeRfc822Date(Client.ResponseHeaders.Values("Last-Modified"));
+            feed.LastModifiedDate = DecodeRfc822Date(Client.ResponseHeaders.Values("Last-Modified"));
         } catch (const std::exception&) {
-            item.LastModifiedDate = 0;
+            feed.LastModifiedDate = 0;
         }
     }
-    Client.Disconnect();
-    SetStatus("");
+    try {
+        Client.Disconnect();
+        SetStatus("");
+    } catch (...) {
+        if (!temporary.empty())
+            DeleteFile(temporary);
+        throw;
+    }
+    return temporary;
 }
 
 void TFeedsRefresher::SetStatus(const std::string& text) {
@@ -100,24 +97,28 @@ void TFeedsRefresher::ShowStatus() {
         OnStatus(StatusText);
 }
 
+void TFeedsRefresher::Deliver(TFeedOutcome& outcome) {
+    // Written on the user-interface thread while this one waits in Synchronize.
+    bool taken = false;
+    Synchronize([this, &outcome, &taken] {
+        if (!OnOutcome)
+            return;
+        taken = true;
+        OnOutcome(outcome);
+    });
+    // Dropped (the thread was given up) or nobody to take it.
+    if (!taken && !outcome.TemporaryFile.empty())
+        DeleteFile(outcome.TemporaryFile);
+}
+
 void TFeedsRefresher::Cancel() {
+    // The stopped state comes first: a worker that sees the abort end its exchange sees it too.
     Terminate();
     Client.Aborted = true;
     GiveUp();
-    std::lock_guard<std::mutex> lock(FEntriesLock);
-    FCancelled = true;
 }
 
 void TFeedsRefresher::CheckNotCancelled() const {
-    if (Terminated())
+    if (Cancelled())
         throw ERefreshCancelled();
-}
-
-void TFeedsRefresher::SaveCacheFile(const TFeedListItem& work, const std::string& content) {
-    std::lock_guard<std::mutex> lock(FEntriesLock);
-    if (FCancelled)
-        throw ERefreshCancelled();
-    if (FEntry && FEntry->FeedURL != work.FeedURL)
-        return;
-    SaveStringToFile(content, CacheFileName(work.FeedID));
 }

@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
+#include <vector>
 
 #include "catalogue/FeedListCls.h"
 #include "net/HTTPClient.h"
@@ -11,20 +11,45 @@
 #include "platform/Thread.h"
 
 // Makes every refresh download each feed it processes, whatever its cache file and dates say.
-// False at start; the window writes it before starting a refresh, the worker only reads it.
+// False at start; the window writes it, and a refresh takes its value when it starts.
 extern std::atomic<bool> ForceRefresh;
 
-// The worker that brings the cache files of the marked feeds up to date. Created suspended with
-// FreeOnTerminate set; the creator installs OnTerminate (and OnStatus) and calls Resume. Every
-// failure of a feed becomes that feed's ErrorText; nothing escapes to the creator.
-//
-// The worker reads and writes catalogue entries and cache files only under EntriesLock and only
-// until Cancel: a cancelled worker never touches them again, so the window may delete, move or
-// save entries right after Cancel even though the worker may still be winding down.
+// What the worker needs of one marked feed: a copy taken on the user-interface thread when the
+// refresh starts. The freshness rule updates the copy's dates.
+struct TRefreshFeed {
+    std::string FeedID;
+    std::string FeedURL;
+    std::string FeedName;
+    TDateTime RefreshDate = 0;
+    TDateTime LastModifiedDate = 0;
+    // Where the entry stood in the catalogue then: where its outcome looks for it first.
+    int Index = -1;
+};
+
+// The result of one feed, handed to the user-interface thread: the copy's dates as the rule and
+// the download left them, the error text ("" after success) and the downloaded document in a
+// temporary file beside the cache file ("" when nothing was downloaded or the cache file already
+// holds the same bytes).
+struct TFeedOutcome {
+    TRefreshFeed Feed;
+    std::string ErrorText;
+    std::string TemporaryFile;
+};
+
+// The copies of the entries a refresh works on: each entry with RefreshMark and a FeedURL, in
+// catalogue order (user-interface thread).
+std::vector<TRefreshFeed> MarkedFeeds(const TFeedList& feeds);
+
+// The worker that brings the cache files of the marked feeds up to date. It works on copies and
+// never touches a catalogue entry or a cache file in place: each feed's outcome goes to the
+// user-interface thread (OnOutcome), which writes the entry and renames the temporary file into
+// place. Created suspended with FreeOnTerminate set; the creator installs OnTerminate, OnStatus
+// and OnOutcome and calls Resume. Every failure of a feed becomes its outcome's ErrorText.
 class TFeedsRefresher : public TThread {
 public:
-    // Suspended, FreeOnTerminate set, Client.Timeout 5000 ms and every other client default.
-    explicit TFeedsRefresher(TFeedList& feeds);
+    // Suspended, FreeOnTerminate set, Client.Timeout 5000 ms and every other client default;
+    // force is ForceRefresh as it was when the refresh started.
+    TFeedsRefresher(std::vector<TRefreshFeed> feeds, bool force);
     // Releases Client, closing a connection still open; only once Execute has returned.
     ~TFeedsRefresher() override;
 
@@ -35,35 +60,39 @@ public:
     // The status panel of the window: run on the user-interface thread for each status text
     // ("" clears the panel).
     std::function<void(const std::string& text)> OnStatus;
+    // Run on the user-interface thread for each feed the walk finishes, while the worker waits.
+    // From the call on, the outcome's temporary file is the handler's: it renames it into place
+    // or deletes it. Without a handler the worker deletes it.
+    std::function<void(TFeedOutcome& outcome)> OnOutcome;
 
-    // The freshness rule for item, with Client already aimed at the feed: true when forced
+    // The freshness rule for feed, with Client already aimed at it: true when forced
     // (RefreshDate := now), when the cache file is missing (RefreshDate kept), or, once 10
     // minutes have passed since RefreshDate (RefreshDate := now), when LastModifiedDate is 0 or a
     // HEAD reports a Last-Modified at least 1 s later. Less than 10 minutes (also a RefreshDate
     // in the future) makes no request and gives false. Never raises from the HEAD probe.
-    bool NeedsDownload(TFeedListItem& item);
+    bool NeedsDownload(TRefreshFeed& feed);
     // One HEAD exchange: its decoded Last-Modified, or 1.0 when the header is missing or
     // undecodable or the exchange fails in any way (never raises).
     TDateTime HeadLastModified();
     // Shows "Feed checking: ", aims Client at the feed and, when NeedsDownload says so, shows
-    // "Feed download: ", GETs the document into its cache file and sets LastModifiedDate from
-    // "Last-Modified" (0 when missing); then the empty status. Raises on any failure, leaving
-    // the cache file and LastModifiedDate as they were.
-    void ProcessFeed(TFeedListItem& item);
+    // "Feed download: ", GETs the document into a temporary file beside its cache file (none for
+    // the same bytes) and sets LastModifiedDate from "Last-Modified" (0 when missing); then the
+    // empty status. Returns the temporary file ("" for none). Raises on any failure, leaving no
+    // temporary file and LastModifiedDate as it was; raises too when the refresh has been
+    // stopped, whatever the exchange returned.
+    std::string ProcessFeed(TRefreshFeed& feed);
 
-    // The stop of the window (user-interface thread): requests termination, aborts the exchange
-    // in progress within one 100 ms pass, gives the thread up (no status text or end
-    // notification reaches the window any more) and bars every later write to catalogue entries
-    // and cache files. The caller then owns the object and releases it once Finished.
+    // The stop of the window (user-interface thread): marks the refresh stopped, then aborts the
+    // exchange in progress (it ends within one 100 ms pass) and gives the thread up: no status
+    // text, outcome or end notification reaches the window any more. Nothing of a feed whose
+    // exchange is stopped is kept. The caller then owns the object and releases it once
+    // Finished.
     void Cancel();
-    // Held by the worker while it reads or writes entries or writes a cache file (never while it
-    // waits for the network or the window); the window holds it to change the catalogue
-    // (append, rename, a new address) under a running refresh.
-    std::mutex& EntriesLock() { return FEntriesLock; }
+    // Whether Cancel has been called; it stays so for the rest of the refresh.
+    bool Cancelled() const { return Terminated(); }
 
 protected:
-    // The walk over the catalogue: each item with RefreshMark and a FeedURL, in catalogue order,
-    // until the termination request; items appended meanwhile are not refreshed.
+    // The walk over the copies, in order, until the refresh is stopped.
     void Execute() override;
     // StatusText := text, then ShowStatus on the user-interface thread, waiting for it.
     void SetStatus(const std::string& text);
@@ -71,18 +100,13 @@ protected:
     void ShowStatus();
 
 private:
-    // Raises when the refresh has been cancelled, so that no new exchange starts.
+    // Raises when the refresh has been stopped, so that no new exchange starts and no result of
+    // a stopped one is kept.
     void CheckNotCancelled() const;
-    // Writes the document downloaded for work as its cache file; raises when cancelled, and
-    // writes nothing when the walk's entry was given another address meanwhile.
-    void SaveCacheFile(const TFeedListItem& work, const std::string& content);
+    // Hands outcome to OnOutcome on the user-interface thread; deletes its temporary file when
+    // the handler never gets it.
+    void Deliver(TFeedOutcome& outcome);
 
-    TFeedList& FFeeds;
-    // Held while the worker touches catalogue entries or writes a cache file.
-    std::mutex FEntriesLock;
-    // Guarded by FEntriesLock: set by Cancel, checked before every touch. Exchanges are
-    // skipped early through the termination request, which Cancel sets first.
-    bool FCancelled = false;
-    // Guarded by FEntriesLock: the entry of the walk whose copy is being worked on, if any.
-    TFeedListItem* FEntry = nullptr;
+    const std::vector<TRefreshFeed> FFeeds;
+    const bool FForce;
 };

@@ -25,22 +25,22 @@ double MillisecondsBetween(TDateTime earlier, TDateTime later) {
 
 } // namespace
 
-bool TFeedsRefresher::NeedsDownload(TFeedListItem& item) {
-    if (ForceRefresh) {
-        item.RefreshDate = Now();
+bool TFeedsRefresher::NeedsDownload(TRefreshFeed& feed) {
+    if (FForce) {
+        feed.RefreshDate = Now();
         return true;
     }
-    if (!FileExists(CacheFileName(item.FeedID)))
+    if (!FileExists(CacheFileName(feed.FeedID)))
         return true;
     const TDateTime now = Now();
     // A RefreshDate in the future (the clock was set back) keeps the feed skipped.
-    if (MillisecondsBetween(item.RefreshDate, now) < MinCheckIntervalMs)
+    if (MillisecondsBetween(feed.RefreshDate, now) < MinCheckIntervalMs)
         return false;
-    item.RefreshDate = now;
-    if (item.LastModifiedDate == 0)
+    feed.RefreshDate = now;
+    if (feed.LastModifiedDate == 0)
         return true;
     const TDateTime serverDate = HeadLastModified();
-    return MillisecondsBetween(item.LastModifiedDate, serverDate) >= LastModifiedToleranceMs;
+    return MillisecondsBetween(feed.LastModifiedDate, serverDate) >= LastModifiedToleranceMs;
 }
 
 TDateTime TFeedsRefresher::HeadLastModified() {

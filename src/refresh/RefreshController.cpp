@@ -1,25 +1,55 @@
 #include "refresh/RefreshController.h"
 
+#include <algorithm>
 #include <chrono>
+
+#include "platform/Files.h"
+#include "refresh/CacheFiles.h"
+
+namespace {
+
+// Workers that outlived the controller's last wait, kept reachable until the program ends:
+// each still runs on its own copies and client and must not be released under itself.
+std::vector<std::unique_ptr<TFeedsRefresher>>& Abandoned() {
+    static auto* workers = new std::vector<std::unique_ptr<TFeedsRefresher>>();
+    return *workers;
+}
+
+std::string MessageOf(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "The refresh ended with an unknown error";
+    }
+}
+
+} // namespace
 
 TRefreshController::TRefreshController(TFeedList& feeds) : FFeeds(feeds) {}
 
 TRefreshController::~TRefreshController() {
-    // The window is going away: its handlers must not run any more.
-    OnStatus = nullptr;
-    OnFinished = nullptr;
-    Stop();
-    WaitForWorkers();
+    // A Shutdown of the window's own has waited already.
+    if (Shutdown(FShutDown ? 0 : 1000))
+        return;
+    for (auto& worker : FGivenUp)
+        Abandoned().push_back(std::move(worker));
+    FGivenUp.clear();
 }
 
-void TRefreshController::Start() {
+void TRefreshController::Start(const std::function<void(TFeedList& feeds)>& mark) {
     Stop();
     Reap();
-    auto* refresher = new TFeedsRefresher(FFeeds);
+    FFeeds.ClearRefreshMarks();
+    if (mark)
+        mark(FFeeds);
+    auto* refresher = new TFeedsRefresher(MarkedFeeds(FFeeds), ForceRefresh);
     refresher->OnStatus = [this](const std::string& text) {
         if (OnStatus)
             OnStatus(text);
     };
+    refresher->OnOutcome = [this, refresher](TFeedOutcome& outcome) { ApplyOutcome(refresher, outcome); };
     refresher->OnTerminate = [this](TThread* sender) { RefreshFinished(sender); };
     FRefresher = refresher;
     refresher->Resume();
@@ -31,22 +61,12 @@ bool TRefreshController::Stop(int waitMs) {
     std::unique_ptr<TFeedsRefresher> refresher(FRefresher);
     FRefresher = nullptr;
     refresher->Cancel();
-    if (!refresher->WaitFor(waitMs)) {
-        // The client clears Aborted when an exchange starts, so a stop that fell just before one
-        // is asserted once more; the worker ends at the next 100 ms pass.
-        refresher->Client.Aborted = true;
+    if (!refresher->WaitFor(waitMs))
         FGivenUp.push_back(std::move(refresher));
-    }
     Reap();
     if (OnFinished)
         OnFinished();
     return true;
-}
-
-std::unique_lock<std::mutex> TRefreshController::HoldEntries() {
-    if (!FRefresher)
-        return std::unique_lock<std::mutex>();
-    return std::unique_lock<std::mutex>(FRefresher->EntriesLock());
 }
 
 bool TRefreshController::WaitForWorkers(int waitMs) {
@@ -55,12 +75,25 @@ bool TRefreshController::WaitForWorkers(int waitMs) {
         Reap();
         if (FGivenUp.empty())
             return true;
-        if (waitMs >= 0 && std::chrono::steady_clock::now() >= deadline)
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (waitMs >= 0 && left.count() <= 0)
             return false;
-        for (auto& worker : FGivenUp)
-            worker->Client.Aborted = true;
-        FGivenUp.front()->WaitFor(100);
+        FGivenUp.front()->WaitFor(waitMs < 0 ? -1 : static_cast<int>(left.count()));
     }
+}
+
+bool TRefreshController::Shutdown(int waitMs) {
+    // The window is going away: its handlers must not run any more.
+    OnStatus = nullptr;
+    OnFinished = nullptr;
+    OnError = nullptr;
+    FShutDown = true;
+    const auto start = std::chrono::steady_clock::now();
+    Stop(waitMs);
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    return WaitForWorkers(std::max(0, waitMs - static_cast<int>(spent.count())));
 }
 
 void TRefreshController::RefreshFinished(TThread* sender) {
@@ -68,8 +101,46 @@ void TRefreshController::RefreshFinished(TThread* sender) {
     if (sender != FRefresher)
         return;
     FRefresher = nullptr;
+    const std::exception_ptr failure = sender->FatalException();
+    if (failure && OnError)
+        OnError(MessageOf(failure));
     if (OnFinished)
         OnFinished();
+}
+
+void TRefreshController::ApplyOutcome(const TFeedsRefresher* sender, TFeedOutcome& outcome) {
+    const TRefreshFeed& feed = outcome.Feed;
+    TFeedListItem* entry = sender == FRefresher ? FindEntry(feed.FeedID, feed.Index) : nullptr;
+    // Given another address meanwhile, the entry is the new feed's: nothing of the old one's
+    // download may go to it.
+    if (!entry || entry->FeedURL != feed.FeedURL) {
+        if (!outcome.TemporaryFile.empty())
+            DeleteFile(outcome.TemporaryFile);
+        return;
+    }
+    std::string errorText = outcome.ErrorText;
+    TDateTime lastModified = feed.LastModifiedDate;
+    if (!outcome.TemporaryFile.empty()) {
+        try {
+            CommitCacheFile(outcome.TemporaryFile, CacheFileName(feed.FeedID));
+        } catch (const EFCreateError& e) {
+            // The old document stays, and with it the date it was served with.
+            errorText = e.Message();
+            lastModified = entry->LastModifiedDate;
+        }
+    }
+    entry->RefreshDate = feed.RefreshDate;
+    entry->LastModifiedDate = lastModified;
+    entry->ErrorText = errorText;
+}
+
+TFeedListItem* TRefreshController::FindEntry(const std::string& id, int index) const {
+    if (index >= 0 && index < FFeeds.Count() && FFeeds.Item(index)->FeedID == id)
+        return FFeeds.Item(index);
+    for (const auto& item : FFeeds.Items)
+        if (item->FeedID == id)
+            return item.get();
+    return nullptr;
 }
 
 void TRefreshController::Reap() {

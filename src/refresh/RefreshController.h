@@ -2,7 +2,6 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -10,51 +9,62 @@
 #include "refresh/FeedsRefresh.h"
 
 // What the main window needs to run refreshes: at most one TFeedsRefresher at a time, its status
-// texts, its end handling exactly once per refresh, and a bounded stop after which the catalogue
-// is the window's alone again.
+// texts, its end handling exactly once per refresh, and a bounded stop.
 //
-// For the window (user-interface thread only):
-// - Mark the feeds (ClearRefreshMarks, RefreshMark), then Start.
-// - Call Stop before deleting or moving entries and before saving or releasing the catalogue:
-//   once Stop returns, no worker touches an entry or a cache file any more, even one still
-//   winding down after the 1000 ms wait. Append or edit entries under HoldEntries, or after Stop.
-// - At the end of the program, after Stop, WaitForWorkers (the destructor does both), so that no
-//   worker outlives the objects it uses.
+// Everything here runs on the user-interface thread, which alone writes the catalogue entries
+// and the cache files in place: the worker works on copies and hands each feed's outcome back,
+// and the controller writes it into the entry (found again by its FeedID) and renames the
+// downloaded document into place, unless the entry has gone or changed its address meanwhile or
+// the outcome is from a refresh that was stopped. The window may therefore add, edit, move and
+// delete entries, and save the catalogue, at any time and without a lock.
 class TRefreshController {
 public:
     explicit TRefreshController(TFeedList& feeds);
-    // Stops a running refresh without calling OnStatus or OnFinished any more, then waits for
-    // every worker to end.
+    // Shutdown (with no further wait after one of the window's own); workers still busy then are
+    // left to end on their own, and the program must end with _exit (see Shutdown).
     ~TRefreshController();
     TRefreshController(const TRefreshController&) = delete;
     TRefreshController& operator=(const TRefreshController&) = delete;
 
     // The status panel: each progress text of the running refresh ("" clears the panel).
     std::function<void(const std::string& text)> OnStatus;
-    // The end handling, run once per Start on the user-interface thread: when the walk has
-    // ended, or by Stop at the end of its wait.
+    // The end handling, run once per Start: when the walk has ended, or by Stop at the end of
+    // its wait. The marks it sees are those of its own refresh.
     std::function<void()> OnFinished;
+    // A failure that ended the worker's walk (not a feed's own failure, which becomes its
+    // ErrorText), with its message; run just before that refresh's OnFinished.
+    std::function<void(const std::string& message)> OnError;
 
-    // Stops a running refresh first (with its end handling), then starts one over the entries
-    // marked now.
-    void Start();
-    // Does nothing and returns false when no refresh runs. Otherwise requests the stop, aborts
-    // the exchange in progress, waits up to waitMs for the worker and runs OnFinished at once; a
-    // worker still busy after the wait is given up and reaches neither the window, the entries
-    // nor the cache files again.
+    // Stops a running refresh (with its end handling), clears every RefreshMark, lets mark set
+    // the marks of the new refresh, and starts it over copies of the marked feeds and the value
+    // ForceRefresh has now.
+    void Start(const std::function<void(TFeedList& feeds)>& mark);
+    // Does nothing and returns false when no refresh runs. Otherwise stops the refresh (no
+    // outcome of it lands any more), aborts the exchange in progress, waits up to waitMs for the
+    // worker and runs OnFinished at once; a worker still busy after the wait (a name lookup
+    // cannot be interrupted) is given up and reaches nothing again.
     bool Stop(int waitMs = 1000);
     // Whether a refresh runs whose end handling has not run yet.
     bool IsRunning() const { return FRefresher != nullptr; }
-    // Keeps the running worker off the entries while the window appends or edits one without
-    // stopping the refresh; an empty lock when none runs. Release it before Stop or Start, and
-    // before pumping the event loop.
-    std::unique_lock<std::mutex> HoldEntries();
     // Waits until every given-up worker has ended, at most waitMs (negative: no bound); true
     // when none is left.
     bool WaitForWorkers(int waitMs = -1);
+    // For the end of the program: stops a running refresh without calling the window's handlers
+    // any more, then waits up to waitMs for every worker to end; true when none is left. A
+    // worker stuck in a name lookup may outlive any wait: when this returns false, end the
+    // program with _exit once the catalogue and the settings are saved, so that it neither
+    // waits for that worker nor releases what the worker still uses (a normal exit would
+    // destroy the statics under it).
+    bool Shutdown(int waitMs = 1000);
 
 private:
     void RefreshFinished(TThread* sender);
+    // Writes an outcome of the running refresh into its entry and moves its document into
+    // place; drops it (deleting its temporary file) when the entry is gone or has another
+    // address, or the refresh is no longer the running one.
+    void ApplyOutcome(const TFeedsRefresher* sender, TFeedOutcome& outcome);
+    // The entry with id, looked for first where it stood when the refresh started.
+    TFeedListItem* FindEntry(const std::string& id, int index) const;
     // Releases the given-up workers that have ended.
     void Reap();
 
@@ -62,4 +72,5 @@ private:
     // The running refresh; it releases itself after its end notification.
     TFeedsRefresher* FRefresher = nullptr;
     std::vector<std::unique_ptr<TFeedsRefresher>> FGivenUp;
+    bool FShutDown = false;
 };

@@ -3,13 +3,9 @@
 
 #include <atomic>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
-#include <regex>
-#include <set>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -17,9 +13,7 @@
 #include <vector>
 
 #include "TempDir.h"
-#include "platform/Guid.h"
 #include "platform/SysUtils.h"
-#include "platform/TimeZone.h"
 
 TEST(FilesTest, DataFolderBesideTheProgramOnlyWithAFeedsFileOrTheMarker) {
     TempDir dir;
@@ -119,11 +113,6 @@ TEST(FilesTest, ForceDirectoriesMakesParents) {
 
 namespace {
 
-ino_t InodeOf(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
-
 // Makes every write beyond limit bytes fail (EFBIG) for the rest of the scope, also for root.
 class ScopedFileSizeLimit {
 public:
@@ -155,152 +144,63 @@ void ExpectCreateError(const std::function<void()>& write, const std::string& pa
 
 } // namespace
 
-// Every case runs with new blocks for each write, with the scratch's own blocks overwritten,
-// and with the choice the file system of the temporary folder makes.
-class ScratchWriteTest : public ::testing::TestWithParam<TScratchBlocks> {
-protected:
-    void SetUp() override { SetScratchBlocksForTesting(GetParam()); }
-    void TearDown() override { SetScratchBlocksForTesting(TScratchBlocks::Automatic); }
-};
-
-INSTANTIATE_TEST_SUITE_P(Blocks, ScratchWriteTest,
-                         ::testing::Values(TScratchBlocks::Fresh, TScratchBlocks::Reused,
-                                           TScratchBlocks::Automatic));
-
-TEST_P(ScratchWriteTest, ReplacesContentAndTakesTurnsWithTwoFiles) {
-    TempDir dir;
-    const std::string path = dir.File("feed.xml");
-    WriteFileThroughScratch(path, "first, longer than the rest");
-    EXPECT_EQ(dir.Read("feed.xml"), "first, longer than the rest");
-    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
-
-    WriteFileThroughScratch(path, std::string("se\0cond", 7));
-    EXPECT_EQ(dir.Read("feed.xml"), std::string("se\0cond", 7));
-    const ino_t second = InodeOf(path);
-    WriteFileThroughScratch(path, "third");
-    EXPECT_EQ(dir.Read("feed.xml"), "third");
-    EXPECT_NE(InodeOf(path), second);
-    WriteFileThroughScratch(path, "");
-    EXPECT_EQ(dir.Read("feed.xml"), "");
-    // The two files take turns, and the permissions of the document are kept.
-    EXPECT_EQ(InodeOf(path), second);
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+// Counts the files in folder whose names begin with prefix.
+int FilesStartingWith(const std::string& folder, const std::string& prefix) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0)
+            ++count;
+    return count;
 }
 
-TEST_P(ScratchWriteTest, FailuresNameTheTargetAndKeepTheOldContent) {
+TEST(AtomicWriteHalvesTest, TheTemporaryFileLiesBesideTheTargetUntilItIsRenamed) {
     TempDir dir;
-    const std::string path = dir.File("feed.xml");
-    WriteFileThroughScratch(path, "old");
-    WriteFileThroughScratch(path, "older? no: current");
+    const std::string path = dir.Write("feed.xml", "old");
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    const std::string temp = WriteTemporaryFile(path, std::string("new\0doc", 7), false);
+    EXPECT_EQ(temp.rfind(path + ".tmp-", 0), 0u) << temp;
+    EXPECT_EQ(dir.Read("feed.xml"), "old") << "the first half leaves the target alone";
+    EXPECT_EQ(ReadFileToString(temp), std::string("new\0doc", 7));
+    RenameIntoPlace(temp, path, false);
+    EXPECT_EQ(dir.Read("feed.xml"), std::string("new\0doc", 7));
+    EXPECT_FALSE(FileExists(temp));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "the replaced file's permissions are kept";
+    EXPECT_EQ(FilesStartingWith(dir.Path(), "feed.xml.tmp-"), 0);
+}
+
+TEST(AtomicWriteHalvesTest, EachHalfCleansUpAfterItsFailure) {
+    TempDir dir;
+    const std::string path = dir.Write("feed.xml", "current");
     {
         // The write itself fails half way.
         ScopedFileSizeLimit limit(4);
-        ExpectCreateError([&] { WriteFileThroughScratch(path, "much too long"); }, path);
+        ExpectCreateError([&] { WriteTemporaryFile(path, "much too long", false); }, path);
+        ExpectCreateError([&] { WriteFileAtomically(path, "much too long", false); }, path);
     }
-    EXPECT_EQ(dir.Read("feed.xml"), "older? no: current");
-    // The scratch keeps partial bytes: the next write still gives exactly its document.
-    WriteFileThroughScratch(path, "new");
-    EXPECT_EQ(dir.Read("feed.xml"), "new");
+    EXPECT_EQ(dir.Read("feed.xml"), "current");
+    EXPECT_EQ(FilesStartingWith(dir.Path(), "feed.xml.tmp-"), 0);
 
-    // A folder in the target's place is never swapped away.
-    ASSERT_TRUE(ForceDirectories(dir.File("taken/inner")));
-    ExpectCreateError([&] { WriteFileThroughScratch(dir.File("taken"), "x"); }, dir.File("taken"));
-    EXPECT_TRUE(DirectoryExists(dir.File("taken/inner")));
+    // The rename fails: a folder took the target's place meanwhile.
+    const std::string taken = dir.File("taken");
+    const std::string temp = WriteTemporaryFile(taken, "x", false);
+    ASSERT_TRUE(ForceDirectories(taken + "/inner"));
+    ExpectCreateError([&] { RenameIntoPlace(temp, taken, false); }, taken);
+    EXPECT_TRUE(DirectoryExists(taken + "/inner"));
+    EXPECT_FALSE(FileExists(temp));
+
     // A parent that is a file.
-    dir.Write("plain", "x");
-    ExpectCreateError([&] { WriteFileThroughScratch(dir.File("plain/f"), "x"); }, dir.File("plain/f"));
+    ExpectCreateError([&] { WriteTemporaryFile(dir.File("feed.xml/f"), "x"); }, dir.File("feed.xml/f"));
 }
 
-TEST_P(ScratchWriteTest, StaleOrForeignScratchFilesAreNeverTrusted) {
-    TempDir dir;
-    const std::string path = dir.File("feed.xml");
-    // Left by a crash in the middle of a write: longer than the new document.
-    dir.Write("feed.xml.swap", std::string(5000, 'z'));
-    WriteFileThroughScratch(path, "<rss/>");
-    EXPECT_EQ(dir.Read("feed.xml"), "<rss/>");
-    WriteFileThroughScratch(path, "<rss></rss>");
-    EXPECT_EQ(dir.Read("feed.xml"), "<rss></rss>");
-
-    // A link to another file, a second name of another file, and a folder in the scratch's place
-    // are left alone; the document is written all the same.
-    const std::string other = dir.Write("other.txt", "not ours");
-    const struct {
-        std::string Name;
-        std::function<void(const std::string&)> Make;
-    } odd[] = {
-        {"linked.xml", [&](const std::string& s) { ASSERT_EQ(::symlink(other.c_str(), s.c_str()), 0); }},
-        {"hard.xml", [&](const std::string& s) { ASSERT_EQ(::link(other.c_str(), s.c_str()), 0); }},
-        {"folder.xml", [&](const std::string& s) { ASSERT_TRUE(ForceDirectories(s)); }},
-    };
-    for (const auto& c : odd) {
-        c.Make(dir.File(c.Name + ".swap"));
-        WriteFileThroughScratch(dir.File(c.Name), "one");
-        WriteFileThroughScratch(dir.File(c.Name), "two");
-        EXPECT_EQ(dir.Read(c.Name), "two") << c.Name;
-        EXPECT_EQ(dir.Read("other.txt"), "not ours") << c.Name;
-    }
-    EXPECT_TRUE(DirectoryExists(dir.File("folder.xml.swap")));
-}
-
-TEST_P(ScratchWriteTest, BusyScratchAndOpenReadersAreLeftAlone) {
-    TempDir dir;
-    const std::string path = dir.File("feed.xml");
-    WriteFileThroughScratch(path, "a");
-    WriteFileThroughScratch(path, "b");
-
-    // Another writer holds the scratch (a lock belongs to its own opening of the file).
-    const int other = ::open((path + ".swap").c_str(), O_RDONLY);
-    ASSERT_GE(other, 0);
-    ASSERT_EQ(::flock(other, LOCK_EX), 0);
-    WriteFileThroughScratch(path, "c");
-    EXPECT_EQ(dir.Read("feed.xml"), "c");
-    EXPECT_EQ(dir.Read("feed.xml.swap"), "a");
-    ::close(other);
-
-    // A reader that opened the document before two more writes still reads it whole.
-    const int reader = ::open(path.c_str(), O_RDONLY);
-    ASSERT_GE(reader, 0);
-    ASSERT_EQ(::flock(reader, LOCK_SH), 0);
-    WriteFileThroughScratch(path, "d");
-    WriteFileThroughScratch(path, "e");
-    EXPECT_EQ(dir.Read("feed.xml"), "e");
-    char buffer[8] = {};
-    EXPECT_EQ(::pread(reader, buffer, sizeof buffer, 0), 1);
-    EXPECT_EQ(buffer[0], 'c');
-    ::close(reader);
-}
-
-TEST_P(ScratchWriteTest, WithoutNameSwapsTheScratchIsRenamedIntoPlace) {
-    TempDir dir;
-    const std::string path = dir.File("feed.xml");
-    WriteFileThroughScratch(path, "a");
-    WriteFileThroughScratch(path, "b");
-    SetNameSwapAvailableForTesting(false);
-    WriteFileThroughScratch(path, "c");
-    const ino_t third = InodeOf(path);
-    WriteFileThroughScratch(path, "d");
-    SetNameSwapAvailableForTesting(true);
-    EXPECT_EQ(dir.Read("feed.xml"), "d");
-    EXPECT_FALSE(FileExists(path + ".swap"));
-    EXPECT_NE(InodeOf(path), third);
-}
-
-TEST_P(ScratchWriteTest, ConcurrentWritersAndReadersOnlyEverSeeWholeDocuments) {
-    // Threads stand in for program instances: every opening of a file has its own lock.
+TEST(AtomicWriteHalvesTest, ReadersOnlyEverSeeWholeDocuments) {
     TempDir dir;
     const std::string path = dir.File("feed.xml");
     const std::string docs[2] = {std::string(30000, 'a') + "!", std::string(20000, 'b') + "?"};
-    WriteFileThroughScratch(path, docs[0]);
+    WriteFileAtomically(path, docs[0], false);
     std::atomic<bool> stop{false};
     std::atomic<int> bad{0};
-    std::vector<std::thread> writers;
-    for (int w = 0; w < 2; ++w)
-        writers.emplace_back([&, w] {
-            for (int i = 0; i < 300; ++i)
-                WriteFileThroughScratch(path, docs[w]);
-        });
     std::thread reader([&] {
         while (!stop) {
             const std::string text = ReadFileToString(path);
@@ -308,11 +208,10 @@ TEST_P(ScratchWriteTest, ConcurrentWritersAndReadersOnlyEverSeeWholeDocuments) {
                 ++bad;
         }
     });
-    for (std::thread& t : writers)
-        t.join();
+    for (int i = 0; i < 300; ++i)
+        WriteFileAtomically(path, docs[i % 2], false);
     stop = true;
     reader.join();
     EXPECT_EQ(bad, 0);
-    const std::string last = ReadFileToString(path);
-    EXPECT_TRUE(last == docs[0] || last == docs[1]);
+    EXPECT_EQ(FilesStartingWith(dir.Path(), "feed.xml.tmp-"), 0);
 }

@@ -117,20 +117,38 @@ TEST(SaveStringToFileTest, FailureNamesTheTargetAndKeepsWhatIsThere) {
     EXPECT_EQ(dir.Read("taken/inside"), "kept");
 }
 
-TEST(SaveStringToFileTest, DeletingAFeedsCacheFileTakesItsScratchAlong) {
+TEST(SaveStringToFileTest, DeletingAFeedsCacheFileTakesAnOldSwapFileAlong) {
     TempDir dir;
     ScopedDataFolder folder(dir.Path());
     const std::string path = CacheFileName("feed");
     SaveStringToFile("<rss>1</rss>", path);
     SaveStringToFile("<rss>2</rss>", path);
     ASSERT_EQ(dir.Read("cache/feed.xml"), "<rss>2</rss>");
+    EXPECT_FALSE(FileExists(path + ".swap")) << "writes leave nothing beside the document";
+    // An earlier build kept the document before the last one there.
+    dir.Write("cache/feed.xml.swap", "<rss>1</rss>");
     EXPECT_TRUE(DeleteCacheFile("feed"));
     EXPECT_FALSE(FileExists(path));
     EXPECT_FALSE(FileExists(path + ".swap")) << "the old document must not stay behind";
     EXPECT_FALSE(DeleteCacheFile("feed"));
-    // A feed downloaded again afterwards starts afresh.
     SaveStringToFile("<rss>3</rss>", path);
     EXPECT_EQ(dir.Read("cache/feed.xml"), "<rss>3</rss>");
+}
+
+TEST(SaveStringToFileTest, TheWorkersHalfWritesNothingForTheSameBytes) {
+    TempDir dir;
+    const std::string path = dir.File("feed.xml");
+    const std::string empty = PrepareCacheFile("", path);
+    EXPECT_NE(empty, "") << "a missing file is written, even empty";
+    DeleteFile(empty);
+    SaveStringToFile("<rss/>", path);
+    EXPECT_EQ(PrepareCacheFile("<rss/>", path), "");
+    const std::string temporary = PrepareCacheFile("<rss></rss>", path);
+    ASSERT_NE(temporary, "");
+    EXPECT_EQ(dir.Read("feed.xml"), "<rss/>");
+    CommitCacheFile(temporary, path);
+    EXPECT_EQ(dir.Read("feed.xml"), "<rss></rss>");
+    EXPECT_FALSE(FileExists(temporary));
 }
 
 TEST(UrlSplitTest, HostPathAndPort) {

@@ -1,0 +1,141 @@
+#pragma once
+
+// The catalogue, clock, servers and refresh runs that the refresh tests share.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "LoopbackHttpServer.h"
+#include "SyncPump.h"
+#include "TempDir.h"
+#include "platform/Files.h"
+#include "platform/TimeZone.h"
+#include "refresh/CacheFiles.h"
+#include "refresh/FeedsRefresh.h"
+#include "refresh/RefreshController.h"
+
+namespace refresh_test {
+
+constexpr double Minute = 1.0 / 1440;
+constexpr double Second = 1.0 / 86400;
+// 2023-11-14 22:13:20 UTC, the modification time of the served feeds.
+constexpr time_t ServedTime = 1700000000;
+
+// The worker reads the clock too, so the test's moment is atomic.
+inline std::atomic<double> TestClock{0};
+inline double ReadTestClock() {
+    return TestClock;
+}
+
+inline std::string Response(const std::string& status, const std::string& headers, const std::string& body) {
+    return "HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
+inline std::string LastModified(time_t unixTime) {
+    char text[64];
+    struct tm parts;
+    gmtime_r(&unixTime, &parts);
+    strftime(text, sizeof text, "Last-Modified: %a, %d %b %Y %H:%M:%S GMT\r\n", &parts);
+    return text;
+}
+
+// Answers each request by its path from a fixed table; unknown paths get 404.
+inline std::unique_ptr<LoopbackHttpServer> Site(std::map<std::string, std::string> pages) {
+    return std::make_unique<LoopbackHttpServer>([pages](LoopbackConnection& connection) {
+        const std::string request = connection.ReadRequest();
+        const size_t start = request.find(' ') + 1;
+        const std::string path = request.substr(start, request.find(' ', start) - start);
+        auto page = pages.find(path);
+        connection.Send(page != pages.end() ? page->second : Response("404 Not Found", "", "gone"));
+    });
+}
+
+// A mark function that sets again the marks the entries carry now (Start clears them first).
+inline std::function<void(TFeedList&)> CurrentMarks(const TFeedList& feeds) {
+    std::vector<TFeedListItem*> marked;
+    for (const auto& item : feeds.Items)
+        if (item->RefreshMark)
+            marked.push_back(item.get());
+    return [marked](TFeedList&) {
+        for (TFeedListItem* item : marked)
+            item->RefreshMark = true;
+    };
+}
+
+// A catalogue in a fresh data folder, a fixed local clock in UTC and a clean ForceRefresh.
+class RefreshTest : public ::testing::Test {
+protected:
+    RefreshTest() : FFolder(Dir.Path()), FZone("TZ", "UTC"), Feeds(Dir.File("feeds.data")) {
+        tzset();
+        TestClock = 1765000000.0;
+        SetClockForTesting(ReadTestClock);
+        ForceRefresh = false;
+    }
+    ~RefreshTest() override {
+        SetClockForTesting(nullptr);
+        ForceRefresh = false;
+        tzset();
+    }
+
+    TFeedListItem* AddFeed(const std::string& name, const std::string& url, bool marked = true) {
+        TFeedListItem* item = Feeds.Add("root", name, url);
+        item->RefreshMark = marked;
+        return item;
+    }
+    // The worker's copy of item.
+    static TRefreshFeed CopyOf(const TFeedListItem* item) {
+        return {item->FeedID, item->FeedURL, item->FeedName, item->RefreshDate, item->LastModifiedDate, -1};
+    }
+    std::string Cache(const std::string& id) { return CacheFileName(id); }
+    void WriteCache(const std::string& id, const std::string& text) { SaveStringToFile(text, Cache(id)); }
+    std::string ReadCache(const std::string& id) {
+        return FileExists(Cache(id)) ? ReadFileToString(Cache(id)) : "<none>";
+    }
+    // The names in the cache folder that are not cache files: temporary files left behind.
+    std::vector<std::string> StrayCacheFiles() {
+        std::vector<std::string> stray;
+        const std::string folder = Dir.File("cache");
+        if (!DirectoryExists(folder))
+            return stray;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name.size() < 4 || name.compare(name.size() - 4, 4, ".xml") != 0)
+                stray.push_back(name);
+        }
+        return stray;
+    }
+
+    TempDir Dir;
+
+private:
+    ScopedDataFolder FFolder;
+    ScopedEnv FZone;
+
+protected:
+    TFeedList Feeds;
+};
+
+// Runs one refresh of the marked feeds through the controller, as the window does.
+struct TRefreshRun {
+    std::vector<std::string> Statuses;
+    int Finished = 0;
+
+    void Run(TFeedList& feeds) {
+        TSyncPump pump;
+        TRefreshController controller(feeds);
+        controller.OnStatus = [this](const std::string& text) { Statuses.push_back(text); };
+        controller.OnFinished = [this] { ++Finished; };
+        controller.Start(CurrentMarks(feeds));
+        ASSERT_TRUE(pump.PumpUntil([&] { return Finished > 0; }));
+        EXPECT_FALSE(controller.IsRunning());
+    }
+};
+
+} // namespace refresh_test
