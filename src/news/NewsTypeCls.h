@@ -84,19 +84,20 @@ public:
     void SortItems();
 
     // Writes the page to PagePath: top, each item passing the age filter through the item
-    // template (or the no-news line with filterCaption), bottom. A missing "item.html" raises
-    // "Cannot open file %s" before the page is touched; a missing "top.html" leaves it empty and
-    // a missing "bottom.html" leaves it without its end. "Cannot create file %s" when the page
-    // cannot be written. The page file is closed on every path.
+    // template (or the no-news line with filterCaption), bottom. The page is made in memory and
+    // replaces the old one whole (a temporary file beside it, renamed), so the view never reads
+    // half a page. A missing "item.html" raises "Cannot open file %s" before the page is touched;
+    // a missing "top.html" leaves it empty and a missing "bottom.html" leaves it without its end.
+    // "Cannot create file %s" when the page cannot be written; the old page then stays.
     void RenderPage(int filterIndex, const std::string& filterCaption, bool picturesShown);
-    // Writes the error page for errorText (not escaped) to PagePath; raises "Cannot create file
-    // %s" when it cannot.
+    // Replaces the page at PagePath, as RenderPage does, with the error page for errorText (not
+    // escaped); raises "Cannot create file %s" when it cannot.
     void WriteErrorPage(const std::string& errorText);
     // The bytes of TemplateFolder() + fileName, read anew at every call; raises
     // EFOpenError "Cannot open file %s" with the full path.
     static std::string LoadTemplate(const std::string& fileName);
-    // Every "<a" (any case, abbr and area tags too) becomes '<a target="_blank" '; without
-    // pictures every "src=" (any case) becomes "tempsrc=". One pass each; inserted text is not
+    // Every "<a" (any case, abbr and area tags too) becomes '<a target="_blank" '; then, without
+    // pictures, every "src=" (any case) becomes "tempsrc=". One pass each; inserted text is not
     // scanned again.
     static std::string PrepareDescription(const std::string& description, bool picturesShown);
 
