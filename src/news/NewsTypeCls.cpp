@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "news/NewsDates.h"
-#include "news/NewsText.h"
 #include "platform/Charset.h"
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
@@ -14,7 +13,7 @@
 
 namespace {
 
-const char kUnknownFormat[] = "The server returns data that has an unknown format.";
+const char UnknownFormat[] = "The server returns data that has an unknown format.";
 
 // For each name, the first direct child of element with that name (ASCII case ignored, as
 // ChildByName), or null; the children are looked at once for all names.
@@ -54,9 +53,10 @@ void ReadEntries(TNewsType& news, TFeedListItem& feed, const TXMLNode& parent, s
     }
 }
 
-// The decoded, UTF-8 text of the element, or "" when there is none.
+// The element's text with its entity references decoded, as UTF-8 from the document's encoding;
+// "" when there is no such element.
 std::string DecodedText(const TXMLNode* element, const std::string& encoding) {
-    return element ? DecodeItemText(element->Value.RawText(), encoding) : std::string();
+    return element ? ConvertCharset(element->Value.DecodedText(), encoding) : std::string();
 }
 
 // The raw text of the element, or "" when there is none.
@@ -85,12 +85,14 @@ int CompareDates(const TSortKey& a, const TSortKey& b) {
     return 0;
 }
 
-// Hoare's partition around the middle key; recursion on the left part, a loop on the right.
+// Hoare's partition around the middle key. The smaller part is sorted by a call and the larger
+// one by the loop, so the calls never nest deeper than log2 of the count, whatever the dates.
+// The two parts do not overlap, so the order in which they are sorted does not change the result.
 void QuickSort(std::vector<TSortKey>& keys, int left, int right) {
-    do {
+    while (left < right) {
         int i = left;
         int j = right;
-        const TSortKey pivot = keys[static_cast<size_t>((left + right) / 2)];
+        const TSortKey pivot = keys[static_cast<size_t>(left + (right - left) / 2)];
         do {
             // The bounds only matter for dates that do not compare (NaN); the pivot stops the
             // scans otherwise.
@@ -104,10 +106,17 @@ void QuickSort(std::vector<TSortKey>& keys, int left, int right) {
                 --j;
             }
         } while (i <= j);
-        if (left < j)
-            QuickSort(keys, left, j);
-        left = i;
-    } while (left < right);
+        // Left part left..j, right part i..right.
+        if (j - left < right - i) {
+            if (left < j)
+                QuickSort(keys, left, j);
+            left = i;
+        } else {
+            if (i < right)
+                QuickSort(keys, i, right);
+            right = j;
+        }
+    }
 }
 
 // The UTF-16 form of a document, by its byte-order mark or by a first "<" followed or preceded by
@@ -195,15 +204,15 @@ void TNewsType::ReadDocument(TFeedListItem& feed) {
     else if (Document.HasChild("feed"))
         ReadAtom(feed);
     else
-        throw Exception(kUnknownFormat);
+        throw Exception(UnknownFormat);
 }
 
 void TNewsType::ReadRss(TFeedListItem& feed) {
-    static constexpr std::string_view kNames[] = {"title",   "description", "link",
-                                                  "pubDate", "dc:date",     "author"};
+    static constexpr std::string_view Names[] = {"title",   "description", "link",
+                                                 "pubDate", "dc:date",     "author"};
     enum { Title, Description, Link, PubDate, DcDate, Author };
     const TXMLNode& channel = Document.ChildByName("rss").ChildByName("channel");
-    ReadEntries(*this, feed, channel, "item", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
+    ReadEntries(*this, feed, channel, "item", Names, [this](TNewsItem& item, TXMLNode* const* found) {
         item.Title = DecodedText(found[Title], EncodingName);
         item.Description = DecodedText(found[Description], EncodingName);
         item.Link = RawText(found[Link]);
@@ -217,11 +226,11 @@ void TNewsType::ReadRss(TFeedListItem& feed) {
 }
 
 void TNewsType::ReadRdf(TFeedListItem& feed) {
-    static constexpr std::string_view kNames[] = {"title", "content:encoded", "description",
-                                                  "link",  "dc:date",         "dc:creator"};
+    static constexpr std::string_view Names[] = {"title", "content:encoded", "description",
+                                                 "link",  "dc:date",         "dc:creator"};
     enum { Title, Content, Description, Link, DcDate, Creator };
     const TXMLNode& root = Document.ChildByName("rdf:rdf");
-    ReadEntries(*this, feed, root, "item", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
+    ReadEntries(*this, feed, root, "item", Names, [this](TNewsItem& item, TXMLNode* const* found) {
         item.Title = DecodedText(found[Title], EncodingName);
         item.Description = DecodedText(found[Content] ? found[Content] : found[Description], EncodingName);
         item.Link = RawText(found[Link]);
@@ -232,10 +241,10 @@ void TNewsType::ReadRdf(TFeedListItem& feed) {
 }
 
 void TNewsType::ReadAtom(TFeedListItem& feed) {
-    static constexpr std::string_view kNames[] = {"title", "content", "link", "published"};
+    static constexpr std::string_view Names[] = {"title", "content", "link", "published"};
     enum { Title, Content, Link, Published };
     const TXMLNode& root = Document.ChildByName("feed");
-    ReadEntries(*this, feed, root, "entry", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
+    ReadEntries(*this, feed, root, "entry", Names, [this](TNewsItem& item, TXMLNode* const* found) {
         item.Title = DecodedText(found[Title], EncodingName);
         item.Description = DecodedText(found[Content], EncodingName);
         // The first link, whatever its rel says.

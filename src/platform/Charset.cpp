@@ -10,7 +10,37 @@
 
 namespace {
 
-const char kReplacement[] = "\xEF\xBF\xBD";
+const char Replacement[] = "\xEF\xBF\xBD";
+
+// The length of the well-formed UTF-8 sequence at s, with end the end of the text: 1 for ASCII,
+// 0 when there is none (a stray or cut sequence, overlong forms, surrogates and code points above
+// U+10FFFF).
+size_t UTF8SequenceLength(const unsigned char* s, const unsigned char* end) {
+    const unsigned char c = *s;
+    if (c < 0x80)
+        return 1;
+    size_t length;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        lo = c == 0xE0 ? 0xA0 : 0x80;
+        hi = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        lo = c == 0xF0 ? 0x90 : 0x80;
+        hi = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (static_cast<size_t>(end - s) < length || s[1] < lo || s[1] > hi)
+        return 0;
+    for (size_t k = 2; k < length; ++k)
+        if (s[k] < 0x80 || s[k] > 0xBF)
+            return 0;
+    return length;
+}
 
 bool IsUTF8Name(const std::string& charset) {
     return SameTextAscii(charset, "utf-8") || SameTextAscii(charset, "utf8");
@@ -64,7 +94,7 @@ std::string SanitizeUTF8(std::string text) {
     while (i < n) {
         const size_t len = UTF8SequenceLength(s + i, s + n);
         if (len == 0) {
-            out += kReplacement;
+            out += Replacement;
             ++i;
         } else {
             out.append(text, i, len);
@@ -111,7 +141,7 @@ std::string CharsetToUTF8(const std::string& text, const std::string& charset) {
         } else if (errno == EILSEQ) {
             // A byte the character set does not define: mark it and go on after it.
             out.resize(written);
-            out += kReplacement;
+            out += Replacement;
             written = out.size();
             out.resize(written + inLeft * 2 + 16);
             ++in;
@@ -119,7 +149,7 @@ std::string CharsetToUTF8(const std::string& text, const std::string& charset) {
         } else {
             // EINVAL: the text ends inside a multi-byte sequence.
             out.resize(written);
-            out += kReplacement;
+            out += Replacement;
             written = out.size();
             inLeft = 0;
         }

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <pthread.h>
 #include <random>
 #include <sstream>
 
@@ -13,8 +14,8 @@
 
 namespace {
 
-const std::string kPrivet = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"; // Привет in UTF-8
-const std::string kFFFD = "\xEF\xBF\xBD";
+const std::string Privet = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"; // Привет in UTF-8
+const std::string FFFD = "\xEF\xBF\xBD";
 
 class NewsTypeClsTest : public ::testing::Test, protected TNewsFixtureBase {
 protected:
@@ -131,9 +132,9 @@ TEST_F(NewsTypeClsTest, DeclaredCharsetsBecomeUTF8AndLinksStayRaw) {
         "");
     EXPECT_EQ(News->EncodingName, "windows-1251");
     ASSERT_EQ(News->ItemCount(), 1);
-    EXPECT_EQ(At(0).Title, kPrivet);
-    EXPECT_EQ(At(0).Description, "<b>" + kPrivet);
-    EXPECT_EQ(At(0).Author, kPrivet);
+    EXPECT_EQ(At(0).Title, Privet);
+    EXPECT_EQ(At(0).Description, "<b>" + Privet);
+    EXPECT_EQ(At(0).Author, Privet);
     EXPECT_EQ(At(0).Link, "http://site/\xCF");
 
     ASSERT_EQ(
@@ -141,26 +142,45 @@ TEST_F(NewsTypeClsTest, DeclaredCharsetsBecomeUTF8AndLinksStayRaw) {
              "</item></rdf:rdf>"),
         "");
     EXPECT_EQ(News->EncodingName, "koi8-r");
-    EXPECT_EQ(At(1).Title, kPrivet);
+    EXPECT_EQ(At(1).Title, Privet);
 
     // UTF-8 in capitals is kept, bad bytes are repaired.
-    ASSERT_EQ(Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?><feed><entry><title>" + kPrivet +
+    ASSERT_EQ(Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?><feed><entry><title>" + Privet +
                    " \xFF</title></entry></feed>"),
               "");
     EXPECT_EQ(News->EncodingName, "utf-8");
-    EXPECT_EQ(At(2).Title, kPrivet + " " + kFFFD);
+    EXPECT_EQ(At(2).Title, Privet + " " + FFFD);
+}
+
+// Entity references are decoded before the text is converted, and only the five named ones.
+TEST_F(NewsTypeClsTest, ItemTextsAreDecodedThenConverted) {
+    ASSERT_EQ(Load("<?xml version=\"1.0\" encoding=\"windows-1252\"?><rss><channel><item>"
+                   "<title>caf\xE9 &lt;b&gt; &amp;lt; &#39; &LT;</title><author>&quot;A&apos;</author>"
+                   "</item></channel></rss>"),
+              "");
+    EXPECT_EQ(At(0).Title, "caf\xC3\xA9 <b> < &#39; &LT;");
+    EXPECT_EQ(At(0).Author, "\"A'");
+    // A charset nobody knows leaves the bytes as they are.
+    ASSERT_EQ(Load("<?xml version=\"1.0\" encoding=\"no-such-charset\"?><rss><channel><item>"
+                   "<title>caf\xE9 &lt;</title></item></channel></rss>"),
+              "");
+    EXPECT_EQ(At(1).Title, "caf\xE9 <");
+    // In UTF-8 each byte of a broken sequence becomes U+FFFD, also around a reference.
+    ASSERT_EQ(
+        Load("<rss><channel><item><title>bad \xC3&amp;\xA9 \xED\xA0\x80</title></item></channel></rss>"), "");
+    EXPECT_EQ(At(2).Title, "bad " + FFFD + "&" + FFFD + " " + FFFD + FFFD + FFFD);
 }
 
 TEST_F(NewsTypeClsTest, DocumentsWithoutDeclarationAreUTF8WhateverCameBefore) {
     ASSERT_EQ(Load("<?xml version=\"1.0\" encoding=\"windows-1251\"?><rss><channel><item><title>\xE0</title>"
                    "</item></channel></rss>"),
               "");
-    ASSERT_EQ(Load("<rss><channel><item><title>" + kPrivet + "</title></item></channel></rss>"), "");
+    ASSERT_EQ(Load("<rss><channel><item><title>" + Privet + "</title></item></channel></rss>"), "");
     EXPECT_EQ(News->EncodingName, "");
-    EXPECT_EQ(At(1).Title, kPrivet) << "a windows-1251 reading would have garbled it";
+    EXPECT_EQ(At(1).Title, Privet) << "a windows-1251 reading would have garbled it";
     ASSERT_EQ(Load("<?xml version=\"1.0\"?><rss><channel><item><title>\xE0</title></item></channel></rss>"),
               "");
-    EXPECT_EQ(At(2).Title, kFFFD);
+    EXPECT_EQ(At(2).Title, FFFD);
 }
 
 // The document in UTF-16, little or big endian, with or without a byte-order mark.
@@ -295,6 +315,78 @@ TEST_F(NewsTypeClsTest, SortOrdersLargeListsWithManyEqualDates) {
     ASSERT_EQ(News->ItemCount(), 5000);
     for (int i = 0; i < News->ItemCount(); ++i)
         ASSERT_EQ(At(i).Title, std::to_string(expected[static_cast<size_t>(i)].second)) << "at " << i;
+}
+
+// Adds count items dated date(i), titled with their place i.
+template <class Date> void AddDated(TNewsType& news, int count, Date date) {
+    for (int i = 0; i < count; ++i) {
+        TNewsItem* item = news.AddItem();
+        item->Title = std::to_string(i);
+        item->Date = date(i);
+    }
+}
+
+// Long runs of one date and lists already in order come out as the quicksort's steps give them.
+TEST_F(NewsTypeClsTest, SortKeepsItsOrderOnLongEqualAndOrderedLists) {
+    const int count = 200000;
+    for (int kind = 0; kind < 3; ++kind) {
+        SCOPED_TRACE(kind);
+        News->ClearItems();
+        const auto date = [kind](int i) {
+            return kind == 0 ? 40000.0 : kind == 1 ? 1.0 + i : 1.0 * (count - i);
+        };
+        AddDated(*News, count, date);
+        std::vector<std::pair<TDateTime, int>> expected;
+        for (int i = 0; i < count; ++i)
+            expected.emplace_back(date(i), i);
+        ReferenceSort(expected, 0, count - 1);
+        News->SortItems();
+        for (int i = 0; i < count; ++i)
+            ASSERT_EQ(At(i).Title, std::to_string(expected[static_cast<size_t>(i)].second)) << "at " << i;
+    }
+}
+
+// Dates laid out so that every pass's middle item is the oldest of its range: each pass splits
+// off that one item and leaves all the others in one part, for the next pass.
+std::vector<TDateTime> OldestInTheMiddleEveryTime(int count) {
+    std::vector<int> at(static_cast<size_t>(count)); // which item lies at each place
+    for (int i = 0; i < count; ++i)
+        at[static_cast<size_t>(i)] = i;
+    std::vector<TDateTime> dates(static_cast<size_t>(count));
+    for (int right = count - 1; right > 0; --right) {
+        const size_t middle = static_cast<size_t>(right / 2);
+        dates[static_cast<size_t>(at[middle])] = count - right; // the oldest left in 0..right
+        std::swap(at[middle], at[static_cast<size_t>(right)]);
+    }
+    dates[static_cast<size_t>(at[0])] = count;
+    return dates;
+}
+
+// The calls of the sort nest only as deep as the logarithm of the count, whatever the dates:
+// run on a thread with a small stack, a list that splits as unevenly as possible at every pass
+// still sorts.
+TEST_F(NewsTypeClsTest, SortNeedsLittleStackWhateverTheDates) {
+    const int count = 20000;
+    const std::vector<TDateTime> dates = OldestInTheMiddleEveryTime(count);
+    AddDated(*News, count, [&dates](int i) { return dates[static_cast<size_t>(i)]; });
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    // A nesting as deep as the count would need several megabytes here.
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 256 * 1024), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, &attributes,
+                  [](void* news) -> void* {
+                      static_cast<TNewsType*>(news)->SortItems();
+                      return nullptr;
+                  },
+                  News.get()),
+              0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+    ASSERT_EQ(News->ItemCount(), count);
+    for (int i = 0; i < count; ++i)
+        ASSERT_EQ(At(i).Date, count - i) << "at " << i;
 }
 
 // Every public feed goes through LoadFeed; a recognised one yields exactly the item (entry)
