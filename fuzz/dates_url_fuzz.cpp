@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "news/NewsDates.h"
 #include "refresh/CacheFiles.h"
@@ -36,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int month = MonthNumber(text);
     Check(month >= 1 && month <= 12);
 
-    std::string rest = text;
-    const std::string token = SplitToken(rest, ":");
+    std::string_view rest = text;
+    const std::string_view token = SplitToken(rest, ":");
     Check(token.size() + rest.size() <= text.size());
 
     const std::string host = ExtractURLHost(text);

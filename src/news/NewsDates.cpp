@@ -1,4 +1,4 @@
-#include "NewsDates.h"
+#include "news/NewsDates.h"
 
 #include <cmath>
 #include <ctime>
@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr std::string_view kMonthNames[12] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                              "jul", "aug", "sep", "oct", "nov", "dec"};
+constexpr std::string_view MonthNames[12] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                             "jul", "aug", "sep", "oct", "nov", "dec"};
 
 struct TZoneName {
     std::string_view Name;
@@ -17,79 +17,23 @@ struct TZoneName {
 };
 
 // Searched in this order; the military letters other than A, M, N and Y are not known.
-const TZoneName kZoneNames[14] = {{"GMT", 0},  {"UT", 0},   {"EST", -5}, {"EDT", -4}, {"CST", -6},
-                                  {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7},
-                                  {"A", -1},   {"M", -12},  {"N", 1},    {"Y", 12}};
+constexpr TZoneName ZoneNames[14] = {{"GMT", 0},  {"UT", 0},   {"EST", -5}, {"EDT", -4}, {"CST", -6},
+                                     {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7},
+                                     {"A", -1},   {"M", -12},  {"N", 1},    {"Y", 12}};
 
-const char* const kFilterNames[FilterCount] = {"Last day",     "Last 2 days", "Last week",
-                                               "Last 2 weeks", "Last month",  "All"};
-const int kFilterDays[FilterCount] = {1, 2, 7, 14, 30, -1};
+struct TFilter {
+    const char* Name;
+    int Days;
+};
 
-// The decoders work on views into the caller's text: a feed's thousands of dates then cost no
-// allocations. Each helper follows its string counterpart of the platform exactly.
+// The entries of the news filter box by index; "All" has no limit.
+constexpr TFilter Filters[FilterCount] = {{"Last day", 1},      {"Last 2 days", 2}, {"Last week", 7},
+                                          {"Last 2 weeks", 14}, {"Last month", 30}, {"All", -1}};
 
 // The integer value of text, or fallback when it is not an integer.
 int IntOr(std::string_view text, int fallback) {
     int value = fallback;
     return TryStrToInt(text, value) ? value : fallback;
-}
-
-// SplitToken over a view, at a separator of one character.
-std::string_view SplitView(std::string_view& text, char separator) {
-    // Date tokens are a few characters long: a plain loop beats a library search.
-    size_t pos = 0;
-    while (pos < text.size() && text[pos] != separator)
-        ++pos;
-    if (pos == text.size())
-        pos = std::string_view::npos;
-    std::string_view token = text;
-    if (pos == std::string_view::npos) {
-        text = std::string_view();
-    } else {
-        token = text.substr(0, pos);
-        text.remove_prefix(pos + 1);
-    }
-    return token;
-}
-
-// The text with its ASCII letters First..Last shifted by Shift (upper- or lower-casing them), in
-// buffer, when it has at most 3 characters (no month or zone name is longer); else an empty view.
-template <char First, char Last, int Shift>
-std::string_view ShortCased(std::string_view text, char (&buffer)[3]) {
-    if (text.size() > sizeof buffer)
-        return std::string_view();
-    for (size_t i = 0; i < text.size(); ++i)
-        buffer[i] = text[i] >= First && text[i] <= Last ? static_cast<char>(text[i] + Shift) : text[i];
-    return std::string_view(buffer, text.size());
-}
-
-// MonthNumber of the lower-cased name.
-int MonthOfName(std::string_view name) {
-    char buffer[3];
-    const std::string_view lower = ShortCased<'A', 'Z', 'a' - 'A'>(name, buffer);
-    if (lower.size() == 3)
-        for (int i = 0; i < 12; ++i)
-            if (lower == kMonthNames[i])
-                return i + 1;
-    return 1;
-}
-
-// ZoneOffset over a view: the trimmed zone, upper-cased, looked up by name; upper-casing changes
-// no sign or digit of a numeric zone.
-double ZoneOffsetOf(std::string_view zone) {
-    const std::string_view text = TrimView(zone);
-    char buffer[3];
-    const std::string_view upper = ShortCased<'a', 'z', 'A' - 'a'>(text, buffer);
-    if (!upper.empty())
-        for (const TZoneName& entry : kZoneNames)
-            if (upper == entry.Name)
-                return entry.Hours / 24.0;
-    // Numeric zones: "+hhmm" or "-hhmm"; the sign of the hours carries over to the minutes.
-    const int hours = IntOr(text.substr(0, 3), 0);
-    const int minutes = text.size() > 3 ? IntOr(text.substr(3, 2), 0) : 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    const double offset = negative ? hours - minutes / 60.0 : hours + minutes / 60.0;
-    return offset / 24.0;
 }
 
 // date + time; false when either lies outside the calendar or the clock.
@@ -108,46 +52,55 @@ long long Milliseconds(TDateTime value) {
 
 } // namespace
 
-std::string SplitToken(std::string& text, const std::string& separator) {
-    const size_t pos = separator.empty() ? std::string::npos : text.find(separator);
-    std::string token;
-    if (pos == std::string::npos) {
-        token.swap(text);
-        text.clear();
+std::string_view SplitToken(std::string_view& text, std::string_view separator) {
+    const size_t pos = separator.empty() ? std::string_view::npos : text.find(separator);
+    std::string_view token = text;
+    if (pos == std::string_view::npos) {
+        text = std::string_view();
     } else {
         token = text.substr(0, pos);
-        text.erase(0, pos + separator.size());
+        text.remove_prefix(pos + separator.size());
     }
     return token;
 }
 
-int MonthNumber(const std::string& name) {
+int MonthNumber(std::string_view name) {
     for (int i = 0; i < 12; ++i)
-        if (name == kMonthNames[i])
+        if (name == MonthNames[i])
             return i + 1;
     return 1;
 }
 
-double ZoneOffset(const std::string& zone) {
-    return ZoneOffsetOf(zone);
+double ZoneOffset(std::string_view zone) {
+    const std::string_view trimmed = TrimView(zone);
+    const std::string name = UpperCaseAscii(std::string(trimmed));
+    for (const TZoneName& entry : ZoneNames)
+        if (name == entry.Name)
+            return entry.Hours / 24.0;
+    // Numeric zones: "+hhmm" or "-hhmm"; the sign of the hours carries over to the minutes.
+    const int hours = IntOr(trimmed.substr(0, 3), 0);
+    const int minutes = trimmed.size() > 3 ? IntOr(trimmed.substr(3, 2), 0) : 0;
+    const bool negative = !trimmed.empty() && trimmed[0] == '-';
+    const double offset = negative ? hours - minutes / 60.0 : hours + minutes / 60.0;
+    return offset / 24.0;
 }
 
 TDateTime DecodeRfc822Date(std::string_view text) {
     std::string_view rest = text;
     // The weekday with its comma; whatever stands first is skipped.
-    SplitView(rest, ' ');
+    SplitToken(rest, " ");
     rest = TrimLeftView(rest);
-    const std::string_view dayText = SplitView(rest, ' ');
+    const std::string_view dayText = SplitToken(rest, " ");
     rest = TrimLeftView(rest);
-    const int month = MonthOfName(SplitView(rest, ' '));
+    const int month = MonthNumber(LowerCaseAscii(std::string(SplitToken(rest, " "))));
     rest = TrimLeftView(rest);
-    const std::string_view yearText = SplitView(rest, ' ');
+    const std::string_view yearText = SplitToken(rest, " ");
     rest = TrimLeftView(rest);
-    std::string_view timeText = SplitView(rest, ' ');
+    std::string_view timeText = SplitToken(rest, " ");
     const std::string_view zone = rest;
 
-    const std::string_view hourText = SplitView(timeText, ':');
-    const std::string_view minuteText = SplitView(timeText, ':');
+    const std::string_view hourText = SplitToken(timeText, ":");
+    const std::string_view minuteText = SplitToken(timeText, ":");
     const int second = IntOr(timeText, 0);
 
     int day = 0, year = 0, hour = 0, minute = 0;
@@ -157,14 +110,14 @@ TDateTime DecodeRfc822Date(std::string_view text) {
     TDateTime local = 0;
     if (!TryEncodeDateTime(year, month, day, hour, minute, second, local))
         return 0;
-    return local - ZoneOffsetOf(zone);
+    return local - ZoneOffset(zone);
 }
 
 TDateTime DecodeIsoDate(std::string_view text) {
     std::string_view timePart = text;
-    std::string_view datePart = SplitView(timePart, 'T');
-    const int year = IntOr(SplitView(datePart, '-'), 1900);
-    const int month = IntOr(SplitView(datePart, '-'), 1);
+    std::string_view datePart = SplitToken(timePart, "T");
+    const int year = IntOr(SplitToken(datePart, "-"), 1900);
+    const int month = IntOr(SplitToken(datePart, "-"), 1);
     const int day = IntOr(TrimView(datePart), 1);
 
     // "-" marks a western zone; "+" and "Z" are looked for in what follows it, if anything.
@@ -191,10 +144,10 @@ TDateTime DecodeIsoDate(std::string_view text) {
     }
 
     // Fractional seconds ("02.25") are not integers and count as 0.
-    const int hour = IntOr(SplitView(timeOfDay, ':'), 0);
-    const int minute = IntOr(SplitView(timeOfDay, ':'), 0);
+    const int hour = IntOr(SplitToken(timeOfDay, ":"), 0);
+    const int minute = IntOr(SplitToken(timeOfDay, ":"), 0);
     const int second = IntOr(timeOfDay, 0);
-    const int zoneHours = IntOr(SplitView(zone, ':'), 0);
+    const int zoneHours = IntOr(SplitToken(zone, ":"), 0);
     const int zoneMinutes = IntOr(zone, 0);
     double offset = zoneHours + zoneMinutes / 60.0;
     if (negative)
@@ -209,13 +162,13 @@ TDateTime DecodeIsoDate(std::string_view text) {
 std::string FilterName(int filterIndex) {
     if (filterIndex < 0 || filterIndex >= FilterCount)
         return "";
-    return kFilterNames[filterIndex];
+    return Filters[filterIndex].Name;
 }
 
 int FilterDays(int filterIndex) {
     if (filterIndex < 0 || filterIndex >= FilterCount)
         return -1;
-    return kFilterDays[filterIndex];
+    return Filters[filterIndex].Days;
 }
 
 bool PassesAgeFilter(TDateTime itemDate, int filterIndex) {

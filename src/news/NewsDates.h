@@ -10,17 +10,17 @@
 
 // Returns the part of text before the first separator and leaves text holding what follows it
 // (the separator is dropped); without the separator (or with an empty one) returns the whole
-// text and empties it.
-std::string SplitToken(std::string& text, const std::string& separator);
+// text and empties it. Both are views into the caller's text.
+std::string_view SplitToken(std::string_view& text, std::string_view separator);
 
 // 1..12 for "jan".."dec" compared exactly (callers lower-case); any other name, "june"
 // included, gives 1.
-int MonthNumber(const std::string& name);
+int MonthNumber(std::string_view name);
 
 // The zone's offset from UTC in days: trimmed and upper-cased, looked up among GMT, UT, EST,
 // EDT, CST, CDT, MST, MDT, PST, PDT, A, M, N, Y, else read as +hhmm / -hhmm ("+0530" is 5.5
 // hours); an empty or unknown zone ("Z" included) gives 0.
-double ZoneOffset(const std::string& zone);
+double ZoneOffset(std::string_view zone);
 
 // "Sat, 07 Sep 2002 00:00:01 GMT" as UTC. The first token is always skipped as the weekday,
 // the year is taken as written (two digits stay in year 2), a missing second is 0; 0 for a
