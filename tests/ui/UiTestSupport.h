@@ -1,0 +1,60 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QTimer>
+#include <QtTest>
+
+#include "TempDir.h"
+#include "ui/Messages.h"
+#include "ui/ProdInfo.h"
+
+// Answers the program's questions from a script and records every text shown or asked, so that
+// no modal box ever opens in a test.
+class TScriptedMessages : public IMessages {
+public:
+    TScriptedMessages() { SetMessagesForTesting(this); }
+    ~TScriptedMessages() override { SetMessagesForTesting(nullptr); }
+    TScriptedMessages(const TScriptedMessages&) = delete;
+    TScriptedMessages& operator=(const TScriptedMessages&) = delete;
+
+    void ShowMessage(const std::string& text) override { Shown.push_back(text); }
+    bool AskYesNo(const std::string& text, bool) override {
+        Asked.push_back(text);
+        if (Answers.empty())
+            return false;
+        const bool answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+
+    std::vector<std::string> Shown;
+    std::vector<std::string> Asked;
+    // The answers to the next questions, in order; No once they run out.
+    std::deque<bool> Answers;
+};
+
+// Runs action on the next modal dialog as soon as its event loop runs (a dialog run by exec()).
+inline void WhenModal(std::function<void(QWidget&)> action) {
+    QTimer::singleShot(0, [action] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        QVERIFY2(dialog, "no modal dialog is open");
+        action(*dialog);
+    });
+}
+
+// The settings go to a folder of the test's own: the user's are never read or written.
+#define TOVEL_UI_TEST_MAIN(TestClass)                                                                        \
+    int main(int argc, char** argv) {                                                                        \
+        TempDir config;                                                                                      \
+        ScopedEnv configHome("XDG_CONFIG_HOME", config.Path().c_str());                                      \
+        ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");                                                  \
+        QApplication app(argc, argv);                                                                        \
+        FillProductInfo();                                                                                   \
+        TestClass test;                                                                                      \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }
