@@ -1,0 +1,63 @@
+// The program's entry: start-up and shutdown in their order, nothing else.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QIcon>
+
+#include "app/Catalogue.h"
+#include "app/SignalBridge.h"
+#include "app/SingleInstance.h"
+#include "app/TestMessages.h"
+#include "catalogue/FeedListCls.h"
+#include "platform/DataFolder.h"
+#include "ui/FeedForm.h"
+#include "ui/MainForm.h"
+#include "ui/ProdInfo.h"
+
+namespace {
+
+void BringToFront(QWidget* window) {
+    window->show();
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setDesktopFileName("tovelrss");
+    QApplication::setWindowIcon(QIcon(":/app/tovelrss.svg"));
+    FillProductInfo();
+    InstallTestMessagesFromEnvironment();
+    // SIGTERM, SIGINT and SIGHUP end the event loop like closing the window, so the same saves run.
+    TSignalBridge stopSignals([](int) { QCoreApplication::exit(0); });
+
+    const std::string dataFolder = DataFolder();
+    TSingleInstance guard(dataFolder);
+    if (!guard.Acquire())
+        return 0;
+
+    std::unique_ptr<TFeedList> feeds = OpenCatalogue(dataFolder + "feeds.data");
+    if (!feeds)
+        return 1;
+    FeedList = feeds.get();
+
+    frmMain = new TfrmMain(*FeedList);
+    frmFeed = new TfrmFeed(frmMain);
+    QObject::connect(&guard, &TSingleInstance::RaiseRequested, frmMain, [] { BringToFront(frmMain); });
+    frmMain->show();
+
+    QApplication::exec();
+
+    frmMain->StopRefresh();
+    SaveCatalogue(*FeedList);
+    FeedList = nullptr;
+    feeds.reset();
+    delete frmFeed;
+    frmFeed = nullptr;
+    delete frmMain;
+    frmMain = nullptr;
+    return 0;
+}
