@@ -26,6 +26,9 @@ void BringToFront(QWidget* window) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The news view's web engine shares OpenGL contexts, which must be asked for before the
+    // application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setDesktopFileName("tovelrss");
     QApplication::setWindowIcon(QIcon(":/app/tovelrss.svg"));
