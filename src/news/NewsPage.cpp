@@ -144,9 +144,16 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
 }
 
 void TNewsType::WriteErrorPage(const std::string& errorText) {
+    // The text carries addresses, names from documents and the TLS library's words: any of them
+    // may hold markup, which must show as text.
+    std::string escaped = errorText;
+    ReplaceAll(escaped, "&", "&amp;"); // first, so the entities below stay whole
+    ReplaceAll(escaped, "<", "&lt;");
+    ReplaceAll(escaped, ">", "&gt;");
+    ReplaceAll(escaped, "\"", "&quot;");
     std::string page;
     AppendLine(page, "<html><body><font face=\"arial\" color=\"red\">");
-    AppendLine(page, "Error: " + errorText);
+    AppendLine(page, "Error: " + escaped);
     AppendLine(page, "</font></body></html>");
     WriteFileAtomically(PagePath, page, false);
 }

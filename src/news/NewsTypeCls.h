@@ -90,8 +90,8 @@ public:
     // a missing "top.html" leaves it empty and a missing "bottom.html" leaves it without its end.
     // "Cannot create file %s" when the page cannot be written; the old page then stays.
     void RenderPage(int filterIndex, const std::string& filterCaption, bool picturesShown);
-    // Replaces the page at PagePath, as RenderPage does, with the error page for errorText (not
-    // escaped); raises "Cannot create file %s" when it cannot.
+    // Replaces the page at PagePath, as RenderPage does, with the error page for errorText, whose
+    // &, <, > and " are escaped; raises "Cannot create file %s" when it cannot.
     void WriteErrorPage(const std::string& errorText);
     // The bytes of TemplateFolder() + fileName, read anew at every call; raises
     // EFOpenError "Cannot open file %s" with the full path.

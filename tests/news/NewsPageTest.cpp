@@ -202,11 +202,17 @@ TEST_F(NewsPageTest, PageThatCannotBeWrittenIsReported) {
     EXPECT_EQ(FolderEntries(), "gen.html template") << "no temporary page is left behind";
 }
 
-TEST_F(NewsPageTest, ErrorPageHasItsThreeLines) {
+TEST_F(NewsPageTest, ErrorPageHasItsThreeLinesAndEscapesItsText) {
     Temp.Write("gen.html", "a much longer previous page than the error page");
     News->WriteErrorPage("The \"channel\" node is not found <b>");
     EXPECT_EQ(Temp.Read("gen.html"), "<html><body><font face=\"arial\" color=\"red\">\r\n"
-                                     "Error: The \"channel\" node is not found <b>\r\n"
+                                     "Error: The &quot;channel&quot; node is not found &lt;b&gt;\r\n"
+                                     "</font></body></html>\r\n");
+    // Markup from a certificate name or an address shows as text; an entity already in the text
+    // is escaped once more, so it shows as written; other bytes stay.
+    News->WriteErrorPage("CN=<img src=x onerror=alert(1)>&amp; 'q' \xC3\xA9");
+    EXPECT_EQ(Temp.Read("gen.html"), "<html><body><font face=\"arial\" color=\"red\">\r\n"
+                                     "Error: CN=&lt;img src=x onerror=alert(1)&gt;&amp;amp; 'q' \xC3\xA9\r\n"
                                      "</font></body></html>\r\n");
 }
 
