@@ -12,7 +12,7 @@
 
 namespace {
 
-const char LineBreak[] = "\r\n";
+const char kLineBreak[] = "\r\n";
 
 // The first match of what in text at or after from, or npos. With ignoreCase the ASCII letters of
 // what (given in lower case) match in either case; the search then goes by what's first byte that
@@ -61,7 +61,7 @@ bool HasVisibleByte(const std::string& text) {
 
 void AppendLine(std::string& page, std::string_view piece) {
     page.append(piece.data(), piece.size());
-    page += LineBreak;
+    page += kLineBreak;
 }
 
 } // namespace
@@ -84,30 +84,24 @@ std::string TNewsType::PrepareDescription(const std::string& description, bool p
 void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bool picturesShown) {
     // Read before the page is touched: a missing item template leaves the old page as it was.
     const std::string itemTemplate = LoadTemplate("item.html");
-    // The page is made whole in memory and replaces the old one in one step, so the view never
-    // reads half a page. A missing top or bottom template still replaces it with what came
-    // before that template (nothing, or the top and the items), then stops the render.
-    std::string page;
-    // One allocation for the whole page, which may run to tens of megabytes: the item texts, the
-    // template once per item and room for the description treatment.
-    size_t estimate = 4096;
-    for (const std::unique_ptr<TNewsItem>& item : NewsItems)
-        estimate += itemTemplate.size() + item->Title.size() + item->Description.size() * 9 / 8 +
-                    item->Link.size() + item->Author.size() + 256;
-    page.reserve(estimate);
-    const auto appendTemplate = [this, &page](const char* fileName) {
+    // The page goes to a file of its own that replaces the old one in one step, so the view never
+    // reads half a page. A missing top or bottom template still replaces it with what came before
+    // that template (nothing, or the top and the items), then stops the render.
+    TFileReplacement page(PagePath, false);
+    const auto writeTemplate = [&page](const char* fileName) {
         std::string text;
         try {
             text = LoadTemplate(fileName);
         } catch (const EFOpenError&) {
-            WriteFileAtomically(PagePath, page, false);
+            page.Commit();
             throw;
         }
-        AppendLine(page, text);
+        page.Write(text);
+        page.Write(kLineBreak);
     };
-    appendTemplate("top.html");
+    writeTemplate("top.html");
 
-    std::string author, date;
+    std::string author, date, chunk, line;
     TDateTime shownDate = 0;
     bool dateShown = false;
     bool written = false;
@@ -128,19 +122,22 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
             dateShown = true;
         }
         // Each step sees what the steps before it put in: "{link}" inside a title becomes the link.
-        std::string chunk = itemTemplate;
+        chunk = itemTemplate;
         ReplaceAll(chunk, "{author}", author);
         ReplaceAll(chunk, "{title}", item->Title);
         ReplaceAll(chunk, "{description}", PrepareDescription(item->Description, picturesShown));
         ReplaceAll(chunk, "{date}", date);
-        AppendReplaced(page, chunk, "{link}", item->Link);
-        page += LineBreak;
+        line.clear();
+        AppendReplaced(line, chunk, "{link}", item->Link);
+        line += kLineBreak;
+        page.Write(line);
     }
-    if (!written)
-        AppendLine(page, "There are no news for the selected filter (" + filterCaption + ")");
-
-    appendTemplate("bottom.html");
-    WriteFileAtomically(PagePath, page, false);
+    if (!written) {
+        page.Write("There are no news for the selected filter (" + filterCaption + ")");
+        page.Write(kLineBreak);
+    }
+    writeTemplate("bottom.html");
+    page.Commit();
 }
 
 void TNewsType::WriteErrorPage(const std::string& errorText) {

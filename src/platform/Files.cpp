@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "SysUtils.h"
@@ -179,22 +180,79 @@ bool FileHoldsBytes(const std::string& path, const std::string& bytes) {
     return same;
 }
 
-std::string WriteTemporaryFile(const std::string& path, const std::string& data, bool durable) {
-    std::string temp = path + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        throw EFCreateError(path);
+TFileReplacement::TFileReplacement(std::string path, bool durable)
+    : FPath(std::move(path)), FTemporary(FPath + ".tmp-XXXXXX"), FDurable(durable) {
+    FHandle = ::mkstemp(FTemporary.data());
+    if (FHandle < 0)
+        throw EFCreateError(FPath);
     // Keep the permissions of the file being replaced; a new file gets the usual 0644.
     struct stat st {};
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    bool ok =
-        ::fchmod(fd, mode) == 0 && WriteAll(fd, data.data(), data.size()) && (!durable || ::fsync(fd) == 0);
-    ok = (::close(fd) == 0) && ok;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        throw EFCreateError(path);
+    const mode_t mode = ::stat(FPath.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    if (::fchmod(FHandle, mode) != 0)
+        Fail();
+    FBuffer.reserve(kBufferSize);
+}
+
+TFileReplacement::~TFileReplacement() {
+    if (FHandle >= 0)
+        ::close(FHandle);
+    if (!FTemporary.empty())
+        ::unlink(FTemporary.c_str());
+}
+
+void TFileReplacement::Write(std::string_view data) {
+    if (FHandle < 0)
+        throw EFCreateError(FPath);
+    if (FBuffer.size() + data.size() <= kBufferSize) {
+        FBuffer.append(data.data(), data.size());
+        return;
     }
-    return temp;
+    Flush();
+    if (data.size() >= kBufferSize) {
+        if (!WriteAll(FHandle, data.data(), data.size()))
+            Fail();
+    } else {
+        FBuffer.append(data.data(), data.size());
+    }
+}
+
+std::string TFileReplacement::Finish() {
+    if (FHandle < 0)
+        throw EFCreateError(FPath);
+    Flush();
+    const bool synced = !FDurable || ::fsync(FHandle) == 0;
+    const bool closed = ::close(FHandle) == 0;
+    FHandle = -1;
+    if (!synced || !closed)
+        Fail();
+    std::string temporary;
+    temporary.swap(FTemporary);
+    return temporary;
+}
+
+void TFileReplacement::Commit() {
+    RenameIntoPlace(Finish(), FPath, FDurable);
+}
+
+void TFileReplacement::Flush() {
+    if (!FBuffer.empty() && !WriteAll(FHandle, FBuffer.data(), FBuffer.size()))
+        Fail();
+    FBuffer.clear();
+}
+
+void TFileReplacement::Fail() {
+    if (FHandle >= 0)
+        ::close(FHandle);
+    FHandle = -1;
+    ::unlink(FTemporary.c_str());
+    FTemporary.clear();
+    throw EFCreateError(FPath);
+}
+
+std::string WriteTemporaryFile(const std::string& path, const std::string& data, bool durable) {
+    TFileReplacement file(path, durable);
+    file.Write(data);
+    return file.Finish();
 }
 
 void RenameIntoPlace(const std::string& temporary, const std::string& path, bool durable) {

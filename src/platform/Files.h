@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 // The folder of the running executable, with its trailing "/". Tests may point it elsewhere.
 std::string ProgramFolder();
@@ -16,6 +18,39 @@ bool DeleteFile(const std::string& path);
 
 // The whole file as bytes; raises EFOpenError "Cannot open file %s" when it cannot be read.
 std::string ReadFileToString(const std::string& path);
+
+// A new version of the file at path, written in pieces to a temporary file beside it (same
+// folder, a name of its own ending in ".tmp-" and six characters, the permissions of the file it
+// replaces or 0644) and put in its place in one step, so that no reader ever sees a half-written
+// file. Flushed to disk when durable. Dropped before Commit or Finish, it removes its temporary
+// file and the old file stays as it was. Every failure removes the temporary file and raises
+// EFCreateError "Cannot create file %s" naming path.
+class TFileReplacement {
+public:
+    explicit TFileReplacement(std::string path, bool durable = true);
+    ~TFileReplacement();
+    TFileReplacement(const TFileReplacement&) = delete;
+    TFileReplacement& operator=(const TFileReplacement&) = delete;
+
+    // Appends data (buffered).
+    void Write(std::string_view data);
+    // Closes the temporary file and hands its path over: the caller renames it into place later
+    // (RenameIntoPlace) or deletes it. Nothing at path changes.
+    std::string Finish();
+    // Finish, then RenameIntoPlace.
+    void Commit();
+
+private:
+    static constexpr size_t kBufferSize = 64 * 1024;
+    void Flush();
+    [[noreturn]] void Fail();
+
+    std::string FPath;
+    std::string FTemporary;
+    bool FDurable;
+    int FHandle = -1;
+    std::string FBuffer;
+};
 
 // The first half of WriteFileAtomically: writes data to a new temporary file beside path (same
 // folder, a name of its own ending in ".tmp-" and six characters), with the permissions of the

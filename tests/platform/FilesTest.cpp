@@ -194,6 +194,37 @@ TEST(AtomicWriteHalvesTest, EachHalfCleansUpAfterItsFailure) {
     ExpectCreateError([&] { WriteTemporaryFile(dir.File("feed.xml/f"), "x"); }, dir.File("feed.xml/f"));
 }
 
+TEST(AtomicWriteHalvesTest, AReplacementWrittenInPiecesIsWholeOrAbsent) {
+    TempDir dir;
+    const std::string path = dir.Write("page", "old");
+    // Pieces below, across and far beyond the write buffer come out byte for byte.
+    std::string expected;
+    {
+        TFileReplacement page(path, false);
+        for (size_t size : {size_t{1}, size_t{70000}, size_t{3}, size_t{200000}, size_t{65536}}) {
+            const std::string piece(size, static_cast<char>('a' + size % 26));
+            page.Write(piece);
+            expected += piece;
+        }
+        EXPECT_EQ(dir.Read("page"), "old") << "the old file changed before the commit";
+        page.Commit();
+    }
+    EXPECT_EQ(dir.Read("page"), expected);
+    // Dropped without a commit (an error while the page was made), the old file stays and no
+    // temporary file is left.
+    {
+        TFileReplacement page(path, false);
+        page.Write(std::string(100000, 'x'));
+    }
+    EXPECT_EQ(dir.Read("page"), expected);
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);
+}
+
 TEST(AtomicWriteHalvesTest, ReadersOnlyEverSeeWholeDocuments) {
     TempDir dir;
     const std::string path = dir.File("feed.xml");
