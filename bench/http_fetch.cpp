@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr int FetchCount = 200;
-constexpr size_t FeedSize = 30 * 1024;
+constexpr int kFetchCount = 200;
+constexpr size_t kFeedSize = 30 * 1024;
 
 struct TSetup {
     NginxFixture Nginx;
@@ -31,13 +31,13 @@ struct TSetup {
             return;
         }
         Feed = "<?xml version=\"1.0\"?><rss><channel><title>Feed</title>";
-        while (Feed.size() < FeedSize)
+        while (Feed.size() < kFeedSize)
             Feed +=
                 "<item><title>News</title><description>" + std::string(200, 'n') + "</description></item>";
         Feed += "</channel></rss>";
         std::ofstream config(Work.File("curl.config"));
         config << "header = \"Connection: close\"\n";
-        for (int i = 0; i < FetchCount; ++i) {
+        for (int i = 0; i < kFetchCount; ++i) {
             const std::string name = "feed" + std::to_string(i) + ".xml";
             Nginx.WriteFile(name, Feed);
             config << "url = \"" << Nginx.Url("/" + name) << "\"\noutput = \"/dev/null\"\n";
@@ -73,7 +73,7 @@ void BM_HTTPClientGets(benchmark::State& state) {
     client.Timeout = 5000;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        for (int i = 0; i < FetchCount; ++i) {
+        for (int i = 0; i < kFetchCount; ++i) {
             client.Path = "/feed" + std::to_string(i) + ".xml";
             client.Execute();
             if (client.Content.size() != setup.Feed.size()) {
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     if (ClientRuns > 0 && CurlRuns > 0) {
         const double client = ClientSeconds / ClientRuns * 1000;
         const double curl = CurlSeconds / CurlRuns * 1000;
-        std::printf("%d GETs: THTTPClient %.1f ms, curl %.1f ms, ratio %.2f\n", FetchCount, client, curl,
+        std::printf("%d GETs: THTTPClient %.1f ms, curl %.1f ms, ratio %.2f\n", kFetchCount, client, curl,
                     client / curl);
     }
     return 0;

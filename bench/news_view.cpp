@@ -23,26 +23,26 @@
 
 namespace {
 
-constexpr int FeedCount = 100;
-constexpr int ItemsPerFeed = 200;
+constexpr int kFeedCount = 100;
+constexpr int kItemsPerFeed = 200;
 
-const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const Words[] = {"kernel",  "release", "community", "update",  "security", "notes",
-                             "browser", "desktop", "package",   "network", "review",   "weekly"};
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kWords[] = {"kernel",  "release", "community", "update",  "security", "notes",
+                              "browser", "desktop", "package",   "network", "review",   "weekly"};
 
 // A news article's body as blogs publish it: paragraphs, links, a picture, a list.
 std::string Description(int feed, int item) {
     std::string html;
     html += "<p>The <a href=\"https://example.org/" + std::to_string(feed) + "/" + std::to_string(item) +
-            "\">latest " + Words[item % 12] + "</a> brings changes to the " + Words[(item + 3) % 12] +
-            " and the " + Words[(feed + item) % 12] + " that many readers asked for.</p>";
+            "\">latest " + kWords[item % 12] + "</a> brings changes to the " + kWords[(item + 3) % 12] +
+            " and the " + kWords[(feed + item) % 12] + " that many readers asked for.</p>";
     html += "<p><img src=\"https://cdn.example.org/img/" + std::to_string(item) +
             ".jpg\" width=\"640\" height=\"360\" alt=\"screenshot\"></p>";
     for (int p = 0; p < 4; ++p) {
         html += "<p>";
         for (int w = 0; w < 30; ++w) {
-            html += Words[(feed * 7 + item * 3 + p * 5 + w) % 12];
+            html += kWords[(feed * 7 + item * 3 + p * 5 + w) % 12];
             html += w % 9 == 8 ? ", " : " ";
         }
         html += "and <em>more</em> &mdash; see <a href=\"https://example.org/more\">details</a>.</p>";
@@ -73,12 +73,12 @@ std::string FeedDocument(int feed) {
     std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\" "
                       "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n<channel>\n<title>Feed " +
                       std::to_string(feed) + "</title>\n<link>https://example.org/</link>\n";
-    for (int item = 0; item < ItemsPerFeed; ++item) {
+    for (int item = 0; item < kItemsPerFeed; ++item) {
         const int day = 1 + (item + feed) % 28, hour = (item * 7) % 24, minute = (item * 13) % 60;
         char date[64];
         std::snprintf(date, sizeof date, "Mon, %02d %s 2026 %02d:%02d:%02d +0000", day,
-                      Months[(item / 28) % 12], hour, minute, item % 60);
-        doc += "<item>\n<title>" + std::string(Words[item % 12]) + " news &amp; notes no. " +
+                      kMonths[(item / 28) % 12], hour, minute, item % 60);
+        doc += "<item>\n<title>" + std::string(kWords[item % 12]) + " news &amp; notes no. " +
                std::to_string(item) + "</title>\n<link>https://example.org/" + std::to_string(feed) + "/" +
                std::to_string(item) + "</link>\n<guid isPermaLink=\"false\">" +
                std::to_string(feed * 1000 + item) + "</guid>\n<pubDate>" + date +
@@ -101,7 +101,7 @@ struct TBenchFolder {
         Feeds = std::make_unique<TFeedList>(Path + "feeds.data");
         TFeedListItem* folder = Feeds->Add("root", "Folder", "");
         folder->RefreshMark = true;
-        for (int i = 0; i < FeedCount; ++i) {
+        for (int i = 0; i < kFeedCount; ++i) {
             TFeedListItem* feed = Feeds->Add(folder->FeedID, "Feed " + std::to_string(i),
                                              "http://127.0.0.1/" + std::to_string(i));
             feed->RefreshMark = true;
@@ -142,9 +142,9 @@ void BM_ViewLoadAndRender(benchmark::State& state) {
     TNewsType news(*folder.Feeds);
     for (auto _ : state) {
         news.LoadMarkedFeeds();
-        news.RenderPage(FilterCount - 1, FilterName(FilterCount - 1), false);
+        news.RenderPage(kFilterCount - 1, FilterName(kFilterCount - 1), false);
     }
-    if (news.ItemCount() != FeedCount * ItemsPerFeed)
+    if (news.ItemCount() != kFeedCount * kItemsPerFeed)
         state.SkipWithError("items missing");
     state.counters["items"] = news.ItemCount();
 }
@@ -163,7 +163,7 @@ void BM_RenderOnly(benchmark::State& state) {
     TNewsType news(*folder.Feeds);
     news.LoadMarkedFeeds();
     for (auto _ : state)
-        news.RenderPage(FilterCount - 1, FilterName(FilterCount - 1), false);
+        news.RenderPage(kFilterCount - 1, FilterName(kFilterCount - 1), false);
 }
 BENCHMARK(BM_RenderOnly)->Unit(benchmark::kMillisecond);
 

@@ -20,8 +20,8 @@
 
 namespace {
 
-constexpr int FeedCount = 200;
-constexpr size_t FeedSize = 20000;
+constexpr int kFeedCount = 200;
+constexpr size_t kFeedSize = 20000;
 
 // The served feeds and the folders both sides write into; set up once for every benchmark.
 struct TSetup {
@@ -44,7 +44,7 @@ struct TSetup {
             return;
         state.PauseTiming();
         ++Round;
-        for (int i = 0; i < FeedCount; ++i)
+        for (int i = 0; i < kFeedCount; ++i)
             Nginx.WriteFile("feed" + std::to_string(i) + ".xml",
                             Body + "<!-- " + std::to_string(Round) + " -->");
         state.ResumeTiming();
@@ -59,12 +59,12 @@ struct TSetup {
         Feeds = std::make_unique<TFeedList>(Program.File("feeds.data"));
         std::string item = "<item><title>News</title><description>";
         std::string body = "<?xml version=\"1.0\"?><rss><channel><title>Feed</title>";
-        while (body.size() < FeedSize)
+        while (body.size() < kFeedSize)
             body += item + std::string(200, 'n') + "</description></item>";
         body += "</channel></rss>";
         Body = body;
         std::ofstream config(CurlOut.File("curl.config"));
-        for (int i = 0; i < FeedCount; ++i) {
+        for (int i = 0; i < kFeedCount; ++i) {
             const std::string name = "feed" + std::to_string(i) + ".xml";
             Nginx.WriteFile(name, body);
             Feeds->Add("root", "Feed " + std::to_string(i), Nginx.Url("/" + name))->RefreshMark = true;
@@ -125,7 +125,7 @@ void BM_RefreshExecute(benchmark::State& state) {
         ++RefreshRuns[changing];
     }
     ForceRefresh = false;
-    for (int i = 0; i < FeedCount; ++i)
+    for (int i = 0; i < kFeedCount; ++i)
         if (!setup.Feeds->Item(i)->ErrorText.empty())
             state.SkipWithError(setup.Feeds->Item(i)->ErrorText.c_str());
 }
@@ -163,7 +163,7 @@ public:
 
 protected:
     void Execute() override {
-        for (int i = 0; i < 3 * FeedCount; ++i)
+        for (int i = 0; i < 3 * kFeedCount; ++i)
             Synchronize([this] { ++Shown; });
     }
 };
@@ -184,11 +184,11 @@ void BM_StatusRoundTrips(benchmark::State& state) {
 // file each, renamed over the old document.
 void BM_CacheWrites(benchmark::State& state) {
     TempDir folder;
-    const std::string body(FeedSize, 'n');
+    const std::string body(kFeedSize, 'n');
     int round = 0;
     for (auto _ : state) {
         const std::string text = body + std::to_string(++round);
-        for (int i = 0; i < FeedCount; ++i)
+        for (int i = 0; i < kFeedCount; ++i)
             SaveStringToFile(text, folder.File("feed" + std::to_string(i) + ".xml"));
     }
 }
@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
         const double closing = CurlSeconds[changing][1] / CurlRuns[changing][1] * 1000;
         std::printf("%d feeds, %s: refresh %.1f ms; curl %.1f ms keeping its connection (ratio %.2f), "
                     "%.1f ms with a connection per feed (ratio %.2f)\n",
-                    FeedCount, kinds[changing], refresh, kept, refresh / kept, closing, refresh / closing);
+                    kFeedCount, kinds[changing], refresh, kept, refresh / kept, closing, refresh / closing);
     }
     return 0;
 }

@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr std::string_view MonthNames[12] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                             "jul", "aug", "sep", "oct", "nov", "dec"};
+constexpr std::string_view kMonthNames[12] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                              "jul", "aug", "sep", "oct", "nov", "dec"};
 
 struct TZoneName {
     std::string_view Name;
@@ -17,9 +17,9 @@ struct TZoneName {
 };
 
 // Searched in this order; the military letters other than A, M, N and Y are not known.
-constexpr TZoneName ZoneNames[14] = {{"GMT", 0},  {"UT", 0},   {"EST", -5}, {"EDT", -4}, {"CST", -6},
-                                     {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7},
-                                     {"A", -1},   {"M", -12},  {"N", 1},    {"Y", 12}};
+constexpr TZoneName kZoneNames[14] = {{"GMT", 0},  {"UT", 0},   {"EST", -5}, {"EDT", -4}, {"CST", -6},
+                                      {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7},
+                                      {"A", -1},   {"M", -12},  {"N", 1},    {"Y", 12}};
 
 struct TFilter {
     const char* Name;
@@ -27,8 +27,8 @@ struct TFilter {
 };
 
 // The entries of the news filter box by index; "All" has no limit.
-constexpr TFilter Filters[FilterCount] = {{"Last day", 1},      {"Last 2 days", 2}, {"Last week", 7},
-                                          {"Last 2 weeks", 14}, {"Last month", 30}, {"All", -1}};
+constexpr TFilter kFilters[kFilterCount] = {{"Last day", 1},      {"Last 2 days", 2}, {"Last week", 7},
+                                            {"Last 2 weeks", 14}, {"Last month", 30}, {"All", -1}};
 
 // The integer value of text, or fallback when it is not an integer.
 int IntOr(std::string_view text, int fallback) {
@@ -66,7 +66,7 @@ std::string_view SplitToken(std::string_view& text, std::string_view separator) 
 
 int MonthNumber(std::string_view name) {
     for (int i = 0; i < 12; ++i)
-        if (name == MonthNames[i])
+        if (name == kMonthNames[i])
             return i + 1;
     return 1;
 }
@@ -74,7 +74,7 @@ int MonthNumber(std::string_view name) {
 double ZoneOffset(std::string_view zone) {
     const std::string_view trimmed = TrimView(zone);
     const std::string name = UpperCaseAscii(std::string(trimmed));
-    for (const TZoneName& entry : ZoneNames)
+    for (const TZoneName& entry : kZoneNames)
         if (name == entry.Name)
             return entry.Hours / 24.0;
     // Numeric zones: "+hhmm" or "-hhmm"; the sign of the hours carries over to the minutes.
@@ -160,15 +160,15 @@ TDateTime DecodeIsoDate(std::string_view text) {
 }
 
 std::string FilterName(int filterIndex) {
-    if (filterIndex < 0 || filterIndex >= FilterCount)
+    if (filterIndex < 0 || filterIndex >= kFilterCount)
         return "";
-    return Filters[filterIndex].Name;
+    return kFilters[filterIndex].Name;
 }
 
 int FilterDays(int filterIndex) {
-    if (filterIndex < 0 || filterIndex >= FilterCount)
+    if (filterIndex < 0 || filterIndex >= kFilterCount)
         return -1;
-    return Filters[filterIndex].Days;
+    return kFilters[filterIndex].Days;
 }
 
 bool PassesAgeFilter(TDateTime itemDate, int filterIndex) {

@@ -33,7 +33,7 @@ TDateTime DecodeRfc822Date(std::string_view text);
 TDateTime DecodeIsoDate(std::string_view text);
 
 // The number of entries of the news filter box.
-constexpr int FilterCount = 6;
+constexpr int kFilterCount = 6;
 
 // The entry text of the news filter box at index 0..5 ("Last day" .. "All"); "" outside.
 std::string FilterName(int filterIndex);

@@ -13,7 +13,7 @@
 
 namespace {
 
-const char UnknownFormat[] = "The server returns data that has an unknown format.";
+const char kUnknownFormat[] = "The server returns data that has an unknown format.";
 
 // For each name, the first direct child of element with that name (ASCII case ignored, as
 // ChildByName), or null; the children are looked at once for all names.
@@ -204,15 +204,15 @@ void TNewsType::ReadDocument(TFeedListItem& feed) {
     else if (Document.HasChild("feed"))
         ReadAtom(feed);
     else
-        throw Exception(UnknownFormat);
+        throw Exception(kUnknownFormat);
 }
 
 void TNewsType::ReadRss(TFeedListItem& feed) {
-    static constexpr std::string_view Names[] = {"title",   "description", "link",
-                                                 "pubDate", "dc:date",     "author"};
+    static constexpr std::string_view kNames[] = {"title",   "description", "link",
+                                                  "pubDate", "dc:date",     "author"};
     enum { Title, Description, Link, PubDate, DcDate, Author };
     const TXMLNode& channel = Document.ChildByName("rss").ChildByName("channel");
-    ReadEntries(*this, feed, channel, "item", Names, [this](TNewsItem& item, TXMLNode* const* found) {
+    ReadEntries(*this, feed, channel, "item", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
         item.Title = DecodedText(found[Title], EncodingName);
         item.Description = DecodedText(found[Description], EncodingName);
         item.Link = RawText(found[Link]);
@@ -226,11 +226,11 @@ void TNewsType::ReadRss(TFeedListItem& feed) {
 }
 
 void TNewsType::ReadRdf(TFeedListItem& feed) {
-    static constexpr std::string_view Names[] = {"title", "content:encoded", "description",
-                                                 "link",  "dc:date",         "dc:creator"};
+    static constexpr std::string_view kNames[] = {"title", "content:encoded", "description",
+                                                  "link",  "dc:date",         "dc:creator"};
     enum { Title, Content, Description, Link, DcDate, Creator };
     const TXMLNode& root = Document.ChildByName("rdf:rdf");
-    ReadEntries(*this, feed, root, "item", Names, [this](TNewsItem& item, TXMLNode* const* found) {
+    ReadEntries(*this, feed, root, "item", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
         item.Title = DecodedText(found[Title], EncodingName);
         item.Description = DecodedText(found[Content] ? found[Content] : found[Description], EncodingName);
         item.Link = RawText(found[Link]);
@@ -241,10 +241,10 @@ void TNewsType::ReadRdf(TFeedListItem& feed) {
 }
 
 void TNewsType::ReadAtom(TFeedListItem& feed) {
-    static constexpr std::string_view Names[] = {"title", "content", "link", "published"};
+    static constexpr std::string_view kNames[] = {"title", "content", "link", "published"};
     enum { Title, Content, Link, Published };
     const TXMLNode& root = Document.ChildByName("feed");
-    ReadEntries(*this, feed, root, "entry", Names, [this](TNewsItem& item, TXMLNode* const* found) {
+    ReadEntries(*this, feed, root, "entry", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
         item.Title = DecodedText(found[Title], EncodingName);
         item.Description = DecodedText(found[Content], EncodingName);
         // The first link, whatever its rel says.

@@ -10,7 +10,7 @@
 
 namespace {
 
-const char Replacement[] = "\xEF\xBF\xBD";
+const char kReplacement[] = "\xEF\xBF\xBD";
 
 // The length of the well-formed UTF-8 sequence at s, with end the end of the text: 1 for ASCII,
 // 0 when there is none (a stray or cut sequence, overlong forms, surrogates and code points above
@@ -94,7 +94,7 @@ std::string SanitizeUTF8(std::string text) {
     while (i < n) {
         const size_t len = UTF8SequenceLength(s + i, s + n);
         if (len == 0) {
-            out += Replacement;
+            out += kReplacement;
             ++i;
         } else {
             out.append(text, i, len);
@@ -141,7 +141,7 @@ std::string CharsetToUTF8(const std::string& text, const std::string& charset) {
         } else if (errno == EILSEQ) {
             // A byte the character set does not define: mark it and go on after it.
             out.resize(written);
-            out += Replacement;
+            out += kReplacement;
             written = out.size();
             out.resize(written + inLeft * 2 + 16);
             ++in;
@@ -149,7 +149,7 @@ std::string CharsetToUTF8(const std::string& text, const std::string& charset) {
         } else {
             // EINVAL: the text ends inside a multi-byte sequence.
             out.resize(written);
-            out += Replacement;
+            out += kReplacement;
             written = out.size();
             inLeft = 0;
         }

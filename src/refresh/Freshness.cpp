@@ -12,10 +12,10 @@ std::atomic<bool> ForceRefresh{false};
 namespace {
 
 // Minimum interval between two checks of a feed, and the Last-Modified tolerance.
-constexpr double MinCheckIntervalMs = 10 * 60 * 1000;
-constexpr double LastModifiedToleranceMs = 1000;
+constexpr double kMinCheckIntervalMs = 10 * 60 * 1000;
+constexpr double kLastModifiedToleranceMs = 1000;
 // What a failed or date-less HEAD answer counts as: older than any real document.
-constexpr TDateTime NoHeadDate = 1.0;
+constexpr TDateTime kNoHeadDate = 1.0;
 
 // Milliseconds from earlier to later, rounded, so that day fractions that cannot hold 600 s
 // exactly still compare right at the boundaries.
@@ -34,13 +34,13 @@ bool TFeedsRefresher::NeedsDownload(TRefreshFeed& feed) {
         return true;
     const TDateTime now = Now();
     // A RefreshDate in the future (the clock was set back) keeps the feed skipped.
-    if (MillisecondsBetween(feed.RefreshDate, now) < MinCheckIntervalMs)
+    if (MillisecondsBetween(feed.RefreshDate, now) < kMinCheckIntervalMs)
         return false;
     feed.RefreshDate = now;
     if (feed.LastModifiedDate == 0)
         return true;
     const TDateTime serverDate = HeadLastModified();
-    return MillisecondsBetween(feed.LastModifiedDate, serverDate) >= LastModifiedToleranceMs;
+    return MillisecondsBetween(feed.LastModifiedDate, serverDate) >= kLastModifiedToleranceMs;
 }
 
 TDateTime TFeedsRefresher::HeadLastModified() {
@@ -49,9 +49,9 @@ TDateTime TFeedsRefresher::HeadLastModified() {
         CheckNotCancelled();
         Client.Execute();
         const TDateTime date = DecodeRfc822Date(Client.ResponseHeaders.Values("Last-Modified"));
-        return date == 0 ? NoHeadDate : date;
+        return date == 0 ? kNoHeadDate : date;
     } catch (const std::exception&) {
         // A refused, failed or malformed probe counts as "unchanged": the cached file is kept.
-        return NoHeadDate;
+        return kNoHeadDate;
     }
 }

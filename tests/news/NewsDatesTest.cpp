@@ -21,7 +21,7 @@ TDateTime At(int year, int month, int day, int hour = 0, int minute = 0, int sec
 }
 
 // Well below a second, well above the rounding of doubles near 40000.
-constexpr double Tolerance = 1e-8;
+constexpr double kTolerance = 1e-8;
 
 // The time zone of the process for the rest of the scope.
 class ScopedTimeZone {
@@ -113,7 +113,7 @@ TEST(DecodeRfc822DateTest, Examples) {
         {"", 0},
     };
     for (const TDateCase& c : cases)
-        EXPECT_NEAR(DecodeRfc822Date(c.Text), c.Expected, Tolerance) << c.Text;
+        EXPECT_NEAR(DecodeRfc822Date(c.Text), c.Expected, kTolerance) << c.Text;
     EXPECT_EQ(DecodeRfc822Date(std::string("Sat, 07\0 Sep 2002 00:00:01 GMT", 30)), 0);
 }
 
@@ -139,7 +139,7 @@ TEST(DecodeIsoDateTest, Examples) {
         {"0-12-13", 0},
     };
     for (const TDateCase& c : cases)
-        EXPECT_NEAR(DecodeIsoDate(c.Text), c.Expected, Tolerance) << c.Text;
+        EXPECT_NEAR(DecodeIsoDate(c.Text), c.Expected, kTolerance) << c.Text;
 }
 
 TEST(PassesAgeFilterTest, BoundaryIsInclusiveAndUndatedItemsPass) {
@@ -155,7 +155,7 @@ TEST(PassesAgeFilterTest, BoundaryIsInclusiveAndUndatedItemsPass) {
     EXPECT_FALSE(PassesAgeFilter(now - 30 - oneSecond, 4));
     EXPECT_TRUE(PassesAgeFilter(now + 5, 0));
 
-    for (int i = 0; i < FilterCount; ++i)
+    for (int i = 0; i < kFilterCount; ++i)
         EXPECT_TRUE(PassesAgeFilter(0, i)) << i;
     // A two-digit year lands in year 2: seen under "All" only, or with no entry selected.
     const TDateTime yearTwo = DecodeRfc822Date("Sat, 07 Sep 02 00:00:01 GMT");

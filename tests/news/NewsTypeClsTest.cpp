@@ -14,8 +14,8 @@
 
 namespace {
 
-const std::string Privet = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"; // Привет in UTF-8
-const std::string FFFD = "\xEF\xBF\xBD";
+const std::string kPrivet = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"; // Привет in UTF-8
+const std::string kFFFD = "\xEF\xBF\xBD";
 
 class NewsTypeClsTest : public ::testing::Test, protected TNewsFixtureBase {
 protected:
@@ -132,9 +132,9 @@ TEST_F(NewsTypeClsTest, DeclaredCharsetsBecomeUTF8AndLinksStayRaw) {
         "");
     EXPECT_EQ(News->EncodingName, "windows-1251");
     ASSERT_EQ(News->ItemCount(), 1);
-    EXPECT_EQ(At(0).Title, Privet);
-    EXPECT_EQ(At(0).Description, "<b>" + Privet);
-    EXPECT_EQ(At(0).Author, Privet);
+    EXPECT_EQ(At(0).Title, kPrivet);
+    EXPECT_EQ(At(0).Description, "<b>" + kPrivet);
+    EXPECT_EQ(At(0).Author, kPrivet);
     EXPECT_EQ(At(0).Link, "http://site/\xCF");
 
     ASSERT_EQ(
@@ -142,14 +142,14 @@ TEST_F(NewsTypeClsTest, DeclaredCharsetsBecomeUTF8AndLinksStayRaw) {
              "</item></rdf:rdf>"),
         "");
     EXPECT_EQ(News->EncodingName, "koi8-r");
-    EXPECT_EQ(At(1).Title, Privet);
+    EXPECT_EQ(At(1).Title, kPrivet);
 
     // UTF-8 in capitals is kept, bad bytes are repaired.
-    ASSERT_EQ(Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?><feed><entry><title>" + Privet +
+    ASSERT_EQ(Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?><feed><entry><title>" + kPrivet +
                    " \xFF</title></entry></feed>"),
               "");
     EXPECT_EQ(News->EncodingName, "utf-8");
-    EXPECT_EQ(At(2).Title, Privet + " " + FFFD);
+    EXPECT_EQ(At(2).Title, kPrivet + " " + kFFFD);
 }
 
 // Entity references are decoded before the text is converted, and only the five named ones.
@@ -165,22 +165,22 @@ TEST_F(NewsTypeClsTest, ItemTextsAreDecodedThenConverted) {
                    "<title>caf\xE9 &lt;</title></item></channel></rss>"),
               "");
     EXPECT_EQ(At(1).Title, "caf\xE9 <");
-    // In UTF-8 each byte of a broken sequence becomes U+FFFD, also around a reference.
+    // In UTF-8 each byte of a broken sequence becomes U+kFFFD, also around a reference.
     ASSERT_EQ(
         Load("<rss><channel><item><title>bad \xC3&amp;\xA9 \xED\xA0\x80</title></item></channel></rss>"), "");
-    EXPECT_EQ(At(2).Title, "bad " + FFFD + "&" + FFFD + " " + FFFD + FFFD + FFFD);
+    EXPECT_EQ(At(2).Title, "bad " + kFFFD + "&" + kFFFD + " " + kFFFD + kFFFD + kFFFD);
 }
 
 TEST_F(NewsTypeClsTest, DocumentsWithoutDeclarationAreUTF8WhateverCameBefore) {
     ASSERT_EQ(Load("<?xml version=\"1.0\" encoding=\"windows-1251\"?><rss><channel><item><title>\xE0</title>"
                    "</item></channel></rss>"),
               "");
-    ASSERT_EQ(Load("<rss><channel><item><title>" + Privet + "</title></item></channel></rss>"), "");
+    ASSERT_EQ(Load("<rss><channel><item><title>" + kPrivet + "</title></item></channel></rss>"), "");
     EXPECT_EQ(News->EncodingName, "");
-    EXPECT_EQ(At(1).Title, Privet) << "a windows-1251 reading would have garbled it";
+    EXPECT_EQ(At(1).Title, kPrivet) << "a windows-1251 reading would have garbled it";
     ASSERT_EQ(Load("<?xml version=\"1.0\"?><rss><channel><item><title>\xE0</title></item></channel></rss>"),
               "");
-    EXPECT_EQ(At(2).Title, FFFD);
+    EXPECT_EQ(At(2).Title, kFFFD);
 }
 
 // The document in UTF-16, little or big endian, with or without a byte-order mark.

@@ -221,10 +221,10 @@ TEST(Thread, AnEndAlreadyQueuedIsDroppedByGivingUpOrByRelease) {
 
 TEST(Thread, ManyThreadsEachEndExactlyOnce) {
     TSyncPump pump;
-    constexpr int Count = 16;
+    constexpr int kCount = 16;
     int ends = 0;
     int syncs = 0;
-    for (int i = 0; i < Count; ++i) {
+    for (int i = 0; i < kCount; ++i) {
         auto* thread = new TScriptedThread([&syncs](TScriptedThread& self) {
             for (int k = 0; k < 5; ++k)
                 self.Sync([&syncs] { ++syncs; });
@@ -233,8 +233,8 @@ TEST(Thread, ManyThreadsEachEndExactlyOnce) {
         thread->OnTerminate = [&ends](TThread*) { ++ends; };
         thread->Resume();
     }
-    ASSERT_TRUE(pump.PumpUntil([&] { return ends == Count; }));
-    EXPECT_EQ(syncs, Count * 5);
+    ASSERT_TRUE(pump.PumpUntil([&] { return ends == kCount; }));
+    EXPECT_EQ(syncs, kCount * 5);
     EXPECT_FALSE(CheckSynchronize());
 }
 

@@ -17,11 +17,11 @@ TEST_F(RefreshTest, ForcedOrUncachedFeedsAreDownloadedWithoutAnyRequest) {
     TFeedsRefresher forced({}, true);
     TRefreshFeed feed = CopyOf(AddFeed("a", "http://127.0.0.1:1/feed"));
     const TDateTime now = Now();
-    feed.RefreshDate = now - Minute;
+    feed.RefreshDate = now - kMinute;
 
     // No cache file: downloaded, and the check time stays as it was.
     EXPECT_TRUE(refresher.NeedsDownload(feed));
-    EXPECT_DOUBLE_EQ(feed.RefreshDate, now - Minute);
+    EXPECT_DOUBLE_EQ(feed.RefreshDate, now - kMinute);
 
     WriteCache(feed.FeedID, "<rss/>");
     EXPECT_FALSE(refresher.NeedsDownload(feed));
@@ -30,23 +30,23 @@ TEST_F(RefreshTest, ForcedOrUncachedFeedsAreDownloadedWithoutAnyRequest) {
 }
 
 TEST_F(RefreshTest, TheTenMinuteIntervalHoldsAtItsBoundaries) {
-    auto server = LoopbackHttpServer::Replying(Response("200 OK", LastModified(ServedTime), ""));
+    auto server = LoopbackHttpServer::Replying(Response("200 OK", LastModified(kServedTime), ""));
     TFeedsRefresher refresher({}, false);
     TRefreshFeed feed = CopyOf(AddFeed("a", server->Url("/feed")));
     WriteCache(feed.FeedID, "<rss/>");
     const TDateTime start = Now();
 
-    feed.RefreshDate = start - 9 * Minute - 59 * Second;
+    feed.RefreshDate = start - 9 * kMinute - 59 * kSecond;
     EXPECT_FALSE(refresher.NeedsDownload(feed));
-    EXPECT_DOUBLE_EQ(feed.RefreshDate, start - 9 * Minute - 59 * Second);
+    EXPECT_DOUBLE_EQ(feed.RefreshDate, start - 9 * kMinute - 59 * kSecond);
 
-    feed.RefreshDate = start - 10 * Minute;
+    feed.RefreshDate = start - 10 * kMinute;
     EXPECT_TRUE(refresher.NeedsDownload(feed)) << "LastModifiedDate 0 downloads without a probe";
     EXPECT_DOUBLE_EQ(feed.RefreshDate, start);
 
     // A check time in the future (the clock was set back) keeps the feed skipped until ten
     // minutes after it.
-    feed.RefreshDate = start + 5 * Minute;
+    feed.RefreshDate = start + 5 * kMinute;
     EXPECT_FALSE(refresher.NeedsDownload(feed));
     TestClock = TestClock + 14 * 60 + 59;
     EXPECT_FALSE(refresher.NeedsDownload(feed));
@@ -56,19 +56,19 @@ TEST_F(RefreshTest, TheTenMinuteIntervalHoldsAtItsBoundaries) {
 }
 
 TEST_F(RefreshTest, TheHeadProbeComparesLastModifiedWithOneSecondTolerance) {
-    const TDateTime stored = UnixToDateTime(ServedTime);
+    const TDateTime stored = UnixToDateTime(kServedTime);
     struct TCase {
         const char* Name;
         std::string Reply;
         bool Download;
         TDateTime Probe;
     } cases[] = {
-        {"same time", Response("200 OK", LastModified(ServedTime), ""), false, stored},
-        {"one second later", Response("200 OK", LastModified(ServedTime + 1), ""), true, stored + Second},
-        {"earlier", Response("200 OK", LastModified(ServedTime - 60), ""), false, stored - Minute},
+        {"same time", Response("200 OK", LastModified(kServedTime), ""), false, stored},
+        {"one second later", Response("200 OK", LastModified(kServedTime + 1), ""), true, stored + kSecond},
+        {"earlier", Response("200 OK", LastModified(kServedTime - 60), ""), false, stored - kMinute},
         {"no header", Response("200 OK", "", ""), false, 1.0},
         {"undecodable", Response("200 OK", "Last-Modified: yesterday\r\n", ""), false, 1.0},
-        {"405", Response("405 Not Allowed", LastModified(ServedTime + 60), ""), false, 1.0},
+        {"405", Response("405 Not Allowed", LastModified(kServedTime + 60), ""), false, 1.0},
         {"malformed", "garbage\r\n\r\n", false, 1.0},
     };
     for (const TCase& c : cases) {
@@ -81,12 +81,12 @@ TEST_F(RefreshTest, TheHeadProbeComparesLastModifiedWithOneSecondTolerance) {
         refresher.Client.Port = server->Port();
         refresher.Client.Path = "/feed";
         feed.LastModifiedDate = stored;
-        feed.RefreshDate = Now() - 11 * Minute;
+        feed.RefreshDate = Now() - 11 * kMinute;
         EXPECT_EQ(refresher.NeedsDownload(feed), c.Download);
         EXPECT_DOUBLE_EQ(feed.RefreshDate, Now());
         ASSERT_EQ(server->Requests().size(), 1u);
         EXPECT_EQ(server->Requests()[0].rfind("HEAD /feed HTTP/1.1\r\n", 0), 0u) << server->Requests()[0];
-        EXPECT_NEAR(refresher.HeadLastModified(), c.Probe, Second / 1000);
+        EXPECT_NEAR(refresher.HeadLastModified(), c.Probe, kSecond / 1000);
     }
 }
 
@@ -98,8 +98,8 @@ TEST_F(RefreshTest, ARefusedProbeCountsAsUnchanged) {
     refresher.Client.Port = port;
     TRefreshFeed feed = CopyOf(AddFeed("a", "http://127.0.0.1:" + std::to_string(port) + "/"));
     WriteCache(feed.FeedID, "<rss/>");
-    feed.LastModifiedDate = UnixToDateTime(ServedTime);
-    feed.RefreshDate = Now() - 11 * Minute;
+    feed.LastModifiedDate = UnixToDateTime(kServedTime);
+    feed.RefreshDate = Now() - 11 * kMinute;
     EXPECT_FALSE(refresher.NeedsDownload(feed));
     EXPECT_EQ(refresher.HeadLastModified(), 1.0);
 }
@@ -108,7 +108,7 @@ TEST_F(RefreshTest, TheWalkRefreshesMarkedFeedsInOrderAndRecordsEachOutcome) {
     const ScopedHostResolver resolver;
     const std::string body = "<rss><channel><title>t</title></channel></rss>";
     auto site = Site({
-        {"/ok", Response("200 OK", LastModified(ServedTime), body)},
+        {"/ok", Response("200 OK", LastModified(kServedTime), body)},
         {"/plain", Response("200 OK", "", "plain body")},
     });
     TFeedListItem* folder = AddFeed("folder", "");
@@ -140,7 +140,7 @@ TEST_F(RefreshTest, TheWalkRefreshesMarkedFeedsInOrderAndRecordsEachOutcome) {
                                         download(plain), ""}));
     EXPECT_EQ(ok->ErrorText, "");
     EXPECT_EQ(ReadCache(ok->FeedID), body);
-    EXPECT_DOUBLE_EQ(ok->LastModifiedDate, UnixToDateTime(ServedTime));
+    EXPECT_DOUBLE_EQ(ok->LastModifiedDate, UnixToDateTime(kServedTime));
     EXPECT_DOUBLE_EQ(ok->RefreshDate, Now());
 
     EXPECT_EQ(missing->ErrorText, "Unable to open " + missing->FeedURL);
@@ -168,7 +168,7 @@ TEST_F(RefreshTest, AFeedWithinTheIntervalOnlyShowsItsCheck) {
     auto site = Site({});
     TFeedListItem* feed = AddFeed("recent", site->Url("/feed"));
     WriteCache(feed->FeedID, "cached");
-    feed->RefreshDate = Now() - Minute;
+    feed->RefreshDate = Now() - kMinute;
     feed->ErrorText = "stale";
     TRefreshRun run;
     run.Run(Feeds);
@@ -181,8 +181,8 @@ TEST_F(RefreshTest, AFeedWithinTheIntervalOnlyShowsItsCheck) {
 // An unchanged document is not written again; a cache file that cannot be replaced becomes the
 // feed's error, and the old document keeps its date.
 TEST_F(RefreshTest, TheCacheFileIsReplacedOnlyByADifferentDocument) {
-    auto site = Site({{"/same", Response("200 OK", LastModified(ServedTime), "same")},
-                      {"/blocked", Response("200 OK", LastModified(ServedTime), "new")}});
+    auto site = Site({{"/same", Response("200 OK", LastModified(kServedTime), "same")},
+                      {"/blocked", Response("200 OK", LastModified(kServedTime), "new")}});
     TFeedListItem* same = AddFeed("same", site->Url("/same"));
     TFeedListItem* blocked = AddFeed("blocked", site->Url("/blocked"));
     WriteCache(same->FeedID, "same");
@@ -198,7 +198,7 @@ TEST_F(RefreshTest, TheCacheFileIsReplacedOnlyByADifferentDocument) {
     ASSERT_EQ(::stat(Cache(same->FeedID).c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(same->ErrorText, "");
-    EXPECT_DOUBLE_EQ(same->LastModifiedDate, UnixToDateTime(ServedTime));
+    EXPECT_DOUBLE_EQ(same->LastModifiedDate, UnixToDateTime(kServedTime));
     EXPECT_EQ(blocked->ErrorText, "Cannot create file " + Cache(blocked->FeedID));
     EXPECT_EQ(blocked->LastModifiedDate, 1234.5);
     EXPECT_EQ(StrayCacheFiles(), std::vector<std::string>());
@@ -215,7 +215,7 @@ TEST_F(RefreshTest, AgainstNginxOnlyANewerDocumentIsDownloadedAgain) {
     if (!nginx.Start())
         GTEST_SKIP() << "nginx is not available: " << nginx.Error();
     const std::string served = nginx.WriteFile("news.xml", "<rss>first</rss>");
-    SetModified(served, ServedTime);
+    SetModified(served, kServedTime);
     TFeedListItem* feed = AddFeed("news", nginx.Url("/news.xml"));
     TFeedListItem* gone = AddFeed("gone", nginx.Url("/gone.xml"));
     WriteCache(gone->FeedID, "kept");
@@ -226,7 +226,7 @@ TEST_F(RefreshTest, AgainstNginxOnlyANewerDocumentIsDownloadedAgain) {
     first.Run(Feeds);
     ForceRefresh = false;
     EXPECT_EQ(ReadCache(feed->FeedID), "<rss>first</rss>");
-    EXPECT_DOUBLE_EQ(feed->LastModifiedDate, UnixToDateTime(ServedTime));
+    EXPECT_DOUBLE_EQ(feed->LastModifiedDate, UnixToDateTime(kServedTime));
     EXPECT_DOUBLE_EQ(feed->RefreshDate, Now());
     EXPECT_EQ(gone->ErrorText, "Unable to open " + gone->FeedURL);
     EXPECT_EQ(ReadCache(gone->FeedID), "kept");
@@ -237,9 +237,9 @@ TEST_F(RefreshTest, AgainstNginxOnlyANewerDocumentIsDownloadedAgain) {
         const char* Name;
         time_t Modified;
         bool Downloaded;
-    } steps[] = {{"unchanged", ServedTime, false},
-                 {"one second newer", ServedTime + 1, true},
-                 {"older", ServedTime - 3600, false}};
+    } steps[] = {{"unchanged", kServedTime, false},
+                 {"one second newer", kServedTime + 1, true},
+                 {"older", kServedTime - 3600, false}};
     std::string expected = "<rss>first</rss>";
     for (const TStep& step : steps) {
         SCOPED_TRACE(step.Name);
@@ -256,7 +256,7 @@ TEST_F(RefreshTest, AgainstNginxOnlyANewerDocumentIsDownloadedAgain) {
         EXPECT_DOUBLE_EQ(feed->RefreshDate, Now());
         EXPECT_EQ(run.Statuses.size(), step.Downloaded ? 3u : 2u);
     }
-    EXPECT_DOUBLE_EQ(feed->LastModifiedDate, UnixToDateTime(ServedTime + 1));
+    EXPECT_DOUBLE_EQ(feed->LastModifiedDate, UnixToDateTime(kServedTime + 1));
 }
 
 } // namespace

@@ -64,7 +64,7 @@ private:
         const auto gate = FGates.find(path);
         if (gate != FGates.end())
             gate->second->Wait(connection);
-        connection.Send(Response("200 OK", LastModified(ServedTime), Document(path)));
+        connection.Send(Response("200 OK", LastModified(kServedTime), Document(path)));
     }
 
     std::map<std::string, std::unique_ptr<TGate>> FGates;
@@ -79,7 +79,7 @@ TEST_F(RefreshTest, AStoppedExchangeLeavesTheEntryAndItsCacheAsTheyWere) {
     const std::string body(20000, 'x');
     LoopbackHttpServer half([&](LoopbackConnection& connection) {
         connection.ReadRequest();
-        const std::string whole = Response("200 OK", LastModified(ServedTime), body);
+        const std::string whole = Response("200 OK", LastModified(kServedTime), body);
         connection.Send(whole.substr(0, whole.size() - 15000));
         partSent = true;
         connection.WaitForClientClose(20000);

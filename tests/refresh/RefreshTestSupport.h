@@ -22,10 +22,10 @@
 
 namespace refresh_test {
 
-constexpr double Minute = 1.0 / 1440;
-constexpr double Second = 1.0 / 86400;
+constexpr double kMinute = 1.0 / 1440;
+constexpr double kSecond = 1.0 / 86400;
 // 2023-11-14 22:13:20 UTC, the modification time of the served feeds.
-constexpr time_t ServedTime = 1700000000;
+constexpr time_t kServedTime = 1700000000;
 
 // The worker reads the clock too, so the test's moment is atomic.
 inline std::atomic<double> TestClock{0};
