@@ -14,7 +14,7 @@
 namespace {
 
 // Tue, 15 Nov 1994 12:45:26 GMT.
-const time_t cModified = 784903526;
+const time_t kModified = 784903526;
 
 // The local port of a connected socket; 0 when it has none.
 int LocalPort(int fd) {
@@ -35,7 +35,7 @@ protected:
     // Writes a served file with a known modification time.
     void Serve(const std::string& name, const std::string& bytes) {
         const std::string path = Nginx.WriteFile(name, bytes);
-        const timespec times[2] = {{cModified, 0}, {cModified, 0}};
+        const timespec times[2] = {{kModified, 0}, {kModified, 0}};
         ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
     }
 
