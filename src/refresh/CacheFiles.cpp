@@ -1,5 +1,9 @@
 #include "CacheFiles.h"
 
+#include <dirent.h>
+
+#include <string_view>
+
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
@@ -78,6 +82,23 @@ bool DeleteCacheFile(const std::string& feedId) {
     // Earlier builds kept the document before the last one beside it.
     DeleteFile(path + ".swap");
     return DeleteFile(path);
+}
+
+int DeleteCacheTemporaries() {
+    const std::string folder = DataFolder() + "cache/";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    int deleted = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        const size_t mark = name.rfind(".tmp-");
+        if (mark != std::string_view::npos && name.size() - mark == 11 &&
+            DeleteFile(folder + std::string(name)))
+            ++deleted;
+    }
+    ::closedir(dir);
+    return deleted;
 }
 
 std::string ForwardSlashes(const std::string& text) {

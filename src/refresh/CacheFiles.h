@@ -31,6 +31,11 @@ void CommitCacheFile(const std::string& temporary, const std::string& path);
 // deleted.
 bool DeleteCacheFile(const std::string& feedId);
 
+// Deletes the temporary files ("<file>.tmp-XXXXXX") that a download left in the cache folder
+// when the program ended before it could rename them into place; the number deleted. Only for a
+// moment when no refresh of this data folder runs.
+int DeleteCacheTemporaries();
+
 // A copy of text with every "\" replaced by "/".
 std::string ForwardSlashes(const std::string& text);
 

@@ -27,7 +27,10 @@ std::string MessageOf(const std::exception_ptr& error) {
 
 } // namespace
 
-TRefreshController::TRefreshController(TFeedList& feeds) : FFeeds(feeds) {}
+TRefreshController::TRefreshController(TFeedList& feeds) : FFeeds(feeds) {
+    // Downloads of an earlier run that ended before they were put in place.
+    DeleteCacheTemporaries();
+}
 
 TRefreshController::~TRefreshController() {
     // A Shutdown of the window's own has waited already.
@@ -75,8 +78,8 @@ bool TRefreshController::WaitForWorkers(int waitMs) {
         Reap();
         if (FGivenUp.empty())
             return true;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (waitMs >= 0 && left.count() <= 0)
             return false;
         FGivenUp.front()->WaitFor(waitMs < 0 ? -1 : static_cast<int>(left.count()));

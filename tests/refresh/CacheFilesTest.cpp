@@ -185,3 +185,20 @@ TEST(UrlSplitTest, HostPathAndPort) {
         EXPECT_EQ(ExtractURLPort(c.Url), c.Port) << c.Url;
     }
 }
+
+TEST(SaveStringToFileTest, TemporariesLeftByAnEndedRunAreDeletedAndNothingElse) {
+    TempDir dir;
+    ScopedDataFolder folder(dir.Path());
+    const std::string path = CacheFileName("feed");
+    SaveStringToFile("<rss/>", path);
+    // A download prepared but never put in place: the program ended before the window took it.
+    const std::string left = PrepareCacheFile("<rss>new</rss>", path);
+    ASSERT_NE(left, "");
+    dir.Write("cache/other.xml", "<rss/>");
+    dir.Write("cache/notes.tmp-1", "kept");
+    EXPECT_EQ(DeleteCacheTemporaries(), 1);
+    EXPECT_FALSE(FileExists(left));
+    EXPECT_EQ(dir.Read("cache/feed.xml"), "<rss/>");
+    EXPECT_EQ(dir.Read("cache/other.xml"), "<rss/>");
+    EXPECT_EQ(dir.Read("cache/notes.tmp-1"), "kept");
+}
