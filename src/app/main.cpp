@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QSettings>
 
 #include "app/Catalogue.h"
 #include "app/SignalBridge.h"
@@ -12,6 +13,7 @@
 #include "platform/DataFolder.h"
 #include "ui/FeedForm.h"
 #include "ui/MainForm.h"
+#include "ui/NewsBrowser.h"
 #include "ui/ProdInfo.h"
 
 namespace {
@@ -47,14 +49,15 @@ int main(int argc, char** argv) {
         return 1;
     FeedList = feeds.get();
 
-    frmMain = new TfrmMain(*FeedList);
+    frmMain = new TfrmMain(*FeedList, nullptr, CreateNewsView);
     frmFeed = new TfrmFeed(frmMain);
     QObject::connect(&guard, &TSingleInstance::RaiseRequested, frmMain, [] { BringToFront(frmMain); });
     frmMain->show();
 
     QApplication::exec();
 
-    frmMain->StopRefresh();
+    // The refresh stops first; a worker stuck in a name lookup cannot be waited for.
+    const bool workersEnded = frmMain->ReleaseWorkers();
     SaveCatalogue(*FeedList);
     FeedList = nullptr;
     feeds.reset();
@@ -62,5 +65,9 @@ int main(int argc, char** argv) {
     frmFeed = nullptr;
     delete frmMain;
     frmMain = nullptr;
+    Settings().sync();
+    // A normal exit would release what that worker still uses under it; everything is saved.
+    if (!workersEnded)
+        _exit(0);
     return 0;
 }

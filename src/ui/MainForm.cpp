@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -22,11 +23,18 @@
 #include <QTreeWidget>
 
 #include "news/NewsTypeCls.h"
+#include "platform/SysUtils.h"
+#include "platform/Thread.h"
+#include "refresh/CacheFiles.h"
+#include "refresh/FeedsRefresh.h"
+#include "ui/About.h"
 #include "ui/FeedForm.h"
 #include "ui/Messages.h"
 #include "ui/OleDrop.h"
 #include "ui/ProdInfo.h"
 #include "ui/QtText.h"
+#include "ui/XMLDumpForm.h"
+#include "xml/XMLNode.h"
 
 TfrmMain* frmMain = nullptr;
 
@@ -182,14 +190,73 @@ private:
     TFeedTree& FTree;
 };
 
+// Hands the refresh thread's calls to the user-interface thread: each wake posts one run of the
+// queue to the event loop. What escapes a call there is shown, and the program goes on.
+class TQtDispatcher : public IThreadDispatcher {
+public:
+    void Wake() override {
+        QMetaObject::invokeMethod(
+            qApp, [] { Guarded([] { CheckSynchronize(); }); }, Qt::QueuedConnection);
+    }
+};
+
+// Tells the window of every mouse button released over the Refresh button.
+class TMouseUpFilter : public QObject {
+public:
+    TMouseUpFilter(QToolButton* button, std::function<void(Qt::KeyboardModifiers)> onMouseUp)
+        : QObject(button), FButton(button), FOnMouseUp(std::move(onMouseUp)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == FButton && event->type() == QEvent::MouseButtonRelease && FButton->isEnabled()) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (FButton->rect().contains(mouse->position().toPoint()))
+                FOnMouseUp(mouse->modifiers());
+        }
+        return false;
+    }
+
+private:
+    QToolButton* FButton;
+    std::function<void(Qt::KeyboardModifiers)> FOnMouseUp;
+};
+
+// A stored setting that must be a 32-bit integer; raises "Invalid data type for '%s'" otherwise.
+int ReadInteger(const QSettings& settings, const char* name) {
+    const QVariant value = settings.value(name);
+    bool ok = false;
+    int number = 0;
+    if (value.typeId() == QMetaType::Int) {
+        number = value.toInt(&ok);
+    } else if (value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray) {
+        // Text files keep numbers as text; only a whole decimal number of 32 bits passes.
+        const QString text = value.toString();
+        if (!text.isEmpty() && !text.front().isSpace() && !text.back().isSpace())
+            number = text.toInt(&ok, 10);
+    } else if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::UInt) {
+        const qlonglong wide = value.toLongLong(&ok);
+        ok = ok && wide >= INT32_MIN && wide <= INT32_MAX;
+        number = static_cast<int>(wide);
+    }
+    if (!ok)
+        throw Exception(std::string("Invalid data type for '") + name + "'");
+    return number;
+}
+
 } // namespace
 
-TfrmMain::TfrmMain(TFeedList& feeds, QWidget* parent) : QMainWindow(parent), FFeeds(feeds) {
+TfrmMain::TfrmMain(TFeedList& feeds, QWidget* parent, const TNewsBrowserFactory& makeBrowser)
+    : QMainWindow(parent), FFeeds(feeds), FDispatcher(std::make_unique<TQtDispatcher>()), FRefresher(feeds) {
     InitImages();
+    SetThreadDispatcher(FDispatcher.get());
     setObjectName("frmMain");
     resize(696, 480);
-    CreateControls();
+    CreateControls(makeBrowser);
     CreateMenus();
+
+    FRefresher.OnStatus = [this](const std::string& text) { StatusPanel0->setText(ToQt(text)); };
+    FRefresher.OnError = [](const std::string& message) { ShowMessage(message); };
+    FRefresher.OnFinished = [this] { Guarded([&] { RefreshFinished(); }); };
 
     FSaveTimer.setSingleShot(true);
     FSaveTimer.setInterval(0);
@@ -204,6 +271,7 @@ TfrmMain::TfrmMain(TFeedList& feeds, QWidget* parent) : QMainWindow(parent), FFe
         FRootItem = std::make_unique<TFeedListItem>();
         FRootItem->FeedID = "root";
         FNews = std::make_unique<TNewsType>(FFeeds);
+        FBrowser->Navigate(QStringLiteral("about:blank"));
         FillTree();
         ReadSettings();
         FDropTarget = std::make_unique<TDropTarget>();
@@ -214,11 +282,13 @@ TfrmMain::TfrmMain(TFeedList& feeds, QWidget* parent) : QMainWindow(parent), FFe
     } catch (const std::exception& e) {
         ShowException(e);
     }
-    // Without a selection Add Feed, Add Folder and dropped addresses would do nothing.
+    // Without a selection Add Feed, Add Folder and dropped addresses would do nothing. It is no
+    // user's choice, so nothing is refreshed or shown for it.
+    const bool blocked = tvwFeeds->blockSignals(true);
     if (FAllFeedsNode)
         tvwFeeds->setCurrentItem(FAllFeedsNode);
-    else
-        tvwFeedsChange(nullptr);
+    tvwFeeds->blockSignals(blocked);
+    UpdatePopupMenu(tvwFeeds->currentItem());
 }
 
 TfrmMain::~TfrmMain() {
@@ -226,12 +296,17 @@ TfrmMain::~TfrmMain() {
     FSaveTimer.stop();
     tvwFeeds->blockSignals(true);
     Guarded([&] { WriteSettings(); });
+    // No refresh may end into a window that is going away.
+    FRefresher.Shutdown(0);
+    if (FBusyCursor)
+        QApplication::restoreOverrideCursor();
+    SetThreadDispatcher(nullptr);
     FNews.reset();
     FRootItem.reset();
     FDropTarget.reset();
 }
 
-void TfrmMain::CreateControls() {
+void TfrmMain::CreateControls(const TNewsBrowserFactory& makeBrowser) {
     auto* tree = new TFeedTree(*this, this);
     tvwFeeds = tree;
     tvwFeeds->setObjectName("tvwFeeds");
@@ -253,11 +328,10 @@ void TfrmMain::CreateControls() {
     connect(tvwFeeds, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { PopupMenu->popup(tvwFeeds->viewport()->mapToGlobal(pos)); });
 
-    // The news view comes with the news page; until then an empty pane holds its place.
-    WebBrowser = new QWidget(this);
+    FBrowser = makeBrowser ? makeBrowser(this) : std::make_unique<TPlainBrowser>(this);
+    FBrowser->OnStatusTextChange = [this](const QString& text) { WebBrowserStatusTextChange(text); };
+    WebBrowser = FBrowser->Widget();
     WebBrowser->setObjectName("WebBrowser");
-    WebBrowser->setAutoFillBackground(true);
-    WebBrowser->setBackgroundRole(QPalette::Base);
 
     Splitter1 = new QSplitter(Qt::Horizontal, this);
     Splitter1->setObjectName("Splitter1");
@@ -308,6 +382,10 @@ void TfrmMain::CreateControls() {
         return button;
     };
     tbnRefresh = makeButton("tbnRefresh", 0, "Refresh");
+    // The release of a mouse button is the command, with the keys held at that moment.
+    tbnRefresh->installEventFilter(new TMouseUpFilter(tbnRefresh, [this](Qt::KeyboardModifiers modifiers) {
+        Guarded([&] { tbnRefreshMouseUp(modifiers); });
+    }));
     tbnStop = makeButton("tbnStop", 1, "Stop");
     tbnStop->setEnabled(false);
     connect(tbnStop, &QToolButton::clicked, this, [this] { Guarded([&] { tbnStopClick(); }); });
@@ -324,8 +402,11 @@ void TfrmMain::CreateControls() {
     cbxNewsFilter->setFocusPolicy(Qt::ClickFocus);
     cbxNewsFilter->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     ToolBar->addWidget(cbxNewsFilter);
+    connect(cbxNewsFilter, &QComboBox::activated, this, [this] { Guarded([&] { cbxNewsFilterClick(); }); });
     tbnShowPictures = makeButton("tbnShowPictures", 4, "Show/Hide Pictures");
     tbnShowPictures->setCheckable(true);
+    connect(tbnShowPictures, &QToolButton::clicked, this,
+            [this] { Guarded([&] { tbnShowPicturesClick(); }); });
 
     StatusBar = new QStatusBar(this);
     StatusBar->setObjectName("StatusBar");
@@ -398,6 +479,14 @@ void TfrmMain::ReadSettings() {
     const QByteArray splitter = settings.value(kSplitterKey).toByteArray();
     if (!splitter.isEmpty())
         Splitter1->restoreState(splitter);
+    // An index the filter does not have would leave the page without an age limit: "Last 2 days".
+    int filter = 1;
+    if (settings.contains("NewsFilter"))
+        filter = ReadInteger(settings, "NewsFilter");
+    cbxNewsFilter->setCurrentIndex(filter >= 0 && filter < cbxNewsFilter->count() ? filter : 1);
+    if (settings.contains("ShowPics"))
+        tbnShowPictures->setChecked(ReadInteger(settings, "ShowPics") != 0);
+    FBrowser->SetPicturesShown(tbnShowPictures->isChecked());
     // The XML structure viewer is for testers: only a "Test" value shows it.
     miViewXMLStruct->setVisible(settings.contains("Test"));
 }
@@ -406,6 +495,8 @@ void TfrmMain::WriteSettings() {
     QSettings& settings = Settings();
     settings.setValue(kGeometryKey, saveGeometry());
     settings.setValue(kSplitterKey, Splitter1->saveState());
+    settings.setValue("NewsFilter", static_cast<qint32>(cbxNewsFilter->currentIndex()));
+    settings.setValue("ShowPics", static_cast<qint32>(tbnShowPictures->isChecked() ? 1 : 0));
     settings.sync();
 }
 
@@ -511,7 +602,6 @@ void TfrmMain::tvwFeedsDragDrop(QTreeWidgetItem* target) {
     QTreeWidgetItem* oldParent = selected->parent();
     if (!oldParent)
         return;
-    StopRefresh();
     // The move is no new selection: the node stays selected and nothing is shown anew.
     const bool blocked = tvwFeeds->blockSignals(true);
     const bool expanded = selected->isExpanded();
@@ -527,6 +617,15 @@ void TfrmMain::tvwFeedsDragDrop(QTreeWidgetItem* target) {
 
 void TfrmMain::tvwFeedsChange(QTreeWidgetItem* node) {
     UpdatePopupMenu(node);
+    const TFeedListItem* item = NodeItem(node);
+    if (!item)
+        return;
+    if (!item->ErrorText.empty()) {
+        ShowError(item->ErrorText);
+        return;
+    }
+    ForceRefresh = false;
+    StartRefresh();
 }
 
 void TfrmMain::UpdatePopupMenu(QTreeWidgetItem* node) {
@@ -559,9 +658,8 @@ void TfrmMain::miPropertiesClick() {
     frmFeed->edtURL->setFocus();
     if (frmFeed->exec() != QDialog::Accepted)
         return;
+    // A refresh that runs on the old address drops its outcome for the new one itself.
     const std::string url = FromQt(frmFeed->edtURL->text());
-    if (url != item->FeedURL)
-        StopRefresh();
     ApplyFeedProperties(*item, FromQt(frmFeed->edtName->text()), url, frmFeed->cbxAggInclude->isChecked(),
                         frmFeed->cbxShowAuthor->isChecked());
     SetNodeText(node, item->FeedName);
@@ -600,8 +698,7 @@ void TfrmMain::miDeleteClick() {
     question += "?";
     if (!AskYesNo(question, false))
         return;
-    // No refresh may work on entries that are about to be released.
-    StopRefresh();
+    // A running refresh works on copies and drops the outcomes of entries that are gone.
     std::vector<QTreeWidgetItem*> descendantNodes;
     CollectDeepestFirst(node, descendantNodes);
     std::vector<TFeedListItem*> descendants;
@@ -677,17 +774,142 @@ void TfrmMain::miExitClick() {
     close();
 }
 
-void TfrmMain::miAboutClick() {}
+void TfrmMain::miAboutClick() {
+    ShowAbout(ProductInfo, this);
+}
 
-void TfrmMain::miViewXMLStructClick() {}
+void TfrmMain::miViewXMLStructClick() {
+    const TFeedListItem* item = NodeItem(tvwFeeds->currentItem());
+    if (!item)
+        return;
+    const std::string fileName = CacheFileName(item->FeedID);
+    TXMLNode document;
+    document.LoadFromFile(fileName);
+    ShowXMLStructure(item->FeedID, fileName, document, this);
+}
 
-void TfrmMain::acnRefreshExecute() {}
+void TfrmMain::StartRefresh() {
+    QTreeWidgetItem* node = tvwFeeds->currentItem();
+    TFeedListItem* item = NodeItem(node);
+    if (!item)
+        return;
+    // The running refresh ends first, with its page, so that the window is idle here.
+    StopRefresh();
+    tbnStop->setEnabled(true);
+    if (!FBusyCursor) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        FBusyCursor = true;
+    }
+    try {
+        FRefresher.Start([this, node, item](TFeedList&) {
+            if (!item->FeedURL.empty())
+                item->RefreshMark = true;
+            else
+                MarkForRefresh(node, true);
+        });
+    } catch (...) {
+        // No refresh runs, so none will end: the window is idle again.
+        if (!FRefresher.IsRunning())
+            RefreshFinished();
+        throw;
+    }
+}
+
+void TfrmMain::MarkForRefresh(QTreeWidgetItem* node, bool topLevel) {
+    TFeedListItem* item = NodeItem(node);
+    if (!item)
+        return;
+    if (item->AggInclude)
+        item->RefreshMark = true;
+    else if (!topLevel)
+        return;
+    for (int i = 0; i < node->childCount(); ++i)
+        MarkForRefresh(node->child(i), false);
+}
+
+void TfrmMain::RefreshFinished() {
+    tbnStop->setEnabled(false);
+    if (FBusyCursor) {
+        QApplication::restoreOverrideCursor();
+        FBusyCursor = false;
+    }
+    StatusPanel0->clear();
+    FNews->LoadMarkedFeeds();
+    UpdateFeedIcons();
+    const TFeedListItem* item = NodeItem(tvwFeeds->currentItem());
+    if (item && !item->ErrorText.empty())
+        ShowError(item->ErrorText);
+    else
+        ShowNewsPage();
+}
+
+void TfrmMain::StopRefresh() {
+    FRefresher.Stop(1000);
+}
+
+namespace {
+
+void UpdateNodeIcons(QTreeWidgetItem* node) {
+    const TFeedListItem* item = TfrmMain::NodeItem(node);
+    if (item && !item->FeedURL.empty() && item->RefreshMark) {
+        const bool failed = !item->ErrorText.empty();
+        TfrmMain::SetNodeImage(node, failed ? 2 : 1);
+        // So the user sees why a feed of a folder failed without selecting it.
+        node->setToolTip(0, failed ? ToQt(item->ErrorText) : QString());
+    }
+    for (int i = 0; i < node->childCount(); ++i)
+        UpdateNodeIcons(node->child(i));
+}
+
+} // namespace
+
+void TfrmMain::UpdateFeedIcons() {
+    for (int i = 0; i < tvwFeeds->topLevelItemCount(); ++i)
+        UpdateNodeIcons(tvwFeeds->topLevelItem(i));
+}
+
+void TfrmMain::ShowError(const std::string& text) {
+    FNews->WriteErrorPage(text);
+    FBrowser->Navigate(ToQt(FNews->PagePath));
+}
+
+void TfrmMain::ShowNewsPage() {
+    const bool pictures = tbnShowPictures->isChecked();
+    FNews->RenderPage(cbxNewsFilter->currentIndex(), FromQt(cbxNewsFilter->currentText()), pictures);
+    FBrowser->SetPicturesShown(pictures);
+    FBrowser->Navigate(ToQt(FNews->PagePath));
+}
+
+void TfrmMain::tbnRefreshMouseUp(Qt::KeyboardModifiers modifiers) {
+    ForceRefresh = (modifiers & (Qt::ShiftModifier | Qt::ControlModifier)) != 0;
+    StartRefresh();
+}
+
+void TfrmMain::acnRefreshExecute() {
+    StartRefresh();
+}
 
 void TfrmMain::tbnStopClick() {
     StopRefresh();
 }
 
-void TfrmMain::StopRefresh() {}
+void TfrmMain::cbxNewsFilterClick() {
+    ShowNewsPage();
+    WebBrowser->setFocus();
+}
+
+void TfrmMain::tbnShowPicturesClick() {
+    ShowNewsPage();
+}
+
+void TfrmMain::WebBrowserStatusTextChange(const QString& text) {
+    // The view passes on only the texts that belong here.
+    StatusPanel0->setText(text);
+}
+
+bool TfrmMain::ReleaseWorkers() {
+    return FRefresher.Shutdown(1000);
+}
 
 void TfrmMain::ScheduleSave() {
     FSaveTimer.start();

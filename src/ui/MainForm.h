@@ -10,6 +10,8 @@
 
 #include "catalogue/FeedCommands.h"
 #include "catalogue/FeedListCls.h"
+#include "refresh/RefreshController.h"
+#include "ui/NewsBrowser.h"
 
 class QAction;
 class QComboBox;
@@ -21,8 +23,10 @@ class QToolBar;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class IThreadDispatcher;
 class TDropTarget;
 class TNewsType;
+class TNewsView;
 
 // The images built into the program (Qt resource paths): the tree's at 16 x 16, by image index
 // (0 folder and All Feeds, 1 feed, 2 failed feed), and the toolbar's at 24 x 24 (refresh, stop,
@@ -35,22 +39,28 @@ void InitImages();
 
 // The main window: the feed tree on the left, the news view on the right, toolbar, menus and
 // status bar. It is the only place where the user changes the catalogue, and it keeps tree and
-// catalogue in step itself; every change is also saved once the event loop is idle.
+// catalogue in step itself; every change is also saved once the event loop is idle. Selecting a
+// node refreshes the feeds behind it in the background and then shows their news.
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
-    // FormCreate: title, the All Feeds item, the news renderer, the tree filled from feeds, the
-    // settings, the drop target; a failing step shows its message and the window opens all the
-    // same. All Feeds is selected. feeds must outlive every command; only the destructor may
-    // run after it is gone.
-    explicit TfrmMain(TFeedList& feeds, QWidget* parent = nullptr);
-    // FormDestroy: the settings (geometry and splitter) are written, then the renderer, the All
-    // Feeds item and the drop target are released. The catalogue is not used any more.
+    // FormCreate: title, the All Feeds item, the news renderer, the news view on "about:blank",
+    // the tree filled from feeds, the settings, the drop target; a failing step shows its message
+    // and the window opens all the same. All Feeds is selected without being shown: no refresh
+    // runs until the user selects a node or refreshes. makeBrowser makes the news view (the
+    // program passes CreateNewsView); without it the window has a TPlainBrowser. feeds must
+    // outlive every command; only the destructor may run after it is gone. The window delivers
+    // the refresh thread's calls through the Qt event loop while it exists.
+    explicit TfrmMain(TFeedList& feeds, QWidget* parent = nullptr,
+                      const TNewsBrowserFactory& makeBrowser = {});
+    // FormDestroy: the settings are written first, then the renderer, the All Feeds item and the
+    // drop target are released. The catalogue is not used any more.
     ~TfrmMain() override;
 
     // The controls, named as their object names.
     QTreeWidget* tvwFeeds = nullptr;
     QSplitter* Splitter1 = nullptr;
+    // The news view's widget (see Browser and NewsView).
     QWidget* WebBrowser = nullptr;
     QToolBar* ToolBar = nullptr;
     QToolButton* tbnRefresh = nullptr;
@@ -77,6 +87,10 @@ public:
     QAction* acnAddFolder = nullptr;
     QAction* acnRefresh = nullptr;
 
+    // The news view behind WebBrowser, and the web view when it is the real one (else nullptr).
+    INewsBrowser* Browser() const { return FBrowser.get(); }
+    TNewsView* NewsView() const { return FBrowser ? FBrowser->View() : nullptr; }
+
     // The top node "All Feeds" (nullptr when the tree could not be filled).
     QTreeWidgetItem* AllFeedsNode() const { return FAllFeedsNode; }
     // The catalogue entry a node shows (the window's own root item for All Feeds).
@@ -102,7 +116,8 @@ public:
     // Moving the selected node: whether target takes it, and the move itself.
     bool tvwFeedsDragOver(const QTreeWidgetItem* target) const;
     void tvwFeedsDragDrop(QTreeWidgetItem* target);
-    // A new selection: the popup menu's state.
+    // A new selection: the popup menu's state; then the node's error page when its entry has an
+    // ErrorText, else a refresh that does not force downloads.
     void tvwFeedsChange(QTreeWidgetItem* node);
 
     // The tree commands.
@@ -116,16 +131,52 @@ public:
     // through the feed dialog; anything else, or no selection, is ignored.
     void UrlDropped(TDropTarget& Sender, const std::string& Text, const QPoint& Point);
     void miExitClick();
-    // The about box and the XML viewer belong to later work; until then they do nothing.
     void miAboutClick();
+    // The selected entry's cache file in the XML structure viewer; a missing or unreadable file
+    // shows its message.
     void miViewXMLStructClick();
-    // The refresh commands belong to the news view; until it is built they do nothing.
+
+    // The refresh and view cycle.
+    // Refreshes the feeds behind the selected node: a running refresh is stopped first (and shows
+    // its page), then Stop is enabled, the busy cursor shown, and the marks set (the feed itself,
+    // or MarkForRefresh for a folder) for one new refresh. Nothing without a selection.
+    void StartRefresh();
+    // Marks node's entry and visits its children when it has AggInclude; visits them anyway when
+    // topLevel. Children are visited in tree order with topLevel cleared.
+    void MarkForRefresh(QTreeWidgetItem* node, bool topLevel);
+    // The end of a refresh, once per refresh: Stop disabled, cursor restored, panel 0 cleared, the
+    // marked feeds loaded, their images updated, then the selected entry's error page or the
+    // news page, shown in the view.
+    void RefreshFinished();
+    // Stops a running refresh, waiting at most 1000 ms; a worker still busy is given up. Its end
+    // runs at once (RefreshFinished). Nothing when no refresh runs.
+    void StopRefresh();
+    // Every marked feed's node: image 2 with its ErrorText as tooltip when it has one, else 1.
+    void UpdateFeedIcons();
+    // The error page for text, shown in the view.
+    void ShowError(const std::string& text);
+    // The page written again from the items in memory, with the filter and pictures as they are,
+    // and shown.
+    void ShowNewsPage();
+    // A mouse button released over Refresh: Shift or Ctrl forces downloads; then StartRefresh.
+    void tbnRefreshMouseUp(Qt::KeyboardModifiers modifiers);
+    // F5: StartRefresh, leaving ForceRefresh as it is.
     void acnRefreshExecute();
     void tbnStopClick();
+    // The user picked a filter entry: the page anew from memory, and the focus to the view.
+    void cbxNewsFilterClick();
+    // The pictures button has changed state: the page anew from memory.
+    void tbnShowPicturesClick();
+    // A status text of the view, put into panel 0.
+    void WebBrowserStatusTextChange(const QString& text);
+    // Whether a refresh runs.
+    bool Refreshing() const { return FRefresher.IsRunning(); }
 
-    // Stops a running refresh. No refresh runs yet (the news view starts them), so this does
-    // nothing for now; the program's end calls it before saving and releasing the catalogue.
-    void StopRefresh();
+    // For the program's end, before the catalogue is saved and released: stops a running refresh
+    // without showing anything and waits up to 1000 ms for every worker. False when one is still
+    // busy (a name lookup): the program must then end with _exit once it has saved the catalogue
+    // and the settings.
+    bool ReleaseWorkers();
 
     // Saves the catalogue once the event loop is idle; a burst of changes gives one save.
     void ScheduleSave();
@@ -139,9 +190,12 @@ public:
     TDropTarget* DropTarget() const { return FDropTarget.get(); }
 
 private:
-    void CreateControls();
+    void CreateControls(const TNewsBrowserFactory& makeBrowser);
     void CreateMenus();
+    // The filter, the pictures button and "View XML Struct" from the settings; raises
+    // "Invalid data type for '%s'" for a value that is not a 32-bit integer.
     void ReadSettings();
+    // The filter and the pictures button into the settings.
     void WriteSettings();
     void UpdatePopupMenu(QTreeWidgetItem* node);
     // The parent for a new entry: the selected node, or its parent when it is a feed.
@@ -151,7 +205,11 @@ private:
     QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, TFeedListItem* item, int imageIndex);
 
     TFeedList& FFeeds;
+    std::unique_ptr<IThreadDispatcher> FDispatcher;
+    std::unique_ptr<INewsBrowser> FBrowser;
     std::unique_ptr<TNewsType> FNews;
+    TRefreshController FRefresher;
+    bool FBusyCursor = false;
     QTreeWidgetItem* FAllFeedsNode = nullptr;
     std::unique_ptr<TFeedListItem> FRootItem;
     std::unique_ptr<TDropTarget> FDropTarget;

@@ -26,7 +26,7 @@ QWidget* FilledPage(QWidget* control) {
 
 namespace detail {
 
-std::vector<std::string> SplitLines(const std::string& text) {
+std::vector<std::string> SplitSourceLines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -148,7 +148,7 @@ std::unique_ptr<TfrmXMLDump> CreateXMLDump(const std::string& caption, const std
     auto form = std::make_unique<TfrmXMLDump>(parent);
     form->setWindowTitle(ToQt(caption));
     QStringList lines;
-    for (const std::string& line : detail::SplitLines(ReadFileToString(fileName)))
+    for (const std::string& line : detail::SplitSourceLines(ReadFileToString(fileName)))
         lines.append(ToQt(line));
     form->Memo1->setPlainText(lines.join('\n'));
     form->AddNodeToTree(nullptr, document);

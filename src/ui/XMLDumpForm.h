@@ -47,5 +47,5 @@ void ShowXMLStructure(const std::string& caption, const std::string& fileName, T
 
 namespace detail {
 // The text split into lines at every CR, LF and CR LF; a break at the very end starts no line.
-std::vector<std::string> SplitLines(const std::string& text);
+std::vector<std::string> SplitSourceLines(const std::string& text);
 } // namespace detail

@@ -29,8 +29,11 @@ struct TWindowFixture {
     std::unique_ptr<TfrmMain> Form;
     std::unique_ptr<TfrmFeed> Dialog;
 
-    // Creates the window over the catalogue as it stands.
+    // Creates the window over the catalogue as it stands, with templates that show the titles.
     void Open() {
+        Dir.Write("template/top.html", "<html><body>");
+        Dir.Write("template/item.html", "<p>{title}</p>");
+        Dir.Write("template/bottom.html", "</body></html>");
         Form = std::make_unique<TfrmMain>(Feeds);
         Dialog = std::make_unique<TfrmFeed>(Form.get());
         frmFeed = Dialog.get();

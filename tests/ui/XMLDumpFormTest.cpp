@@ -92,13 +92,13 @@ private slots:
 
     void SplitsLinesAtEveryKindOfBreak() {
         using Lines = std::vector<std::string>;
-        QCOMPARE(detail::SplitLines("a\rb\nc\r\nd\r\n"), Lines({"a", "b", "c", "d"}));
-        QCOMPARE(detail::SplitLines("a\n\r\nb"), Lines({"a", "", "b"}));
-        QCOMPARE(detail::SplitLines("\r\r"), Lines({"", ""}));
-        QCOMPARE(detail::SplitLines("last"), Lines({"last"}));
-        QCOMPARE(detail::SplitLines(""), Lines());
+        QCOMPARE(detail::SplitSourceLines("a\rb\nc\r\nd\r\n"), Lines({"a", "b", "c", "d"}));
+        QCOMPARE(detail::SplitSourceLines("a\n\r\nb"), Lines({"a", "", "b"}));
+        QCOMPARE(detail::SplitSourceLines("\r\r"), Lines({"", ""}));
+        QCOMPARE(detail::SplitSourceLines("last"), Lines({"last"}));
+        QCOMPARE(detail::SplitSourceLines(""), Lines());
         // A CR and an LF the other way round are two breaks.
-        QCOMPARE(detail::SplitLines("a\n\rb"), Lines({"a", "", "b"}));
+        QCOMPARE(detail::SplitSourceLines("a\n\rb"), Lines({"a", "", "b"}));
     }
 
     void AVanishedFileIsReportedBeforeAnyWindowShows() {

@@ -1,0 +1,7 @@
+#include "ui/NewsBrowser.h"
+
+TPlainBrowser::TPlainBrowser(QWidget* parent) : FWidget(new QWidget(parent)) {
+    FWidget->setAutoFillBackground(true);
+    FWidget->setBackgroundRole(QPalette::Base);
+    FWidget->setFocusPolicy(Qt::StrongFocus);
+}
