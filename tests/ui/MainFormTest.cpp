@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 
 #include "UiTestSupport.h"
+#include "platform/Files.h"
 #include "refresh/CacheFiles.h"
 #include "ui/FeedForm.h"
 #include "ui/OleDrop.h"
@@ -31,6 +32,7 @@ struct TWindowFixture {
 
     // Creates the window over the catalogue as it stands, with templates that show the titles.
     void Open() {
+        ForceDirectories(Dir.File("template"));
         Dir.Write("template/top.html", "<html><body>");
         Dir.Write("template/item.html", "<p>{title}</p>");
         Dir.Write("template/bottom.html", "</body></html>");
