@@ -3,16 +3,19 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSettings>
 #include <QSplitter>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "LoopbackHttpServer.h"
 #include "UiTestSupport.h"
 #include "platform/Files.h"
 #include "refresh/CacheFiles.h"
@@ -440,6 +443,71 @@ private slots:
         QCOMPARE(f.Messages.Shown.size(), size_t(1));
         QVERIFY(f.Messages.Shown[0].find("Cannot create file") == 0);
         f.Feeds.FileName = f.Dir.File("feeds.data");
+    }
+
+    void storedFilterAndPictures() {
+        QSettings& settings = Settings();
+        settings.remove("NewsFilter");
+        settings.remove("ShowPics");
+        settings.remove("Test");
+        {
+            TWindowFixture f;
+            f.Open();
+            QCOMPARE(f.Form->cbxNewsFilter->currentIndex(), 1);
+            QVERIFY(!f.Form->tbnShowPictures->isChecked());
+            QVERIFY(!f.Form->miViewXMLStruct->isVisible());
+            QVERIFY(f.Form->DropTarget());
+            f.Form->cbxNewsFilter->setCurrentIndex(4);
+            f.Form->tbnShowPictures->setChecked(true);
+        }
+        QCOMPARE(settings.value("NewsFilter").toInt(), 4);
+        QCOMPARE(settings.value("ShowPics").toInt(), 1);
+        settings.setValue("NewsFilter", 9);
+        settings.setValue("Test", "x");
+        {
+            TWindowFixture f;
+            f.Open();
+            QCOMPARE(f.Form->cbxNewsFilter->currentIndex(), 1); // outside 0..5
+            QVERIFY(f.Form->tbnShowPictures->isChecked());
+            QVERIFY(static_cast<TPlainBrowser*>(f.Form->Browser())->PicturesShown);
+            QVERIFY(f.Form->miViewXMLStruct->isVisible());
+            QVERIFY(f.Messages.Shown.empty());
+        }
+        for (const char* bad : {"abc", "1.5", "4294967296", ""}) {
+            settings.setValue("NewsFilter", bad);
+            TWindowFixture f;
+            f.Open();
+            QCOMPARE(f.Messages.Shown, std::vector<std::string>{"Invalid data type for 'NewsFilter'"});
+            QVERIFY2(!f.Form->DropTarget(), "the drop target is not registered after the failure");
+        }
+        settings.remove("NewsFilter");
+        settings.remove("Test");
+    }
+
+    void selectionRefreshesAndShowsTheErrorPage() {
+        TWindowFixture f;
+        RefusedPort port;
+        TFeedListItem* feed =
+            f.Feeds.Add("root", "Feed", "http://127.0.0.1:" + std::to_string(port.Port()) + "/f");
+        f.Open();
+        auto* browser = static_cast<TPlainBrowser*>(f.Form->Browser());
+        QCOMPARE(browser->Path, QString("about:blank"));
+        f.Select("Feed");
+        QVERIFY(f.Form->Refreshing());
+        QVERIFY(f.Form->tbnStop->isEnabled());
+        QVERIFY(QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.Form->Refreshing(), 20000);
+        QVERIFY(!f.Form->tbnStop->isEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(!feed->ErrorText.empty());
+        QCOMPARE(TfrmMain::NodeImage(f.Node("Feed")), 2);
+        QCOMPARE(f.Node("Feed")->toolTip(0).toStdString(), feed->ErrorText);
+        QCOMPARE(browser->Path.toStdString(), f.Dir.File("gen.html"));
+        QVERIFY(f.Dir.Read("gen.html").find("Error: ") != std::string::npos);
+        // The view's link texts go to panel 0.
+        browser->OnStatusTextChange("http://127.0.0.1/x");
+        QCOMPARE(f.Form->StatusPanel0->text(), QString("http://127.0.0.1/x"));
+        QVERIFY(f.Form->StatusPanel1->text().isEmpty());
     }
 
     void windowGeometryIsRemembered() {
