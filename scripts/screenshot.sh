@@ -177,7 +177,7 @@ start_reader() {
     local sandbox=()
     [ "$(id -u)" -eq 0 ] && sandbox=(QTWEBENGINE_DISABLE_SANDBOX=1)
     local flags="${CHROMIUM_FLAGS:-}"
-    [ "$isolated" = 1 ] || flags="$flags --proxy-server=http://127.0.0.1:9 --proxy-bypass-list=<-loopback>"
+    [ "$isolated" = 1 ] || flags="$flags --proxy-server=http://127.0.0.1:9"
     env "${sandbox[@]}" HOME="$dir/home" XDG_CONFIG_HOME="$dir/home/.config" XDG_RUNTIME_DIR="$dir/runtime" \
         QT_QPA_PLATFORM=xcb QTWEBENGINE_CHROMIUM_FLAGS="$flags" "$dir/bin/tovelrss" "$@" >"$dir/reader.log" 2>&1 &
     reader_pid=$!
