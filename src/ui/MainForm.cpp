@@ -2,22 +2,15 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QDrag>
-#include <QDragMoveEvent>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -29,6 +22,7 @@
 #include "refresh/FeedsRefresh.h"
 #include "ui/About.h"
 #include "ui/FeedForm.h"
+#include "ui/FeedTree.h"
 #include "ui/Messages.h"
 #include "ui/OleDrop.h"
 #include "ui/ProdInfo.h"
@@ -48,147 +42,6 @@ void InitImages() {
 }
 
 namespace {
-
-const int kItemRole = Qt::UserRole;
-const int kImageRole = Qt::UserRole + 1;
-// The drag of a node inside the tree; it carries nothing, the selected node is what moves.
-const char* const kNodeMimeType = "application/x-tovelrss-node";
-
-const char* const kGeometryKey = "MainWindow/Geometry";
-const char* const kSplitterKey = "MainWindow/Splitter";
-
-// Runs a handler; an exception that escapes it is shown, and the program goes on.
-template <class F> void Guarded(F handler) {
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        ShowException(e);
-    }
-}
-
-// A tree node that sorts among its siblings by the window's rule.
-class TFeedNode : public QTreeWidgetItem {
-public:
-    TFeedNode() : QTreeWidgetItem(QTreeWidgetItem::UserType) {}
-    bool operator<(const QTreeWidgetItem& other) const override {
-        return TfrmMain::tvwFeedsCompare(this, &other) < 0;
-    }
-};
-
-// The feed tree: keys, mouse, node moves and in-place renaming routed to the window.
-class TFeedTree : public QTreeWidget {
-public:
-    TFeedTree(TfrmMain& form, QWidget* parent) : QTreeWidget(parent), FForm(form) {}
-
-    QTreeWidgetItem* NodeFromIndex(const QModelIndex& index) const { return itemFromIndex(index); }
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
-            // The text is compared, not the node: a folder named "All Feeds" is not renamed by F2.
-            QTreeWidgetItem* node = currentItem();
-            if (node && node->text(0) != "All Feeds")
-                Guarded([&] { FForm.EditNode(node); });
-            event->accept();
-            return;
-        }
-        // An in-place editor hands its Enter on to the tree once it has taken it; that one is not ours.
-        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && state() != EditingState)
-            Guarded([&] { FForm.miPropertiesClick(); });
-        QTreeWidget::keyPressEvent(event);
-    }
-
-    void mousePressEvent(QMouseEvent* event) override {
-        // The right button selects first, so the popup menu is about the node under the mouse.
-        if (event->button() == Qt::RightButton) {
-            if (QTreeWidgetItem* node = itemAt(event->position().toPoint()))
-                setCurrentItem(node);
-            event->accept();
-            return;
-        }
-        QTreeWidget::mousePressEvent(event);
-    }
-
-    void mouseDoubleClickEvent(QMouseEvent* event) override {
-        if (FForm.PopupMenu->defaultAction() == FForm.miProperties && itemAt(event->position().toPoint())) {
-            Guarded([&] { FForm.miPropertiesClick(); });
-            event->accept();
-            return;
-        }
-        QTreeWidget::mouseDoubleClickEvent(event);
-    }
-
-    void startDrag(Qt::DropActions) override {
-        if (!currentItem())
-            return;
-        auto* data = new QMimeData;
-        data->setData(kNodeMimeType, QByteArray());
-        auto* drag = new QDrag(this);
-        drag->setMimeData(data);
-        drag->setPixmap(currentItem()->icon(0).pixmap(16, 16));
-        // The move is made by the drop itself; whatever exec answers, nothing is removed here.
-        drag->exec(Qt::MoveAction, Qt::MoveAction);
-    }
-
-    void dragEnterEvent(QDragEnterEvent* event) override {
-        if (IsNodeDrag(event)) {
-            event->acceptProposedAction();
-            return;
-        }
-        // Text from other programs is the window's drop target's business.
-        event->ignore();
-    }
-
-    void dragMoveEvent(QDragMoveEvent* event) override {
-        if (!IsNodeDrag(event)) {
-            event->ignore();
-            return;
-        }
-        if (FForm.tvwFeedsDragOver(itemAt(event->position().toPoint()))) {
-            event->setDropAction(Qt::MoveAction);
-            event->accept();
-        } else {
-            event->ignore();
-        }
-    }
-
-    void dropEvent(QDropEvent* event) override {
-        if (!IsNodeDrag(event)) {
-            event->ignore();
-            return;
-        }
-        QTreeWidgetItem* target = itemAt(event->position().toPoint());
-        Guarded([&] { FForm.tvwFeedsDragDrop(target); });
-        event->setDropAction(Qt::MoveAction);
-        event->accept();
-    }
-
-private:
-    bool IsNodeDrag(const QDropEvent* event) const {
-        return event->source() == this && event->mimeData() && event->mimeData()->hasFormat(kNodeMimeType);
-    }
-
-    TfrmMain& FForm;
-};
-
-// Ends an in-place edit through the window's rule for names.
-class TNodeDelegate : public QStyledItemDelegate {
-public:
-    TNodeDelegate(TfrmMain& form, TFeedTree& tree) : QStyledItemDelegate(&tree), FForm(form), FTree(tree) {}
-
-    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
-        auto* line = qobject_cast<QLineEdit*>(editor);
-        QTreeWidgetItem* node = FTree.NodeFromIndex(index);
-        if (!line || !node)
-            return;
-        std::string text = FromQt(line->text());
-        Guarded([&] { FForm.tvwFeedsEdited(node, text); });
-    }
-
-private:
-    TfrmMain& FForm;
-    TFeedTree& FTree;
-};
 
 // Hands the refresh thread's calls to the user-interface thread: each wake posts one run of the
 // queue to the event loop. What escapes a call there is shown, and the program goes on.
@@ -220,28 +73,6 @@ private:
     QToolButton* FButton;
     std::function<void(Qt::KeyboardModifiers)> FOnMouseUp;
 };
-
-// A stored setting that must be a 32-bit integer; raises "Invalid data type for '%s'" otherwise.
-int ReadInteger(const QSettings& settings, const char* name) {
-    const QVariant value = settings.value(name);
-    bool ok = false;
-    int number = 0;
-    if (value.typeId() == QMetaType::Int) {
-        number = value.toInt(&ok);
-    } else if (value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray) {
-        // Text files keep numbers as text; only a whole decimal number of 32 bits passes.
-        const QString text = value.toString();
-        if (!text.isEmpty() && !text.front().isSpace() && !text.back().isSpace())
-            number = text.toInt(&ok, 10);
-    } else if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::UInt) {
-        const qlonglong wide = value.toLongLong(&ok);
-        ok = ok && wide >= INT32_MIN && wide <= INT32_MAX;
-        number = static_cast<int>(wide);
-    }
-    if (!ok)
-        throw Exception(std::string("Invalid data type for '") + name + "'");
-    return number;
-}
 
 } // namespace
 
@@ -471,35 +302,6 @@ void TfrmMain::CreateMenus() {
     connect(miDelete, &QAction::triggered, this, [this] { Guarded([&] { miDeleteClick(); }); });
 }
 
-void TfrmMain::ReadSettings() {
-    QSettings& settings = Settings();
-    const QByteArray geometry = settings.value(kGeometryKey).toByteArray();
-    if (!geometry.isEmpty())
-        restoreGeometry(geometry);
-    const QByteArray splitter = settings.value(kSplitterKey).toByteArray();
-    if (!splitter.isEmpty())
-        Splitter1->restoreState(splitter);
-    // An index the filter does not have would leave the page without an age limit: "Last 2 days".
-    int filter = 1;
-    if (settings.contains("NewsFilter"))
-        filter = ReadInteger(settings, "NewsFilter");
-    cbxNewsFilter->setCurrentIndex(filter >= 0 && filter < cbxNewsFilter->count() ? filter : 1);
-    if (settings.contains("ShowPics"))
-        tbnShowPictures->setChecked(ReadInteger(settings, "ShowPics") != 0);
-    FBrowser->SetPicturesShown(tbnShowPictures->isChecked());
-    // The XML structure viewer is for testers: only a "Test" value shows it.
-    miViewXMLStruct->setVisible(settings.contains("Test"));
-}
-
-void TfrmMain::WriteSettings() {
-    QSettings& settings = Settings();
-    settings.setValue(kGeometryKey, saveGeometry());
-    settings.setValue(kSplitterKey, Splitter1->saveState());
-    settings.setValue("NewsFilter", static_cast<qint32>(cbxNewsFilter->currentIndex()));
-    settings.setValue("ShowPics", static_cast<qint32>(tbnShowPictures->isChecked() ? 1 : 0));
-    settings.sync();
-}
-
 TFeedListItem* TfrmMain::NodeItem(const QTreeWidgetItem* node) {
     if (!node)
         return nullptr;
@@ -562,72 +364,6 @@ void TfrmMain::AddChildNodes(QTreeWidgetItem* node, const std::vector<TFeedTreeE
     }
 }
 
-bool TfrmMain::tvwFeedsEditing(const QTreeWidgetItem* node) const {
-    return node && node != FAllFeedsNode;
-}
-
-void TfrmMain::tvwFeedsEdited(QTreeWidgetItem* node, std::string& text) {
-    if (!tvwFeedsEditing(node))
-        return;
-    TFeedListItem* item = NodeItem(node);
-    if (IsAcceptableName(text)) {
-        item->FeedName = text;
-        ScheduleSave();
-    } else {
-        text = item->FeedName;
-    }
-    SetNodeText(node, text);
-}
-
-void TfrmMain::EditNode(QTreeWidgetItem* node) {
-    if (!tvwFeedsEditing(node))
-        return;
-    tvwFeeds->scrollToItem(node);
-    tvwFeeds->editItem(node, 0);
-}
-
-bool TfrmMain::tvwFeedsDragOver(const QTreeWidgetItem* target) const {
-    const QTreeWidgetItem* selected = tvwFeeds->currentItem();
-    return target && selected && NodeImage(target) == 0 && target != selected->parent();
-}
-
-void TfrmMain::tvwFeedsDragDrop(QTreeWidgetItem* target) {
-    QTreeWidgetItem* selected = tvwFeeds->currentItem();
-    if (!target || !selected || selected == FAllFeedsNode)
-        return;
-    // Never onto the node itself or into its own subtree.
-    for (const QTreeWidgetItem* up = target; up; up = up->parent())
-        if (up == selected)
-            return;
-    QTreeWidgetItem* oldParent = selected->parent();
-    if (!oldParent)
-        return;
-    // The move is no new selection: the node stays selected and nothing is shown anew.
-    const bool blocked = tvwFeeds->blockSignals(true);
-    const bool expanded = selected->isExpanded();
-    oldParent->removeChild(selected);
-    target->addChild(selected);
-    selected->setExpanded(expanded);
-    target->setExpanded(true);
-    tvwFeeds->setCurrentItem(selected);
-    tvwFeeds->blockSignals(blocked);
-    NodeItem(selected)->ParentID = NodeItem(target)->FeedID;
-    ScheduleSave();
-}
-
-void TfrmMain::tvwFeedsChange(QTreeWidgetItem* node) {
-    UpdatePopupMenu(node);
-    const TFeedListItem* item = NodeItem(node);
-    if (!item)
-        return;
-    if (!item->ErrorText.empty()) {
-        ShowError(item->ErrorText);
-        return;
-    }
-    ForceRefresh = false;
-    StartRefresh();
-}
-
 void TfrmMain::UpdatePopupMenu(QTreeWidgetItem* node) {
     const bool editable = node && node != FAllFeedsNode;
     const TFeedListItem* item = NodeItem(node);
@@ -638,136 +374,6 @@ void TfrmMain::UpdatePopupMenu(QTreeWidgetItem* node) {
     PopupMenu->setDefaultAction(isFeed ? miProperties : nullptr);
     miAggregate->setEnabled(editable);
     miAggregate->setChecked(editable && item && item->AggInclude);
-}
-
-void TfrmMain::miPropertiesClick() {
-    QTreeWidgetItem* node = tvwFeeds->currentItem();
-    if (!node || node == FAllFeedsNode)
-        return;
-    TFeedListItem* item = NodeItem(node);
-    if (item->FeedURL.empty()) {
-        EditNode(node);
-        return;
-    }
-    if (!frmFeed)
-        return;
-    frmFeed->edtName->setText(ToQt(item->FeedName));
-    frmFeed->edtURL->setText(ToQt(item->FeedURL));
-    frmFeed->cbxAggInclude->setChecked(item->AggInclude);
-    frmFeed->cbxShowAuthor->setChecked(item->ShowAuthor);
-    frmFeed->edtURL->setFocus();
-    if (frmFeed->exec() != QDialog::Accepted)
-        return;
-    // A refresh that runs on the old address drops its outcome for the new one itself.
-    const std::string url = FromQt(frmFeed->edtURL->text());
-    ApplyFeedProperties(*item, FromQt(frmFeed->edtName->text()), url, frmFeed->cbxAggInclude->isChecked(),
-                        frmFeed->cbxShowAuthor->isChecked());
-    SetNodeText(node, item->FeedName);
-    UpdatePopupMenu(tvwFeeds->currentItem());
-    ScheduleSave();
-}
-
-void TfrmMain::miAggregateClick() {
-    QTreeWidgetItem* node = tvwFeeds->currentItem();
-    if (!node || node == FAllFeedsNode) {
-        UpdatePopupMenu(node);
-        return;
-    }
-    NodeItem(node)->AggInclude = miAggregate->isChecked();
-    ScheduleSave();
-}
-
-namespace {
-
-void CollectDeepestFirst(QTreeWidgetItem* node, std::vector<QTreeWidgetItem*>& into) {
-    for (int i = 0; i < node->childCount(); ++i) {
-        CollectDeepestFirst(node->child(i), into);
-        into.push_back(node->child(i));
-    }
-}
-
-} // namespace
-
-void TfrmMain::miDeleteClick() {
-    QTreeWidgetItem* node = tvwFeeds->currentItem();
-    if (!node || node == FAllFeedsNode)
-        return;
-    std::string question = "Are you sure you want to remove \"" + FromQt(node->text(0)) + "\"";
-    if (node->childCount() > 0)
-        question += " and ALL subitems";
-    question += "?";
-    if (!AskYesNo(question, false))
-        return;
-    // A running refresh works on copies and drops the outcomes of entries that are gone.
-    std::vector<QTreeWidgetItem*> descendantNodes;
-    CollectDeepestFirst(node, descendantNodes);
-    std::vector<TFeedListItem*> descendants;
-    for (QTreeWidgetItem* descendant : descendantNodes)
-        descendants.push_back(NodeItem(descendant));
-    TFeedListItem* item = NodeItem(node);
-    DeleteFeedEntries(FFeeds, *item, descendants, [this](const TFeedListItem& entry) {
-        if (FNews)
-            FNews->DropFeedItems(&entry);
-    });
-    for (QTreeWidgetItem* descendant : descendantNodes)
-        descendant->setData(0, kItemRole, QVariant());
-    node->setData(0, kItemRole, QVariant());
-    ScheduleSave();
-    // The tree then selects another node, which counts as a selection change.
-    delete node;
-}
-
-QTreeWidgetItem* TfrmMain::NewEntryParent() const {
-    QTreeWidgetItem* node = tvwFeeds->currentItem();
-    if (!node)
-        return nullptr;
-    const TFeedListItem* item = NodeItem(node);
-    if (node != FAllFeedsNode && item && !item->FeedURL.empty())
-        return node->parent();
-    return node;
-}
-
-void TfrmMain::acnAddFolderExecute() {
-    QTreeWidgetItem* parent = NewEntryParent();
-    if (!parent)
-        return;
-    TFeedListItem* item = FFeeds.Add(NodeItem(parent)->FeedID, "New folder", "");
-    QTreeWidgetItem* node = AddNode(parent, item, 0);
-    ScheduleSave();
-    parent->setExpanded(true);
-    tvwFeeds->setCurrentItem(node);
-    EditNode(node);
-}
-
-void TfrmMain::acnAddFeedExecute() {
-    if (QTreeWidgetItem* parent = NewEntryParent())
-        AddFeed(parent, "");
-}
-
-void TfrmMain::AddFeed(QTreeWidgetItem* parent, const std::string& url) {
-    if (!frmFeed)
-        return;
-    frmFeed->edtName->setText(QString());
-    frmFeed->edtURL->setText(ToQt(url));
-    frmFeed->cbxAggInclude->setChecked(true);
-    frmFeed->cbxShowAuthor->setChecked(false);
-    frmFeed->edtURL->setFocus();
-    if (frmFeed->exec() != QDialog::Accepted)
-        return;
-    TFeedListItem* item = FFeeds.Add(NodeItem(parent)->FeedID, FromQt(frmFeed->edtName->text()),
-                                     FromQt(frmFeed->edtURL->text()));
-    item->AggInclude = frmFeed->cbxAggInclude->isChecked();
-    item->ShowAuthor = frmFeed->cbxShowAuthor->isChecked();
-    AddNode(parent, item, 1);
-    parent->setExpanded(true);
-    ScheduleSave();
-}
-
-void TfrmMain::UrlDropped(TDropTarget&, const std::string& Text, const QPoint&) {
-    if (!IsDroppedFeedURL(Text))
-        return;
-    if (QTreeWidgetItem* parent = NewEntryParent())
-        AddFeed(parent, Text);
 }
 
 void TfrmMain::miExitClick() {
@@ -786,129 +392,6 @@ void TfrmMain::miViewXMLStructClick() {
     TXMLNode document;
     document.LoadFromFile(fileName);
     ShowXMLStructure(item->FeedID, fileName, document, this);
-}
-
-void TfrmMain::StartRefresh() {
-    QTreeWidgetItem* node = tvwFeeds->currentItem();
-    TFeedListItem* item = NodeItem(node);
-    if (!item)
-        return;
-    // The running refresh ends first, with its page, so that the window is idle here.
-    StopRefresh();
-    tbnStop->setEnabled(true);
-    if (!FBusyCursor) {
-        QApplication::setOverrideCursor(Qt::BusyCursor);
-        FBusyCursor = true;
-    }
-    try {
-        FRefresher.Start([this, node, item](TFeedList&) {
-            if (!item->FeedURL.empty())
-                item->RefreshMark = true;
-            else
-                MarkForRefresh(node, true);
-        });
-    } catch (...) {
-        // No refresh runs, so none will end: the window is idle again.
-        if (!FRefresher.IsRunning())
-            RefreshFinished();
-        throw;
-    }
-}
-
-void TfrmMain::MarkForRefresh(QTreeWidgetItem* node, bool topLevel) {
-    TFeedListItem* item = NodeItem(node);
-    if (!item)
-        return;
-    if (item->AggInclude)
-        item->RefreshMark = true;
-    else if (!topLevel)
-        return;
-    for (int i = 0; i < node->childCount(); ++i)
-        MarkForRefresh(node->child(i), false);
-}
-
-void TfrmMain::RefreshFinished() {
-    tbnStop->setEnabled(false);
-    if (FBusyCursor) {
-        QApplication::restoreOverrideCursor();
-        FBusyCursor = false;
-    }
-    StatusPanel0->clear();
-    FNews->LoadMarkedFeeds();
-    UpdateFeedIcons();
-    const TFeedListItem* item = NodeItem(tvwFeeds->currentItem());
-    if (item && !item->ErrorText.empty())
-        ShowError(item->ErrorText);
-    else
-        ShowNewsPage();
-}
-
-void TfrmMain::StopRefresh() {
-    FRefresher.Stop(1000);
-}
-
-namespace {
-
-void UpdateNodeIcons(QTreeWidgetItem* node) {
-    const TFeedListItem* item = TfrmMain::NodeItem(node);
-    if (item && !item->FeedURL.empty() && item->RefreshMark) {
-        const bool failed = !item->ErrorText.empty();
-        TfrmMain::SetNodeImage(node, failed ? 2 : 1);
-        // So the user sees why a feed of a folder failed without selecting it.
-        node->setToolTip(0, failed ? ToQt(item->ErrorText) : QString());
-    }
-    for (int i = 0; i < node->childCount(); ++i)
-        UpdateNodeIcons(node->child(i));
-}
-
-} // namespace
-
-void TfrmMain::UpdateFeedIcons() {
-    for (int i = 0; i < tvwFeeds->topLevelItemCount(); ++i)
-        UpdateNodeIcons(tvwFeeds->topLevelItem(i));
-}
-
-void TfrmMain::ShowError(const std::string& text) {
-    FNews->WriteErrorPage(text);
-    FBrowser->Navigate(ToQt(FNews->PagePath));
-}
-
-void TfrmMain::ShowNewsPage() {
-    const bool pictures = tbnShowPictures->isChecked();
-    FNews->RenderPage(cbxNewsFilter->currentIndex(), FromQt(cbxNewsFilter->currentText()), pictures);
-    FBrowser->SetPicturesShown(pictures);
-    FBrowser->Navigate(ToQt(FNews->PagePath));
-}
-
-void TfrmMain::tbnRefreshMouseUp(Qt::KeyboardModifiers modifiers) {
-    ForceRefresh = (modifiers & (Qt::ShiftModifier | Qt::ControlModifier)) != 0;
-    StartRefresh();
-}
-
-void TfrmMain::acnRefreshExecute() {
-    StartRefresh();
-}
-
-void TfrmMain::tbnStopClick() {
-    StopRefresh();
-}
-
-void TfrmMain::cbxNewsFilterClick() {
-    ShowNewsPage();
-    WebBrowser->setFocus();
-}
-
-void TfrmMain::tbnShowPicturesClick() {
-    ShowNewsPage();
-}
-
-void TfrmMain::WebBrowserStatusTextChange(const QString& text) {
-    // The view passes on only the texts that belong here.
-    StatusPanel0->setText(text);
-}
-
-bool TfrmMain::ReleaseWorkers() {
-    return FRefresher.Shutdown(1000);
 }
 
 void TfrmMain::ScheduleSave() {

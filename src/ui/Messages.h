@@ -14,6 +14,15 @@ bool AskYesNo(const std::string& text, bool defaultYes = false);
 // Shows the exception's message (what()) in an error box; the program goes on.
 void ShowException(const std::exception& e);
 
+// Runs a user-interface handler; an exception that escapes it is shown, and the program goes on.
+template <class F> void Guarded(F handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowException(e);
+    }
+}
+
 // What tests put in place of the real boxes.
 class IMessages {
 public:

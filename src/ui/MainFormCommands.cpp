@@ -1,0 +1,203 @@
+// The main window's tree commands: renaming, moving, editing, aggregating, deleting and adding.
+#include "ui/MainForm.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QSettings>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "news/NewsTypeCls.h"
+#include "refresh/CacheFiles.h"
+#include "ui/FeedForm.h"
+#include "ui/FeedTree.h"
+#include "ui/Messages.h"
+#include "ui/QtText.h"
+
+bool TfrmMain::tvwFeedsEditing(const QTreeWidgetItem* node) const {
+    return node && node != FAllFeedsNode;
+}
+
+void TfrmMain::tvwFeedsEdited(QTreeWidgetItem* node, std::string& text) {
+    if (!tvwFeedsEditing(node))
+        return;
+    TFeedListItem* item = NodeItem(node);
+    if (IsAcceptableName(text)) {
+        item->FeedName = text;
+        ScheduleSave();
+    } else {
+        text = item->FeedName;
+    }
+    SetNodeText(node, text);
+}
+
+void TfrmMain::EditNode(QTreeWidgetItem* node) {
+    if (!tvwFeedsEditing(node))
+        return;
+    tvwFeeds->scrollToItem(node);
+    tvwFeeds->editItem(node, 0);
+}
+
+bool TfrmMain::tvwFeedsDragOver(const QTreeWidgetItem* target) const {
+    const QTreeWidgetItem* selected = tvwFeeds->currentItem();
+    return target && selected && NodeImage(target) == 0 && target != selected->parent();
+}
+
+void TfrmMain::tvwFeedsDragDrop(QTreeWidgetItem* target) {
+    QTreeWidgetItem* selected = tvwFeeds->currentItem();
+    if (!target || !selected || selected == FAllFeedsNode)
+        return;
+    // Never onto the node itself or into its own subtree.
+    for (const QTreeWidgetItem* up = target; up; up = up->parent())
+        if (up == selected)
+            return;
+    QTreeWidgetItem* oldParent = selected->parent();
+    if (!oldParent)
+        return;
+    // The move is no new selection: the node stays selected and nothing is shown anew.
+    const bool blocked = tvwFeeds->blockSignals(true);
+    const bool expanded = selected->isExpanded();
+    oldParent->removeChild(selected);
+    target->addChild(selected);
+    selected->setExpanded(expanded);
+    target->setExpanded(true);
+    tvwFeeds->setCurrentItem(selected);
+    tvwFeeds->blockSignals(blocked);
+    NodeItem(selected)->ParentID = NodeItem(target)->FeedID;
+    ScheduleSave();
+}
+
+void TfrmMain::miPropertiesClick() {
+    QTreeWidgetItem* node = tvwFeeds->currentItem();
+    if (!node || node == FAllFeedsNode)
+        return;
+    TFeedListItem* item = NodeItem(node);
+    if (item->FeedURL.empty()) {
+        EditNode(node);
+        return;
+    }
+    if (!frmFeed)
+        return;
+    frmFeed->edtName->setText(ToQt(item->FeedName));
+    frmFeed->edtURL->setText(ToQt(item->FeedURL));
+    frmFeed->cbxAggInclude->setChecked(item->AggInclude);
+    frmFeed->cbxShowAuthor->setChecked(item->ShowAuthor);
+    frmFeed->edtURL->setFocus();
+    if (frmFeed->exec() != QDialog::Accepted)
+        return;
+    // A refresh that runs on the old address drops its outcome for the new one itself.
+    const std::string url = FromQt(frmFeed->edtURL->text());
+    ApplyFeedProperties(*item, FromQt(frmFeed->edtName->text()), url, frmFeed->cbxAggInclude->isChecked(),
+                        frmFeed->cbxShowAuthor->isChecked());
+    SetNodeText(node, item->FeedName);
+    UpdatePopupMenu(tvwFeeds->currentItem());
+    ScheduleSave();
+}
+
+void TfrmMain::miAggregateClick() {
+    QTreeWidgetItem* node = tvwFeeds->currentItem();
+    if (!node || node == FAllFeedsNode) {
+        UpdatePopupMenu(node);
+        return;
+    }
+    NodeItem(node)->AggInclude = miAggregate->isChecked();
+    ScheduleSave();
+}
+
+namespace {
+
+void CollectDeepestFirst(QTreeWidgetItem* node, std::vector<QTreeWidgetItem*>& into) {
+    for (int i = 0; i < node->childCount(); ++i) {
+        CollectDeepestFirst(node->child(i), into);
+        into.push_back(node->child(i));
+    }
+}
+
+} // namespace
+
+void TfrmMain::miDeleteClick() {
+    QTreeWidgetItem* node = tvwFeeds->currentItem();
+    if (!node || node == FAllFeedsNode)
+        return;
+    std::string question = "Are you sure you want to remove \"" + FromQt(node->text(0)) + "\"";
+    if (node->childCount() > 0)
+        question += " and ALL subitems";
+    question += "?";
+    if (!AskYesNo(question, false))
+        return;
+    // A running refresh works on copies and drops the outcomes of entries that are gone.
+    std::vector<QTreeWidgetItem*> descendantNodes;
+    CollectDeepestFirst(node, descendantNodes);
+    std::vector<TFeedListItem*> descendants;
+    for (QTreeWidgetItem* descendant : descendantNodes)
+        descendants.push_back(NodeItem(descendant));
+    TFeedListItem* item = NodeItem(node);
+    DeleteFeedEntries(FFeeds, *item, descendants, [this](const TFeedListItem& entry) {
+        if (FNews)
+            FNews->DropFeedItems(&entry);
+    });
+    for (QTreeWidgetItem* descendant : descendantNodes)
+        descendant->setData(0, kItemRole, QVariant());
+    node->setData(0, kItemRole, QVariant());
+    ScheduleSave();
+    // The tree then selects another node, which counts as a selection change.
+    delete node;
+}
+
+QTreeWidgetItem* TfrmMain::NewEntryParent() const {
+    QTreeWidgetItem* node = tvwFeeds->currentItem();
+    if (!node)
+        return nullptr;
+    const TFeedListItem* item = NodeItem(node);
+    if (node != FAllFeedsNode && item && !item->FeedURL.empty())
+        return node->parent();
+    return node;
+}
+
+void TfrmMain::acnAddFolderExecute() {
+    QTreeWidgetItem* parent = NewEntryParent();
+    if (!parent)
+        return;
+    TFeedListItem* item = FFeeds.Add(NodeItem(parent)->FeedID, "New folder", "");
+    QTreeWidgetItem* node = AddNode(parent, item, 0);
+    ScheduleSave();
+    parent->setExpanded(true);
+    tvwFeeds->setCurrentItem(node);
+    EditNode(node);
+}
+
+void TfrmMain::acnAddFeedExecute() {
+    if (QTreeWidgetItem* parent = NewEntryParent())
+        AddFeed(parent, "");
+}
+
+void TfrmMain::AddFeed(QTreeWidgetItem* parent, const std::string& url) {
+    if (!frmFeed)
+        return;
+    frmFeed->edtName->setText(QString());
+    frmFeed->edtURL->setText(ToQt(url));
+    frmFeed->cbxAggInclude->setChecked(true);
+    frmFeed->cbxShowAuthor->setChecked(false);
+    frmFeed->edtURL->setFocus();
+    if (frmFeed->exec() != QDialog::Accepted)
+        return;
+    TFeedListItem* item = FFeeds.Add(NodeItem(parent)->FeedID, FromQt(frmFeed->edtName->text()),
+                                     FromQt(frmFeed->edtURL->text()));
+    item->AggInclude = frmFeed->cbxAggInclude->isChecked();
+    item->ShowAuthor = frmFeed->cbxShowAuthor->isChecked();
+    AddNode(parent, item, 1);
+    parent->setExpanded(true);
+    ScheduleSave();
+}
+
+void TfrmMain::UrlDropped(TDropTarget&, const std::string& Text, const QPoint&) {
+    if (!IsDroppedFeedURL(Text))
+        return;
+    if (QTreeWidgetItem* parent = NewEntryParent())
+        AddFeed(parent, Text);
+}

@@ -1,0 +1,214 @@
+// The main window's news view: the refresh of a selection, its page, and the stored settings.
+#include "ui/MainForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "news/NewsTypeCls.h"
+#include "refresh/FeedsRefresh.h"
+#include "ui/FeedTree.h"
+#include "ui/Messages.h"
+#include "ui/ProdInfo.h"
+#include "ui/QtText.h"
+
+namespace {
+
+const char* const kGeometryKey = "MainWindow/Geometry";
+const char* const kSplitterKey = "MainWindow/Splitter";
+
+// A stored setting that must be a 32-bit integer; raises "Invalid data type for '%s'" otherwise.
+int ReadInteger(const QSettings& settings, const char* name) {
+    const QVariant value = settings.value(name);
+    bool ok = false;
+    int number = 0;
+    if (value.typeId() == QMetaType::Int) {
+        number = value.toInt(&ok);
+    } else if (value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray) {
+        // Text files keep numbers as text; only a whole decimal number of 32 bits passes.
+        const QString text = value.toString();
+        if (!text.isEmpty() && !text.front().isSpace() && !text.back().isSpace())
+            number = text.toInt(&ok, 10);
+    } else if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::UInt) {
+        const qlonglong wide = value.toLongLong(&ok);
+        ok = ok && wide >= INT32_MIN && wide <= INT32_MAX;
+        number = static_cast<int>(wide);
+    }
+    if (!ok)
+        throw Exception(std::string("Invalid data type for '") + name + "'");
+    return number;
+}
+
+} // namespace
+
+void TfrmMain::ReadSettings() {
+    QSettings& settings = Settings();
+    const QByteArray geometry = settings.value(kGeometryKey).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+    const QByteArray splitter = settings.value(kSplitterKey).toByteArray();
+    if (!splitter.isEmpty())
+        Splitter1->restoreState(splitter);
+    // An index the filter does not have would leave the page without an age limit: "Last 2 days".
+    int filter = 1;
+    if (settings.contains("NewsFilter"))
+        filter = ReadInteger(settings, "NewsFilter");
+    cbxNewsFilter->setCurrentIndex(filter >= 0 && filter < cbxNewsFilter->count() ? filter : 1);
+    if (settings.contains("ShowPics"))
+        tbnShowPictures->setChecked(ReadInteger(settings, "ShowPics") != 0);
+    FBrowser->SetPicturesShown(tbnShowPictures->isChecked());
+    // The XML structure viewer is for testers: only a "Test" value shows it.
+    miViewXMLStruct->setVisible(settings.contains("Test"));
+}
+
+void TfrmMain::WriteSettings() {
+    QSettings& settings = Settings();
+    settings.setValue(kGeometryKey, saveGeometry());
+    settings.setValue(kSplitterKey, Splitter1->saveState());
+    settings.setValue("NewsFilter", static_cast<qint32>(cbxNewsFilter->currentIndex()));
+    settings.setValue("ShowPics", static_cast<qint32>(tbnShowPictures->isChecked() ? 1 : 0));
+    settings.sync();
+}
+
+void TfrmMain::tvwFeedsChange(QTreeWidgetItem* node) {
+    UpdatePopupMenu(node);
+    const TFeedListItem* item = NodeItem(node);
+    if (!item)
+        return;
+    if (!item->ErrorText.empty()) {
+        ShowError(item->ErrorText);
+        return;
+    }
+    ForceRefresh = false;
+    StartRefresh();
+}
+
+void TfrmMain::StartRefresh() {
+    QTreeWidgetItem* node = tvwFeeds->currentItem();
+    TFeedListItem* item = NodeItem(node);
+    if (!item)
+        return;
+    // The running refresh ends first, with its page, so that the window is idle here.
+    StopRefresh();
+    tbnStop->setEnabled(true);
+    if (!FBusyCursor) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        FBusyCursor = true;
+    }
+    try {
+        FRefresher.Start([this, node, item](TFeedList&) {
+            if (!item->FeedURL.empty())
+                item->RefreshMark = true;
+            else
+                MarkForRefresh(node, true);
+        });
+    } catch (...) {
+        // No refresh runs, so none will end: the window is idle again.
+        if (!FRefresher.IsRunning())
+            RefreshFinished();
+        throw;
+    }
+}
+
+void TfrmMain::MarkForRefresh(QTreeWidgetItem* node, bool topLevel) {
+    TFeedListItem* item = NodeItem(node);
+    if (!item)
+        return;
+    if (item->AggInclude)
+        item->RefreshMark = true;
+    else if (!topLevel)
+        return;
+    for (int i = 0; i < node->childCount(); ++i)
+        MarkForRefresh(node->child(i), false);
+}
+
+void TfrmMain::RefreshFinished() {
+    tbnStop->setEnabled(false);
+    if (FBusyCursor) {
+        QApplication::restoreOverrideCursor();
+        FBusyCursor = false;
+    }
+    StatusPanel0->clear();
+    FNews->LoadMarkedFeeds();
+    UpdateFeedIcons();
+    const TFeedListItem* item = NodeItem(tvwFeeds->currentItem());
+    if (item && !item->ErrorText.empty())
+        ShowError(item->ErrorText);
+    else
+        ShowNewsPage();
+}
+
+void TfrmMain::StopRefresh() {
+    FRefresher.Stop(1000);
+}
+
+namespace {
+
+void UpdateNodeIcons(QTreeWidgetItem* node) {
+    const TFeedListItem* item = TfrmMain::NodeItem(node);
+    if (item && !item->FeedURL.empty() && item->RefreshMark) {
+        const bool failed = !item->ErrorText.empty();
+        TfrmMain::SetNodeImage(node, failed ? 2 : 1);
+        // So the user sees why a feed of a folder failed without selecting it.
+        node->setToolTip(0, failed ? ToQt(item->ErrorText) : QString());
+    }
+    for (int i = 0; i < node->childCount(); ++i)
+        UpdateNodeIcons(node->child(i));
+}
+
+} // namespace
+
+void TfrmMain::UpdateFeedIcons() {
+    for (int i = 0; i < tvwFeeds->topLevelItemCount(); ++i)
+        UpdateNodeIcons(tvwFeeds->topLevelItem(i));
+}
+
+void TfrmMain::ShowError(const std::string& text) {
+    FNews->WriteErrorPage(text);
+    FBrowser->Navigate(ToQt(FNews->PagePath));
+}
+
+void TfrmMain::ShowNewsPage() {
+    const bool pictures = tbnShowPictures->isChecked();
+    FNews->RenderPage(cbxNewsFilter->currentIndex(), FromQt(cbxNewsFilter->currentText()), pictures);
+    FBrowser->SetPicturesShown(pictures);
+    FBrowser->Navigate(ToQt(FNews->PagePath));
+}
+
+void TfrmMain::tbnRefreshMouseUp(Qt::KeyboardModifiers modifiers) {
+    ForceRefresh = (modifiers & (Qt::ShiftModifier | Qt::ControlModifier)) != 0;
+    StartRefresh();
+}
+
+void TfrmMain::acnRefreshExecute() {
+    StartRefresh();
+}
+
+void TfrmMain::tbnStopClick() {
+    StopRefresh();
+}
+
+void TfrmMain::cbxNewsFilterClick() {
+    ShowNewsPage();
+    WebBrowser->setFocus();
+}
+
+void TfrmMain::tbnShowPicturesClick() {
+    ShowNewsPage();
+}
+
+void TfrmMain::WebBrowserStatusTextChange(const QString& text) {
+    // The view passes on only the texts that belong here.
+    StatusPanel0->setText(text);
+}
+
+bool TfrmMain::ReleaseWorkers() {
+    return FRefresher.Shutdown(1000);
+}
