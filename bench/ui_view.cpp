@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "SyntheticFeeds.h"
 #include "TempDir.h"
 #include "catalogue/FeedListCls.h"
 #include "news/NewsDates.h"
@@ -49,17 +50,19 @@
 
 namespace {
 
-constexpr int FeedCount = 100;
-constexpr int StartUpFeedCount = 1000;
-constexpr int StartUpFolderCount = 20;
+using bench::FeedDocument;
+
+constexpr int kFeedCount = 100;
+constexpr int kStartUpFeedCount = 1000;
+constexpr int kStartUpFolderCount = 20;
 // A big page may take a slow machine many seconds; a load that never ends fails the run.
-constexpr int LoadTimeoutMs = 180000;
+constexpr int kLoadTimeoutMs = 180000;
 // The filter entry "All": every item is on the page.
-constexpr int FilterAll = kFilterCount - 1;
+constexpr int kFilterAll = kFilterCount - 1;
 
 // The three templates as they stood before items off screen were skipped: every item is laid out
 // and painted while the page loads. The baseline for the news view; never changed.
-const char* const OldTop = R"(<!DOCTYPE html>
+const char* const kOldTop = R"(<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
@@ -114,57 +117,14 @@ a:visited { color: var(--visited); }
 </head>
 <body>
 <main>)";
-const char* const OldItem = R"(<article class="item">
+const char* const kOldItem = R"(<article class="item">
 <h2><a href="{link}" target="_blank" rel="noopener noreferrer">{title}</a></h2>
 <p class="meta"><span class="author">{author}</span><span class="sep">&middot;</span><time>{date}</time></p>
 <div class="description">{description}</div>
 </article>)";
-const char* const OldBottom = R"(</main>
+const char* const kOldBottom = R"(</main>
 </body>
 </html>)";
-
-const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const Words[] = {"kernel",  "release", "community", "update",  "security", "notes",
-                             "browser", "desktop", "package",   "network", "review",   "weekly"};
-
-// A news article's body as blogs publish it: paragraphs, links, a picture, a list.
-std::string Description(int feed, int item) {
-    std::string html;
-    html += "<p>The <a href=\"https://example.org/" + std::to_string(feed) + "/" + std::to_string(item) +
-            "\">latest " + Words[item % 12] + "</a> brings changes to the " + Words[(item + 3) % 12] +
-            " and the " + Words[(feed + item) % 12] + " that many readers asked for.</p>";
-    html += "<p><img src=\"https://cdn.example.org/img/" + std::to_string(item) +
-            ".jpg\" width=\"640\" height=\"360\" alt=\"screenshot\"></p>";
-    for (int p = 0; p < 4; ++p) {
-        html += "<p>";
-        for (int w = 0; w < 30; ++w) {
-            html += Words[(feed * 7 + item * 3 + p * 5 + w) % 12];
-            html += w % 9 == 8 ? ", " : " ";
-        }
-        html += "and <em>more</em> &mdash; see <a href=\"https://example.org/more\">details</a>.</p>";
-    }
-    html += "<ul><li>first point</li><li>second point</li><li>third point</li></ul>";
-    return html;
-}
-
-std::string FeedDocument(int feed, int items) {
-    std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\">\n<channel>\n"
-                      "<title>Feed " +
-                      std::to_string(feed) + "</title>\n<link>https://example.org/</link>\n";
-    for (int item = 0; item < items; ++item) {
-        const int day = 1 + (item + feed) % 28, hour = (item * 7) % 24, minute = (item * 13) % 60;
-        char date[64];
-        std::snprintf(date, sizeof date, "Mon, %02d %s 2026 %02d:%02d:%02d +0000", day,
-                      Months[(item / 28) % 12], hour, minute, item % 60);
-        doc += "<item>\n<title>" + std::string(Words[item % 12]) + " news &amp; notes no. " +
-               std::to_string(item) + "</title>\n<link>https://example.org/" + std::to_string(feed) + "/" +
-               std::to_string(item) + "</link>\n<pubDate>" + date + "</pubDate>\n<author>writer" +
-               std::to_string(item % 5) + "@example.org</author>\n<description><![CDATA[" +
-               Description(feed, item) + "]]></description>\n</item>\n";
-    }
-    return doc + "</channel>\n</rss>\n";
-}
 
 // The number of times the first line of the item template opens an item on the page.
 int CountItems(const std::string& page, const std::string& itemTemplate) {
@@ -198,7 +158,7 @@ public:
         FTimer.setSingleShot(true);
         QObject::connect(&FTimer, &QTimer::timeout, &FLoop, [this] { FLoop.exit(1); });
     }
-    bool Run(int timeoutMs = LoadTimeoutMs) {
+    bool Run(int timeoutMs = kLoadTimeoutMs) {
         if (FDone)
             return true;
         FTimer.start(timeoutMs);
@@ -233,7 +193,7 @@ public:
         FFolderId = folder->FeedID;
         FOtherId = other->FeedID;
         // Nobody listens on port 9: a feed that were downloaded after all fails at once.
-        for (int i = 0; i < FeedCount; ++i) {
+        for (int i = 0; i < kFeedCount; ++i) {
             TFeedListItem* feed = FFeeds->Add(folder->FeedID, "Feed " + std::to_string(i),
                                               "http://127.0.0.1:9/" + std::to_string(i));
             feed->AggInclude = true;
@@ -242,7 +202,7 @@ public:
         }
         TFeedListItem* small = FFeeds->Add(other->FeedID, "Small feed", "http://127.0.0.1:9/small");
         small->AggInclude = true;
-        SaveStringToFile(FeedDocument(FeedCount, 1), CacheFileName(small->FeedID));
+        SaveStringToFile(FeedDocument(kFeedCount, 1), CacheFileName(small->FeedID));
         MarkChecked();
 
         FWindow = std::make_unique<TfrmMain>(*FFeeds, nullptr, CreateNewsView);
@@ -250,7 +210,7 @@ public:
         FView = FWindow->NewsView();
         FWindow->resize(1024, 700);
         FWindow->show();
-        FWindow->cbxNewsFilter->setCurrentIndex(FilterAll);
+        FWindow->cbxNewsFilter->setCurrentIndex(kFilterAll);
         for (int i = 0; i < FWindow->AllFeedsNode()->childCount(); ++i) {
             QTreeWidgetItem* node = FWindow->AllFeedsNode()->child(i);
             if (TfrmMain::NodeItem(node)->FeedID == FFolderId)
@@ -346,12 +306,12 @@ public:
     TBareRun(int itemsPerFeed, QSize size, const std::string& restoreFolder) : FPath(FDir.Path()) {
         SetDataFolderForTesting(FPath);
         ForceDirectories(FPath + "template");
-        SaveStringToFile(OldTop, FPath + "template/top.html");
-        SaveStringToFile(OldItem, FPath + "template/item.html");
-        SaveStringToFile(OldBottom, FPath + "template/bottom.html");
+        SaveStringToFile(kOldTop, FPath + "template/top.html");
+        SaveStringToFile(kOldItem, FPath + "template/item.html");
+        SaveStringToFile(kOldBottom, FPath + "template/bottom.html");
         {
             TFeedList feeds(FPath + "feeds.data");
-            for (int i = 0; i < FeedCount; ++i) {
+            for (int i = 0; i < kFeedCount; ++i) {
                 TFeedListItem* feed = feeds.Add("root", "Feed " + std::to_string(i), "http://127.0.0.1:9/");
                 feed->RefreshMark = true;
                 feed->ShowAuthor = i % 2 == 0;
@@ -359,7 +319,7 @@ public:
             }
             TNewsType news(feeds);
             news.LoadMarkedFeeds();
-            news.RenderPage(FilterAll, FilterName(FilterAll), false);
+            news.RenderPage(kFilterAll, FilterName(kFilterAll), false);
         }
         SetDataFolderForTesting(restoreFolder);
         FView.resize(size);
@@ -474,7 +434,7 @@ void Record(benchmark::State& state, const std::string& name, qint64 nanoseconds
 // (a) Selecting the folder until the news view has loaded the page.
 void BM_SelectFolderUntilLoaded(benchmark::State& state) {
     const int itemsPerFeed = static_cast<int>(state.range(0));
-    const int expected = FeedCount * itemsPerFeed;
+    const int expected = kFeedCount * itemsPerFeed;
     const int messages = Messages.Count;
     TWindowRun* run = Window(state, itemsPerFeed);
     for (auto _ : state) {
@@ -511,7 +471,7 @@ BENCHMARK(BM_SelectFolderUntilLoaded)
 // (b) A bare web view loading the same items written through the old templates.
 void BM_BareViewOldTemplates(benchmark::State& state) {
     const int itemsPerFeed = static_cast<int>(state.range(0));
-    const int expected = FeedCount * itemsPerFeed;
+    const int expected = kFeedCount * itemsPerFeed;
     TBareRun* run = Bare(state, itemsPerFeed);
     for (auto _ : state) {
         const qint64 elapsed = run != nullptr ? run->Load() : -1;
@@ -525,7 +485,7 @@ void BM_BareViewOldTemplates(benchmark::State& state) {
     }
     if (run == nullptr)
         return;
-    const int written = CountItems(run->Page(), OldItem);
+    const int written = CountItems(run->Page(), kOldItem);
     const int shown = ItemsInDocument(run->WebPage());
     if (written != expected || shown != expected)
         Fail(state, "items written " + std::to_string(written) + ", in the document " +
@@ -581,8 +541,8 @@ void BM_StartUpWith1000Feeds(benchmark::State& state) {
                           std::filesystem::copy_options::recursive);
     {
         TFeedList feeds(dir.Path() + "feeds.data");
-        const int perFolder = StartUpFeedCount / StartUpFolderCount;
-        for (int f = 0; f < StartUpFolderCount; ++f) {
+        const int perFolder = kStartUpFeedCount / kStartUpFolderCount;
+        for (int f = 0; f < kStartUpFolderCount; ++f) {
             TFeedListItem* folder = feeds.Add("root", "Folder " + std::to_string(f), "");
             for (int i = 0; i < perFolder; ++i) {
                 TFeedListItem* feed = feeds.Add(folder->FeedID, "Feed " + std::to_string(f * perFolder + i),
@@ -629,7 +589,7 @@ void BM_StartUpWith1000Feeds(benchmark::State& state) {
     SetDataFolderForTesting("");
     // All Feeds, the folders and the feeds.
     state.counters["nodes"] = nodes;
-    if (warm && nodes != 1 + StartUpFolderCount + StartUpFeedCount)
+    if (warm && nodes != 1 + kStartUpFolderCount + kStartUpFeedCount)
         Fail(state, "the tree holds " + std::to_string(nodes) + " nodes");
 }
 BENCHMARK(BM_StartUpWith1000Feeds)
