@@ -49,11 +49,7 @@ struct TWindowFixture {
         Form.reset();
     }
 
-    QTreeWidgetItem* Node(const QString& text) const {
-        const QList<QTreeWidgetItem*> found =
-            Form->tvwFeeds->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-        return found.size() == 1 ? found.first() : nullptr;
-    }
+    QTreeWidgetItem* Node(const QString& text) const { return FindNode(*Form->tvwFeeds, text); }
     void Select(const QString& text) const { Form->tvwFeeds->setCurrentItem(Node(text)); }
     bool HasCache(const TFeedListItem* item) const {
         return QFile::exists(QString::fromStdString(CacheFileName(item->FeedID)));

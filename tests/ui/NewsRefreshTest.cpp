@@ -80,11 +80,7 @@ class NewsRefreshTest : public QObject {
         Form.reset();
     }
 
-    QTreeWidgetItem* Node(const QString& text) const {
-        const QList<QTreeWidgetItem*> found =
-            Form->tvwFeeds->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-        return found.size() == 1 ? found.first() : nullptr;
-    }
+    QTreeWidgetItem* Node(const QString& text) const { return FindNode(*Form->tvwFeeds, text); }
     // The requests nginx has logged for one feed path.
     int Requests(const std::string& path) const {
         const std::string log = ReadFileToString(Nginx->Root() + "../access.log");

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include "TempDir.h"
@@ -37,6 +38,13 @@ public:
     // The answers to the next questions, in order; No once they run out.
     std::deque<bool> Answers;
 };
+
+// The one node of the tree with exactly this text, at any depth; nullptr when there is none or
+// more than one.
+inline QTreeWidgetItem* FindNode(const QTreeWidget& tree, const QString& text) {
+    const QList<QTreeWidgetItem*> found = tree.findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+    return found.size() == 1 ? found.first() : nullptr;
+}
 
 // Runs action on the next modal dialog as soon as its event loop runs (a dialog run by exec()).
 inline void WhenModal(std::function<void(QWidget&)> action) {
