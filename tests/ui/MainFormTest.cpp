@@ -371,9 +371,14 @@ private slots:
         TFeedListItem* feed = f.Feeds.Add("root", "b", "http://127.0.0.1/feed");
         f.Feeds.Add("root", "c", "http://127.0.0.1/c");
         feed->LastModifiedDate = 40000.25;
+        // A feed that failed before is shown, not refreshed, when selected: no refresh may end
+        // while the dialog is open and give the feed the failed image, which sorts as equal to
+        // any feed's and would leave the order below to chance.
+        feed->ErrorText = "An earlier failure";
         SaveStringToFile("<rss/>", CacheFileName(feed->FeedID));
         f.Open();
         f.Select("b");
+        QVERIFY(!f.Form->Refreshing());
         WhenModal([&f](QWidget&) {
             QCOMPARE(f.Dialog->edtURL->text(), QString("http://127.0.0.1/feed"));
             QCOMPARE(f.Dialog->edtName->text(), QString("b"));
