@@ -50,6 +50,35 @@ long long Milliseconds(TDateTime value) {
     return std::llround(value * 86400000.0);
 }
 
+// The RFC 822 steps on text as it stands: the first token is skipped whatever it holds.
+TDateTime DecodeRfc822Text(std::string_view text) {
+    std::string_view rest = text;
+    // The weekday with its comma; whatever stands first is skipped.
+    SplitToken(rest, " ");
+    rest = TrimLeftView(rest);
+    const std::string_view dayText = SplitToken(rest, " ");
+    rest = TrimLeftView(rest);
+    const int month = MonthNumber(LowerCaseAscii(std::string(SplitToken(rest, " "))));
+    rest = TrimLeftView(rest);
+    const std::string_view yearText = SplitToken(rest, " ");
+    rest = TrimLeftView(rest);
+    std::string_view timeText = SplitToken(rest, " ");
+    const std::string_view zone = rest;
+
+    const std::string_view hourText = SplitToken(timeText, ":");
+    const std::string_view minuteText = SplitToken(timeText, ":");
+    const int second = IntOr(timeText, 0);
+
+    int day = 0, year = 0, hour = 0, minute = 0;
+    if (!TryStrToInt(dayText, day) || !TryStrToInt(yearText, year) || !TryStrToInt(hourText, hour) ||
+        !TryStrToInt(minuteText, minute))
+        return 0;
+    TDateTime local = 0;
+    if (!TryEncodeDateTime(year, month, day, hour, minute, second, local))
+        return 0;
+    return local - ZoneOffset(zone);
+}
+
 } // namespace
 
 std::string_view SplitToken(std::string_view& text, std::string_view separator) {
@@ -86,37 +115,24 @@ double ZoneOffset(std::string_view zone) {
 }
 
 TDateTime DecodeRfc822Date(std::string_view text) {
-    std::string_view rest = text;
-    // The weekday with its comma; whatever stands first is skipped.
-    SplitToken(rest, " ");
-    rest = TrimLeftView(rest);
-    const std::string_view dayText = SplitToken(rest, " ");
-    rest = TrimLeftView(rest);
-    const int month = MonthNumber(LowerCaseAscii(std::string(SplitToken(rest, " "))));
-    rest = TrimLeftView(rest);
-    const std::string_view yearText = SplitToken(rest, " ");
-    rest = TrimLeftView(rest);
-    std::string_view timeText = SplitToken(rest, " ");
-    const std::string_view zone = rest;
-
-    const std::string_view hourText = SplitToken(timeText, ":");
-    const std::string_view minuteText = SplitToken(timeText, ":");
-    const int second = IntOr(timeText, 0);
-
-    int day = 0, year = 0, hour = 0, minute = 0;
-    if (!TryStrToInt(dayText, day) || !TryStrToInt(yearText, year) || !TryStrToInt(hourText, hour) ||
-        !TryStrToInt(minuteText, minute))
-        return 0;
-    TDateTime local = 0;
-    if (!TryEncodeDateTime(year, month, day, hour, minute, second, local))
-        return 0;
-    return local - ZoneOffset(zone);
+    const TDateTime date = DecodeRfc822Text(text);
+    if (date != 0)
+        return date;
+    // Pretty-printed feeds put a line break and an indent before the weekday, which would then
+    // be taken for the weekday itself. Only a text that fails as it stands is read again trimmed,
+    // so that every text that decodes as written keeps its date.
+    const std::string_view trimmed = TrimView(text);
+    return trimmed.size() == text.size() ? 0 : DecodeRfc822Text(trimmed);
 }
 
 TDateTime DecodeIsoDate(std::string_view text) {
-    std::string_view timePart = text;
+    // Pretty-printed feeds surround the date with line breaks and indents.
+    std::string_view timePart = TrimView(text);
     std::string_view datePart = SplitToken(timePart, "T");
-    const int year = IntOr(SplitToken(datePart, "-"), 1900);
+    // Without a year there is no date: 0 shows the item as undated rather than from 1900.
+    int year = 0;
+    if (!TryStrToInt(SplitToken(datePart, "-"), year))
+        return 0;
     const int month = IntOr(SplitToken(datePart, "-"), 1);
     const int day = IntOr(TrimView(datePart), 1);
 

@@ -24,12 +24,15 @@ double ZoneOffset(std::string_view zone);
 
 // "Sat, 07 Sep 2002 00:00:01 GMT" as UTC. The first token is always skipped as the weekday,
 // the year is taken as written (two digits stay in year 2), a missing second is 0; 0 for a
-// day, year, hour or minute that is not an integer or a date or time out of range. Never raises.
+// day, year, hour or minute that is not an integer or a date or time out of range. A text that
+// gives 0 is read once more with its blanks and line breaks trimmed ("\n  Sat, 07 Sep ..."), so
+// a text that decodes as written keeps its date. Never raises.
 TDateTime DecodeRfc822Date(std::string_view text);
 
-// "2003-12-13T18:30:02+01:00" as UTC. Missing date parts default to 1900-1-1, missing time
-// parts and fractional seconds to 0, no zone means UTC; 0 for a date or time out of range
-// (month 13, hour 25). Never raises.
+// "2003-12-13T18:30:02+01:00" as UTC, read from the trimmed text. A missing month or day is 1
+// ("2003" is 1 January 2003), missing time parts and fractional seconds are 0, no zone means
+// UTC; 0 when the year is not an integer (an empty or garbage text) and for a date or time out
+// of range (month 13, hour 25). Never raises.
 TDateTime DecodeIsoDate(std::string_view text);
 
 // The number of entries of the news filter box.

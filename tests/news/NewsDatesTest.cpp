@@ -100,6 +100,12 @@ TEST(DecodeRfc822DateTest, Examples) {
         {"Sat, 07 Sep 02 00:00:01 GMT", At(2, 9, 7, 0, 0, 1)},
         {"x 7 Sep 2002 1:2:3 GMT", At(2002, 9, 7, 1, 2, 3)},
         {"Thu, 29 Feb 2004 12:00:00 GMT", At(2004, 2, 29, 12)},
+        // Pretty-printed: a text that fails as written is read again trimmed.
+        {"\n      Sat, 07 Sep 2002 00:00:01 GMT\n    ", At(2002, 9, 7, 0, 0, 1)},
+        {"\tSat, 07 Sep 2002 00:00:01 +0200", At(2002, 9, 6, 22, 0, 1)},
+        // A text that decodes as written keeps that date: here the empty first token is the
+        // weekday, and trimming would have made the day the weekday instead.
+        {" 07 Sep 2002 00:00:01 GMT", At(2002, 9, 7, 0, 0, 1)},
         // Failures.
         {"07 Sep 2002 00:00:01 GMT", 0},
         {"Sat, 07 Sep 2002 24:00:00 GMT", 0},
@@ -111,6 +117,8 @@ TEST(DecodeRfc822DateTest, Examples) {
         {"Sat, 07 Sep 2002 -1:00:01 GMT", 0},
         {"Sat, 07 Sep 2002 99999999999:00:01 GMT", 0},
         {"", 0},
+        {" \r\n ", 0},
+        {"\n07 Sep 2002 00:00:01 GMT", 0},
     };
     for (const TDateCase& c : cases)
         EXPECT_NEAR(DecodeRfc822Date(c.Text), c.Expected, kTolerance) << c.Text;
@@ -127,11 +135,22 @@ TEST(DecodeIsoDateTest, Examples) {
         {"2003-12-13", At(2003, 12, 13)},
         {"2003-12-13T18:30:02.25Z", At(2003, 12, 13, 18, 30, 0)},
         {"2003-12-13T18:30Z", At(2003, 12, 13, 18, 30)},
-        // Missing date parts: 1900, January, the first; the day is trimmed.
-        {"2003-07", At(2003, 7, 1)},
-        {" 13 ", At(1900, 1, 1)},
+        // Reduced forms: a missing month or day is 1; the day is trimmed.
+        {"2003", At(2003, 1, 1)},
+        {"2003-12", At(2003, 12, 1)},
         {"2003-07- 05 T10:00:00Z", At(2003, 7, 5, 10)},
-        // Failures.
+        // The whole text is trimmed first, as pretty-printed feeds need.
+        {" 2002-09-07T10:00:00Z ", At(2002, 9, 7, 10)},
+        {"\n    2003-12-13T18:30:02+01:00\n  ", At(2003, 12, 13, 17, 30, 2)},
+        {" 13 ", At(13, 1, 1)},
+        // Failures. Without an integer year there is no date at all (never 1900).
+        {"", 0},
+        {"  \n ", 0},
+        {"garbage", 0},
+        {"T10:00:00Z", 0},
+        {"-12-13", 0},
+        {"2003a-12-13", 0},
+        {"13 December 2003", 0},
         {"2003-13-01T00:00:00Z", 0},
         {"2003-02-30T00:00:00Z", 0},
         {"2003-12-13T25:00:00Z", 0},
