@@ -1,5 +1,6 @@
 #include "platform/Charset.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -44,6 +45,18 @@ size_t UTF8SequenceLength(const unsigned char* s, const unsigned char* end) {
 
 bool IsUTF8Name(const std::string& charset) {
     return SameTextAscii(charset, "utf-8") || SameTextAscii(charset, "utf8");
+}
+
+// The bytes of one code unit of the character set: 4 for UTF-32 and UCS-4, 2 for UTF-16 and
+// UCS-2, else 1. A unit that the converter refuses is skipped whole, so that the text after it
+// is read in step.
+size_t CodeUnitSize(const std::string& charset) {
+    const std::string name = UpperCaseAscii(charset);
+    if (name.rfind("UTF-32", 0) == 0 || name.rfind("UTF32", 0) == 0 || name.rfind("UCS-4", 0) == 0)
+        return 4;
+    if (name.rfind("UTF-16", 0) == 0 || name.rfind("UTF16", 0) == 0 || name.rfind("UCS-2", 0) == 0)
+        return 2;
+    return 1;
 }
 
 // One iconv descriptor, closed at the end of the scope.
@@ -123,6 +136,7 @@ std::string CharsetToUTF8(const std::string& text, const std::string& charset) {
     if (text.empty())
         return text;
 
+    const size_t unit = CodeUnitSize(charset);
     std::string out;
     out.resize(text.size() * 2 + 16);
     // iconv takes non-const input on glibc; it never writes through it.
@@ -139,13 +153,15 @@ std::string CharsetToUTF8(const std::string& text, const std::string& charset) {
         if (errno == E2BIG) {
             out.resize(out.size() * 2);
         } else if (errno == EILSEQ) {
-            // A byte the character set does not define: mark it and go on after it.
+            // A code unit the character set does not define (a byte, a lone surrogate, a value
+            // above U+10FFFF): mark it and go on after it.
+            const size_t skipped = std::min(unit, inLeft);
             out.resize(written);
             out += kReplacement;
             written = out.size();
             out.resize(written + inLeft * 2 + 16);
-            ++in;
-            --inLeft;
+            in += skipped;
+            inLeft -= skipped;
         } else {
             // EINVAL: the text ends inside a multi-byte sequence.
             out.resize(written);

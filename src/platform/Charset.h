@@ -12,6 +12,7 @@ std::string SanitizeUTF8(std::string text);
 bool IsKnownCharset(const std::string& charset);
 
 // The text converted from the named character set to UTF-8. A byte that the character set does
-// not define, or an incomplete sequence at the end, becomes U+FFFD; the result is always valid
+// not define (for UTF-16 and UTF-32 a whole code unit: a lone surrogate, a value above U+10FFFF),
+// or an incomplete sequence at the end, becomes U+FFFD; the result is always valid
 // UTF-8. An unknown name returns the text unchanged. UTF-8 itself goes through SanitizeUTF8.
 std::string CharsetToUTF8(const std::string& text, const std::string& charset);

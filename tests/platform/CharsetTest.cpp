@@ -1,5 +1,8 @@
 #include "platform/Charset.h"
 
+#include <cstdint>
+#include <initializer_list>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -63,6 +66,36 @@ TEST(CharsetToUTF8, Utf8IsRepairedAndUnknownNamesLeaveTheText) {
     EXPECT_TRUE(IsKnownCharset("koi8-r"));
     EXPECT_FALSE(IsKnownCharset("no-such-charset"));
     EXPECT_FALSE(IsKnownCharset(""));
+}
+
+// Code points as UTF-32 code units, little or big endian.
+std::string UTF32(std::initializer_list<uint32_t> codePoints, bool littleEndian) {
+    std::string out;
+    for (uint32_t c : codePoints)
+        for (int i = 0; i < 4; ++i)
+            out += static_cast<char>(c >> (littleEndian ? 8 * i : 24 - 8 * i));
+    return out;
+}
+
+TEST(CharsetToUTF8, WideCharsetsReplaceABadCodeUnitAndStayInStep) {
+    for (bool le : {true, false}) {
+        const char* charset = le ? "UTF-32LE" : "UTF-32BE";
+        SCOPED_TRACE(charset);
+        EXPECT_EQ(CharsetToUTF8(UTF32({0x41F, 0x440, 0x438, 0x432, 0x435, 0x442, 0x1F600}, le), charset),
+                  kPrivetUTF8 + "\xF0\x9F\x98\x80");
+        // Above U+10FFFF and a surrogate: one U+FFFD each, and the units after them are read whole.
+        EXPECT_EQ(CharsetToUTF8(UTF32({'<', 0x110000, 'a', 0xD800, 'b', 0xFFFFFFFF, 'c'}, le), charset),
+                  "<" + kFFFD + "a" + kFFFD + "b" + kFFFD + "c");
+        // A unit cut off at the end.
+        EXPECT_EQ(CharsetToUTF8(UTF32({'a'}, le) + std::string("\0\0", 2), charset), "a" + kFFFD);
+    }
+    // A lone high surrogate in UTF-16 costs its own unit only.
+    EXPECT_EQ(CharsetToUTF8(std::string("a\0\x00\xD8"
+                                        "b\0c\0",
+                                        8),
+                            "UTF-16LE"),
+              "a" + kFFFD + "bc");
+    EXPECT_EQ(CharsetToUTF8(std::string("\0a\xDC\x00\0b", 6), "UTF-16BE"), "a" + kFFFD + "b");
 }
 
 TEST(CharsetToUTF8, LongTextIsConvertedWhole) {
