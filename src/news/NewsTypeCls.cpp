@@ -1,6 +1,7 @@
 #include "news/NewsTypeCls.h"
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
 #include <iterator>
 #include <string_view>
@@ -36,8 +37,8 @@ void FindChildren(const TXMLNode& element, const std::string_view (&names)[N], T
     }
 }
 
-// Adds an item of feed for every child of parent named tag and calls read(item, found) with the
-// entry's children named in names (nullptr for each one missing).
+// Adds an item of feed for every child of parent named tag and calls read(item, entry, found)
+// with the entry's children named in names (nullptr for each one missing).
 template <std::size_t N, typename Read>
 void ReadEntries(TNewsType& news, TFeedListItem& feed, const TXMLNode& parent, std::string_view tag,
                  const std::string_view (&names)[N], Read read) {
@@ -49,7 +50,7 @@ void ReadEntries(TNewsType& news, TFeedListItem& feed, const TXMLNode& parent, s
         FindChildren(element, names, found);
         TNewsItem& item = *news.AddItem();
         item.Feed = &feed;
-        read(item, found);
+        read(item, element, found);
     }
 }
 
@@ -67,6 +68,64 @@ std::string RawText(const TXMLNode* element) {
 // The raw text of an element that exists, as a view into the document.
 std::string_view RawView(const TXMLNode* element) {
     return element->Value.RawText();
+}
+
+// The first element of the two that exists, or null: a dialect's element stands in only for a
+// missing standard one.
+const TXMLNode* Either(const TXMLNode* standard, const TXMLNode* fallback) {
+    return standard ? standard : fallback;
+}
+
+// The raw value of the named attribute, ASCII case ignored; "" when there is none. Unlike
+// ValueOf it leaves no empty attribute behind.
+std::string_view AttributeText(const TXMLAttributes& attributes, std::string_view name) {
+    for (int i = 0; i < attributes.Count(); ++i)
+        if (SameTextAscii(attributes.Name(i), name))
+            return attributes.Value(i).RawText();
+    return std::string_view();
+}
+
+// The link of an Atom entry that names the entry's own page: the first "link" whose rel is
+// "alternate" or absent. Blog hosts often put a "replies" or "edit" link first, which would
+// open a comments feed or an editing endpoint; that first link is taken only when no link
+// qualifies. Null when the entry has no link.
+const TXMLNode* AlternateLink(const TXMLNode& entry) {
+    const TXMLNode* first = nullptr;
+    for (int i = 0; i < entry.ChildCount(); ++i) {
+        const TXMLNode& child = entry.Child(i);
+        if (!SameTextAscii(child.Name, "link"))
+            continue;
+        const std::string_view rel = TrimView(AttributeText(child.Attributes, "rel"));
+        if (rel.empty() || SameTextAscii(rel, "alternate"))
+            return &child;
+        if (!first)
+            first = &child;
+    }
+    return first;
+}
+
+// Whether the (trimmed) address begins with a scheme: a letter, then letters, digits, "+", "-"
+// or ".", then ":".
+bool HasScheme(std::string_view address) {
+    if (address.empty() || !std::isalpha(static_cast<unsigned char>(address[0])))
+        return false;
+    for (const char c : address.substr(1)) {
+        if (c == ':')
+            return true;
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
+            return false;
+    }
+    return false;
+}
+
+// An item link as the document stores it, made absolute against the feed's address when it is
+// relative ("/2024/post", "post.html", "//host/x"); an absolute or empty link stays byte for
+// byte, and so does every link of a feed without an address.
+std::string ItemLink(std::string link, const TFeedListItem& feed) {
+    const std::string_view address = TrimView(link);
+    if (address.empty() || HasScheme(address) || feed.FeedURL.empty())
+        return link;
+    return ResolveURL(feed.FeedURL, std::string(address));
 }
 
 // An item's date beside its place in the list, so that sorting reads neither the items nor their
@@ -119,15 +178,22 @@ void QuickSort(std::vector<TSortKey>& keys, int left, int right) {
     }
 }
 
-// The UTF-16 form of a document, by its byte-order mark or by a first "<" followed or preceded by
-// a zero byte; "" for byte-oriented documents.
-std::string UTF16Charset(const std::string& text) {
-    if (text.size() < 2)
-        return std::string();
-    const unsigned char b0 = static_cast<unsigned char>(text[0]), b1 = static_cast<unsigned char>(text[1]);
-    if ((b0 == 0xFF && b1 == 0xFE) || (b0 == '<' && b1 == 0))
+// The character set of a document whose code units are wider than a byte, told by its first
+// bytes as XML's appendix on encoding detection does: a byte-order mark, or a first "<" written
+// as a 16- or 32-bit unit; "" for byte-oriented documents. UTF-32 goes first, since its
+// little-endian mark and its "<" begin like those of UTF-16.
+std::string WideCharset(std::string_view text) {
+    const auto startsWith = [text](std::string_view prefix) {
+        return text.substr(0, prefix.size()) == prefix;
+    };
+    using namespace std::string_view_literals;
+    if (startsWith("\xFF\xFE\0\0"sv) || startsWith("<\0\0\0"sv))
+        return "UTF-32LE";
+    if (startsWith("\0\0\xFE\xFF"sv) || startsWith("\0\0\0<"sv))
+        return "UTF-32BE";
+    if (startsWith("\xFF\xFE"sv) || startsWith("<\0"sv))
         return "UTF-16LE";
-    if ((b0 == 0xFE && b1 == 0xFF) || (b0 == 0 && b1 == '<'))
+    if (startsWith("\xFE\xFF"sv) || startsWith("\0<"sv))
         return "UTF-16BE";
     return std::string();
 }
@@ -177,20 +243,20 @@ void TNewsType::LoadFeed(TFeedListItem& feed) {
 }
 
 void TNewsType::LoadFeedFromString(TFeedListItem& feed, std::string text) {
-    // The reader works on bytes: a UTF-16 document is read as its UTF-8 form (a byte-order mark
-    // becomes text before the first tag, which the reader drops).
-    const std::string utf16 = UTF16Charset(text);
-    if (utf16.empty())
+    // The reader works on bytes: a UTF-16 or UTF-32 document is read as its UTF-8 form (a
+    // byte-order mark becomes text before the first tag, which the reader drops).
+    const std::string wide = WideCharset(text);
+    if (wide.empty())
         Document.LoadFromString(std::move(text));
     else
-        Document.LoadFromString(CharsetToUTF8(text, utf16));
+        Document.LoadFromString(CharsetToUTF8(text, wide));
     // Every document says its own encoding; without a declaration it is UTF-8, never the
     // encoding of whatever feed was read before.
     EncodingName.clear();
     if (Document.HasChild("?xml"))
         EncodingName = LowerCaseAscii(
             std::string(Document.ChildByName("?xml").Attributes.ValueOf("encoding").RawText()));
-    if (!utf16.empty())
+    if (!wide.empty())
         EncodingName = "utf-8";
     ReadDocument(feed);
 }
@@ -208,21 +274,22 @@ void TNewsType::ReadDocument(TFeedListItem& feed) {
 }
 
 void TNewsType::ReadRss(TFeedListItem& feed) {
-    static constexpr std::string_view kNames[] = {"title",   "description", "link",
-                                                  "pubDate", "dc:date",     "author"};
-    enum { Title, Description, Link, PubDate, DcDate, Author };
+    static constexpr std::string_view kNames[] = {"title",   "description", "content:encoded", "link",
+                                                  "pubDate", "dc:date",     "author",          "dc:creator"};
+    enum { Title, Description, Content, Link, PubDate, DcDate, Author, Creator };
     const TXMLNode& channel = Document.ChildByName("rss").ChildByName("channel");
-    ReadEntries(*this, feed, channel, "item", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
-        item.Title = DecodedText(found[Title], EncodingName);
-        item.Description = DecodedText(found[Description], EncodingName);
-        item.Link = RawText(found[Link]);
-        if (found[PubDate])
-            item.Date = DecodeRfc822Date(RawView(found[PubDate]));
-        // dc:date wins over pubDate, even when it cannot be decoded.
-        if (found[DcDate])
-            item.Date = DecodeIsoDate(RawView(found[DcDate]));
-        item.Author = DecodedText(found[Author], EncodingName);
-    });
+    ReadEntries(*this, feed, channel, "item", kNames,
+                [this, &feed](TNewsItem& item, const TXMLNode&, TXMLNode* const* found) {
+                    item.Title = DecodedText(found[Title], EncodingName);
+                    item.Description = DecodedText(Either(found[Description], found[Content]), EncodingName);
+                    item.Link = ItemLink(RawText(found[Link]), feed);
+                    if (found[PubDate])
+                        item.Date = DecodeRfc822Date(RawView(found[PubDate]));
+                    // dc:date wins over pubDate, even when it cannot be decoded.
+                    if (found[DcDate])
+                        item.Date = DecodeIsoDate(RawView(found[DcDate]));
+                    item.Author = DecodedText(Either(found[Author], found[Creator]), EncodingName);
+                });
 }
 
 void TNewsType::ReadRdf(TFeedListItem& feed) {
@@ -230,29 +297,32 @@ void TNewsType::ReadRdf(TFeedListItem& feed) {
                                                   "link",  "dc:date",         "dc:creator"};
     enum { Title, Content, Description, Link, DcDate, Creator };
     const TXMLNode& root = Document.ChildByName("rdf:rdf");
-    ReadEntries(*this, feed, root, "item", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
-        item.Title = DecodedText(found[Title], EncodingName);
-        item.Description = DecodedText(found[Content] ? found[Content] : found[Description], EncodingName);
-        item.Link = RawText(found[Link]);
-        if (found[DcDate])
-            item.Date = DecodeIsoDate(RawView(found[DcDate]));
-        item.Author = DecodedText(found[Creator], EncodingName);
-    });
+    ReadEntries(*this, feed, root, "item", kNames,
+                [this, &feed](TNewsItem& item, const TXMLNode&, TXMLNode* const* found) {
+                    item.Title = DecodedText(found[Title], EncodingName);
+                    item.Description = DecodedText(Either(found[Content], found[Description]), EncodingName);
+                    item.Link = ItemLink(RawText(found[Link]), feed);
+                    if (found[DcDate])
+                        item.Date = DecodeIsoDate(RawView(found[DcDate]));
+                    item.Author = DecodedText(found[Creator], EncodingName);
+                });
 }
 
 void TNewsType::ReadAtom(TFeedListItem& feed) {
-    static constexpr std::string_view kNames[] = {"title", "content", "link", "published"};
-    enum { Title, Content, Link, Published };
+    static constexpr std::string_view kNames[] = {"title", "content", "summary", "published", "updated"};
+    enum { Title, Content, Summary, Published, Updated };
     const TXMLNode& root = Document.ChildByName("feed");
-    ReadEntries(*this, feed, root, "entry", kNames, [this](TNewsItem& item, TXMLNode* const* found) {
-        item.Title = DecodedText(found[Title], EncodingName);
-        item.Description = DecodedText(found[Content], EncodingName);
-        // The first link, whatever its rel says.
-        if (found[Link])
-            item.Link = std::string(found[Link]->Attributes.ValueOf("href").RawText());
-        if (found[Published])
-            item.Date = DecodeIsoDate(RawView(found[Published]));
-    });
+    ReadEntries(*this, feed, root, "entry", kNames,
+                [this, &feed](TNewsItem& item, const TXMLNode& entry, TXMLNode* const* found) {
+                    item.Title = DecodedText(found[Title], EncodingName);
+                    // Many feeds give only a summary of each entry.
+                    item.Description = DecodedText(Either(found[Content], found[Summary]), EncodingName);
+                    if (const TXMLNode* link = AlternateLink(entry))
+                        item.Link = ItemLink(std::string(AttributeText(link->Attributes, "href")), feed);
+                    // An entry that was never published apart from its last update dates from that.
+                    if (const TXMLNode* date = Either(found[Published], found[Updated]))
+                        item.Date = DecodeIsoDate(RawView(date));
+                });
 }
 
 void TNewsType::LoadMarkedFeeds() {
@@ -266,6 +336,11 @@ void TNewsType::LoadMarkedFeeds() {
             LoadFeed(*entry);
         } catch (const std::exception& e) {
             entry->ErrorText = e.what();
+            // The cached document is of no use (not a feed, cut short, unreadable): forget what
+            // would let the server answer "not modified", so that the next check downloads it
+            // whole instead of keeping it for good.
+            entry->LastModifiedDate = 0;
+            ForgetValidators(entry->FeedID);
         }
     }
     SortItems();

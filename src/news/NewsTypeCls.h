@@ -66,18 +66,25 @@ public:
     // raises nothing; "Cannot open file %s" for an unreadable one; "The server returns data
     // that has an unknown format." for a root other than rss, rdf:rdf or feed.
     void LoadFeed(TFeedListItem& feed);
-    // As LoadFeed, with the document text given instead of read from the cache file. UTF-16
-    // documents (byte-order mark, or a zero byte beside the first "<") are read as UTF-8.
+    // As LoadFeed, with the document text given instead of read from the cache file. UTF-16 and
+    // UTF-32 documents, little or big endian (told by a byte-order mark, or by the zero bytes
+    // around a first "<"), are read as UTF-8; a code unit that is no character becomes U+FFFD.
     void LoadFeedFromString(TFeedListItem& feed, std::string text);
     // The extractors over Document; each appends the items it finds. ReadRss raises
-    // 'The "channel" node is not found' when the rss element has no channel.
+    // 'The "channel" node is not found' when the rss element has no channel. Common dialects
+    // stand in only for a missing standard element: RSS content:encoded for description and
+    // dc:creator for author, Atom summary for content and updated for published. The Atom link
+    // is the first one whose rel is "alternate" or absent, else the first. A relative item link
+    // is resolved against the feed's FeedURL; an absolute one is kept byte for byte.
     void ReadRss(TFeedListItem& feed);
     void ReadRdf(TFeedListItem& feed);
     void ReadAtom(TFeedListItem& feed);
 
     // Clears the items, loads every marked entry of the catalogue (flat, folders included),
     // stores each failure's message in that entry's ErrorText and goes on, then sorts.
-    // ErrorText of entries that load is left as it was.
+    // ErrorText of entries that load is left as it was. A failing entry also loses its
+    // LastModifiedDate (set to 0) and its stored ETag, so that the next check downloads its
+    // document again rather than keeping the unusable one.
     void LoadMarkedFeeds();
     // Newest first; undated items go after every item dated after 1899-12-30. Equal dates do not
     // keep their order (five undated items a..e come out d, e, c, a, b).

@@ -86,25 +86,131 @@ TEST_F(NewsTypeClsTest, RdfPrefersContentEncodedAndReadsDublinCore) {
     EXPECT_EQ(At(1).Date, 0) << "RDF items take no pubDate";
 }
 
-TEST_F(NewsTypeClsTest, AtomTakesTheFirstLinkAndOnlyContentAndPublished) {
+TEST_F(NewsTypeClsTest, AtomFieldsAndTheirDialects) {
     ASSERT_EQ(Load(R"(<?xml version="1.0" encoding="UTF-8"?>
 <feed xmlns="http://www.w3.org/2005/Atom"><title>Feed</title><link href="http://site/"/>
-<entry><title type="html">A &lt;i&gt;b&lt;/i&gt;</title><link rel="self" href="http://site/self"/>
-<link rel="alternate" href="http://site/alt"/><summary>summary only</summary>
-<published>2003-12-13T18:30:02Z</published><updated>2004-01-01T00:00:00Z</updated><author><name>Ann</name></author></entry>
-<ENTRY><title>Two</title><link rel="alternate"/><content type="html">&lt;p&gt;body&lt;/p&gt;</content>
-<updated>2004-01-01T00:00:00Z</updated></ENTRY>
+<entry><title type="html">A &lt;i&gt;b&lt;/i&gt;</title><content type="html">&lt;p&gt;body&lt;/p&gt;</content>
+<summary>not this</summary><updated>2004-01-01T00:00:00Z</updated><published>2003-12-13T18:30:02Z</published>
+<author><name>Ann</name></author></entry>
+<ENTRY><title>Summary only</title><Summary>short &amp; sweet</Summary><Updated>2004-01-01T00:00:00Z</Updated></ENTRY>
+<entry><published>garbage</published><updated>2004-01-01T00:00:00Z</updated><content/><summary>s</summary></entry>
 </feed>)"),
               "");
-    ASSERT_EQ(News->ItemCount(), 2);
+    ASSERT_EQ(News->ItemCount(), 3);
     EXPECT_EQ(At(0).Title, "A <i>b</i>");
-    EXPECT_EQ(At(0).Link, "http://site/self");
-    EXPECT_EQ(At(0).Description, "") << "a summary does not stand in for content";
-    EXPECT_EQ(At(0).Date, DecodeIsoDate("2003-12-13T18:30:02Z"));
+    EXPECT_EQ(At(0).Description, "<p>body</p>") << "content wins over summary";
+    EXPECT_EQ(At(0).Date, DecodeIsoDate("2003-12-13T18:30:02Z")) << "published wins over updated";
     EXPECT_EQ(At(0).Author, "");
-    EXPECT_EQ(At(1).Link, "") << "a link without href gives an empty link";
-    EXPECT_EQ(At(1).Description, "<p>body</p>");
-    EXPECT_EQ(At(1).Date, 0) << "updated is not read";
+    EXPECT_EQ(At(1).Description, "short & sweet");
+    EXPECT_EQ(At(1).Date, DecodeIsoDate("2004-01-01T00:00:00Z"));
+    // The standard elements exist: their results stand, empty and undecodable as they are.
+    EXPECT_EQ(At(2).Description, "");
+    EXPECT_EQ(At(2).Date, 0);
+}
+
+// The entry's own page: the first link with rel alternate or none; the first link only when no
+// link qualifies.
+TEST_F(NewsTypeClsTest, AtomLinkIsTheFirstAlternateOne) {
+    ASSERT_EQ(Load(R"(<feed>
+<entry><link rel='replies' href='http://127.0.0.1/comments'/><link rel='edit' href='http://127.0.0.1/edit'/>
+  <link rel='alternate' type='text/html' href='http://127.0.0.1/post'/><link href='http://127.0.0.1/later'/></entry>
+<entry><link rel="self" href="http://127.0.0.1/self"/><link href="http://127.0.0.1/plain"/>
+  <link rel="alternate" href="http://127.0.0.1/alt"/></entry>
+<entry><link rel="edit" href="http://127.0.0.1/edit"/><link rel="self" href="http://127.0.0.1/self"/></entry>
+<entry><link rel="ALTERNATE" href="http://127.0.0.1/upper"/></entry>
+<entry><LINK rel="alternate"/><link href="http://127.0.0.1/second"/></entry>
+<entry><title>no link</title></entry>
+</feed>)"),
+              "");
+    ASSERT_EQ(News->ItemCount(), 6);
+    EXPECT_EQ(At(0).Link, "http://127.0.0.1/post");
+    EXPECT_EQ(At(1).Link, "http://127.0.0.1/plain") << "a link without rel is an alternate one";
+    EXPECT_EQ(At(2).Link, "http://127.0.0.1/edit") << "none qualifies: the first";
+    EXPECT_EQ(At(3).Link, "http://127.0.0.1/upper");
+    EXPECT_EQ(At(4).Link, "") << "the chosen link has no href";
+    EXPECT_EQ(At(5).Link, "");
+}
+
+// content:encoded and dc:creator stand in for a missing description and author, never for
+// present ones, however empty.
+TEST_F(NewsTypeClsTest, RssDialectsStandInForMissingElementsOnly) {
+    ASSERT_EQ(Load(R"(<rss><channel>
+<item><content:encoded>&lt;p&gt;full&lt;/p&gt;</content:encoded><dc:creator>Bob</dc:creator></item>
+<item><description>short</description><content:encoded>full</content:encoded><author>ann@site</author>
+  <dc:creator>Bob</dc:creator></item>
+<item><description/><content:encoded>full</content:encoded><author></author><DC:Creator>Bob</DC:Creator></item>
+</channel></rss>)"),
+              "");
+    ASSERT_EQ(News->ItemCount(), 3);
+    EXPECT_EQ(At(0).Description, "<p>full</p>");
+    EXPECT_EQ(At(0).Author, "Bob");
+    EXPECT_EQ(At(1).Description, "short");
+    EXPECT_EQ(At(1).Author, "ann@site");
+    EXPECT_EQ(At(2).Description, "");
+    EXPECT_EQ(At(2).Author, "");
+}
+
+// Pretty-printed documents put line breaks and indents around their dates.
+TEST_F(NewsTypeClsTest, PaddedAndUndecodableDates) {
+    ASSERT_EQ(Load("<rss><channel>"
+                   "<item><pubDate>\n      Sat, 07 Sep 2002 00:00:01 GMT\n    </pubDate></item>"
+                   "<item><dc:date>\n      2002-09-07T10:00:00Z\n    </dc:date></item>"
+                   "<item><pubDate>Sat, 07 Sep 2002 00:00:01 GMT</pubDate><dc:date> </dc:date></item>"
+                   "</channel></rss>"),
+              "");
+    ASSERT_EQ(Load("<feed><entry><published> 2002-09-07T10:00:00Z </published></entry>"
+                   "<entry><published>soon</published></entry></feed>"),
+              "");
+    ASSERT_EQ(News->ItemCount(), 5);
+    EXPECT_EQ(At(0).Date, DecodeRfc822Date("Sat, 07 Sep 2002 00:00:01 GMT"));
+    EXPECT_EQ(At(1).Date, DecodeIsoDate("2002-09-07T10:00:00Z"));
+    EXPECT_EQ(At(2).Date, 0) << "an empty dc:date is no date, and not 1900 either";
+    EXPECT_EQ(At(3).Date, DecodeIsoDate("2002-09-07T10:00:00Z"));
+    EXPECT_EQ(At(4).Date, 0);
+    EXPECT_NE(At(0).Date, 0);
+    EXPECT_NE(At(1).Date, 0);
+}
+
+// Relative item links are made absolute against the feed's address; all others stay as written.
+TEST_F(NewsTypeClsTest, RelativeLinksResolveAgainstTheFeedAddress) {
+    TFeedListItem* feed = Feeds.Add("root", "blog", "http://127.0.0.1:8080/blog/feed.xml");
+    News->LoadFeedFromString(*feed, R"(<rss><channel>
+<item><link>/2024/post.html</link></item>
+<item><link>post.html?a=1&amp;b=2</link></item>
+<item><link>
+    ../up.html
+  </link></item>
+<item><link>//127.0.0.2/other</link></item>
+<item><link>
+    HTTP://127.0.0.1/a/../b
+  </link></item>
+<item><link>mailto:ann@site</link></item>
+<item><link>  </link></item>
+<item><title>none</title></item>
+</channel></rss>)");
+    News->LoadFeedFromString(*feed, R"(<feed><entry><link href="entry/1"/></entry>
+<entry><link href="https://127.0.0.1/x"/></entry></feed>)");
+    News->LoadFeedFromString(
+        *feed,
+        R"(<rdf:RDF><item><link>#frag</link></item><item><link>http://127.0.0.1/rdf</link></item></rdf:RDF>)");
+    ASSERT_EQ(News->ItemCount(), 12);
+    EXPECT_EQ(At(0).Link, "http://127.0.0.1:8080/2024/post.html");
+    EXPECT_EQ(At(1).Link, "http://127.0.0.1:8080/blog/post.html?a=1&amp;b=2") << "references stay raw";
+    EXPECT_EQ(At(2).Link, "http://127.0.0.1:8080/up.html");
+    EXPECT_EQ(At(3).Link, "http://127.0.0.2/other");
+    EXPECT_EQ(At(4).Link, "\n    HTTP://127.0.0.1/a/../b\n  ") << "an absolute link stays byte for byte";
+    EXPECT_EQ(At(5).Link, "mailto:ann@site");
+    EXPECT_EQ(At(6).Link, "") << "a blank link stays no link";
+    EXPECT_EQ(At(7).Link, "");
+    EXPECT_EQ(At(8).Link, "http://127.0.0.1:8080/blog/entry/1");
+    EXPECT_EQ(At(9).Link, "https://127.0.0.1/x");
+    EXPECT_EQ(At(10).Link, "http://127.0.0.1:8080/blog/feed.xml#frag");
+    EXPECT_EQ(At(11).Link, "http://127.0.0.1/rdf");
+
+    // A feed without an address has nothing to resolve against.
+    TFeedListItem* bare = Feeds.Add("root", "bare", "");
+    News->LoadFeedFromString(*bare, "<rss><channel><item><link>/x</link></item></channel></rss>");
+    EXPECT_EQ(At(12).Link, "/x");
 }
 
 TEST_F(NewsTypeClsTest, UnrecognisedAndBrokenDocuments) {
@@ -205,6 +311,40 @@ TEST_F(NewsTypeClsTest, UTF16DocumentsAreReadAsUTF8) {
     EXPECT_EQ(News->EncodingName, "utf-8");
 }
 
+// The document in UTF-32, little or big endian, with or without a byte-order mark.
+std::string UTF32(const std::u32string& text, bool littleEndian, bool bom) {
+    std::string out;
+    for (const char32_t c : bom ? U"\uFEFF" + text : text)
+        for (int i = 0; i < 4; ++i)
+            out += static_cast<char>(c >> (littleEndian ? 8 * i : 24 - 8 * i));
+    return out;
+}
+
+TEST_F(NewsTypeClsTest, UTF32DocumentsAreReadAsUTF8) {
+    const std::u32string doc = U"<?xml version=\"1.0\" encoding=\"UTF-32\"?>\n<rss><channel><item>"
+                               U"<title>\u041F\u0440\u0438\u0432\u0435\u0442 &amp; \U0001F600</title>"
+                               U"<link>http://127.0.0.1/\u00E9</link></item></channel></rss>";
+    for (const bool littleEndian : {true, false})
+        for (const bool bom : {true, false}) {
+            SCOPED_TRACE(std::string(littleEndian ? "LE" : "BE") + (bom ? " with mark" : " without mark"));
+            News->ClearItems();
+            ASSERT_EQ(Load(UTF32(doc, littleEndian, bom)), "");
+            ASSERT_EQ(News->ItemCount(), 1);
+            EXPECT_EQ(At(0).Title, kPrivet + " & \xF0\x9F\x98\x80");
+            EXPECT_EQ(At(0).Link, "http://127.0.0.1/\xC3\xA9");
+            EXPECT_EQ(News->EncodingName, "utf-8");
+        }
+    // A code unit that is no character (a surrogate, a value above U+10FFFF) costs one U+FFFD and
+    // the rest reads on in step; so does a unit cut off at the end.
+    News->ClearItems();
+    const std::u32string bad = U"<rss><channel><item><title>a\xD800"
+                               U"b\x110000"
+                               U"c</title></item></channel></rss>";
+    ASSERT_EQ(Load(UTF32(bad, true, false) + "\x01"), "");
+    ASSERT_EQ(News->ItemCount(), 1);
+    EXPECT_EQ(At(0).Title, "a" + kFFFD + "b" + kFFFD + "c");
+}
+
 TEST_F(NewsTypeClsTest, LoadMarkedFeedsKeepsGoingPastFailingFeeds) {
     TFeedListItem* folder = Feeds.Add("root", "Folder", "");
     folder->RefreshMark = true;
@@ -231,6 +371,36 @@ TEST_F(NewsTypeClsTest, LoadMarkedFeedsKeepsGoingPastFailingFeeds) {
     EXPECT_EQ(At(0).Title, "new");
     EXPECT_EQ(At(1).Title, "old");
     EXPECT_EQ(At(0).Feed, good);
+}
+
+// A cached document that cannot be shown must not be kept for good by a "not modified" answer:
+// its feed loses the stored Last-Modified and ETag, and only that feed.
+TEST_F(NewsTypeClsTest, AFeedThatFailsToLoadForgetsItsValidators) {
+    TFeedListItem* html = AddFeed("html", "<html><body>Moved</body></html>");
+    TFeedListItem* noChannel = AddFeed("nochannel", "<rss><item/></rss>");
+    TFeedListItem* good = AddFeed("good", "<rss><channel><item><title>x</title></item></channel></rss>");
+    TFeedListItem* pending = AddFeed("pending", nullptr);
+    for (TFeedListItem* feed : {html, noChannel, good, pending}) {
+        feed->LastModifiedDate = 40000.5;
+        WriteETag(feed->FeedID, "\"v1\"");
+    }
+
+    News->LoadMarkedFeeds();
+
+    for (TFeedListItem* feed : {html, noChannel}) {
+        SCOPED_TRACE(feed->FeedName);
+        EXPECT_NE(feed->ErrorText, "");
+        EXPECT_EQ(feed->LastModifiedDate, 0);
+        EXPECT_EQ(ReadETag(feed->FeedID), "");
+        EXPECT_FALSE(FileExists(ETagFileName(feed->FeedID)));
+        EXPECT_TRUE(FileExists(CacheFileName(feed->FeedID))) << "the document itself stays";
+    }
+    for (TFeedListItem* feed : {good, pending}) {
+        SCOPED_TRACE(feed->FeedName);
+        EXPECT_EQ(feed->ErrorText, "");
+        EXPECT_EQ(feed->LastModifiedDate, 40000.5);
+        EXPECT_EQ(ReadETag(feed->FeedID), "\"v1\"");
+    }
 }
 
 TEST_F(NewsTypeClsTest, DropFeedItemsForgetsOneEntry) {
@@ -458,6 +628,59 @@ TEST_F(NewsTypeClsTest, PublicCorpusFeedsLoad) {
     }
     EXPECT_GT(files, 50);
     EXPECT_GT(withItems, files / 2);
+}
+
+// Real feeds that show a dialect: each of their items gets what the dialect supplies.
+TEST_F(NewsTypeClsTest, PublicCorpusDialects) {
+    const std::string corpus = CorpusFolder();
+    if (corpus.empty())
+        GTEST_SKIP() << "public feed corpus not found at " << TOVEL_CORPUS_DIR;
+    // Loads one corpus file, or returns false when it is not there.
+    const auto load = [&](const std::string& file) {
+        if (!FileExists(corpus + file))
+            return false;
+        News->ClearItems();
+        EXPECT_EQ(Load(ReadFileToString(corpus + file)), "") << file;
+        EXPECT_GT(News->ItemCount(), 0) << file;
+        return true;
+    };
+    int checked = 0;
+    // RSS items with content:encoded and dc:creator but no description or author.
+    if (load("rss-parser-content-encoded.rss")) {
+        ++checked;
+        for (const auto& item : News->NewsItems) {
+            EXPECT_NE(item->Description, "") << item->Title;
+            EXPECT_NE(item->Author, "") << item->Title;
+        }
+    }
+    // Atom entries with a summary and an updated date only.
+    if (load("laminas-feed-h-online.com-atom10.xml")) {
+        ++checked;
+        for (const auto& item : News->NewsItems) {
+            EXPECT_NE(item->Description, "") << item->Title;
+            EXPECT_NE(item->Date, 0) << item->Title;
+        }
+    }
+    // Blog-host entries whose first links are "replies" and "edit" ones.
+    for (const char* file : {"feedjira-OnRuby.xml", "rss-parser-feedburner.atom"}) {
+        if (!load(file))
+            continue;
+        ++checked;
+        for (const auto& item : News->NewsItems) {
+            EXPECT_EQ(item->Link.find("comment"), std::string::npos) << file << ": " << item->Link;
+            EXPECT_EQ(item->Link.find("/feeds/"), std::string::npos) << file << ": " << item->Link;
+            EXPECT_EQ(item->Link.rfind("http", 0), 0u) << file << ": " << item->Link;
+        }
+    }
+    // Entry links written relative to the site ("/2008/12/06/...").
+    if (load("feedjira-hacketyorg.xml")) {
+        ++checked;
+        const std::string site = "http://127.0.0.1/2008/";
+        for (const auto& item : News->NewsItems)
+            EXPECT_EQ(item->Link.rfind(site, 0), 0u) << item->Link;
+    }
+    if (checked == 0)
+        GTEST_SKIP() << "none of the dialect feeds is in the corpus";
 }
 
 } // namespace
