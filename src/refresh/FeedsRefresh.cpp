@@ -1,8 +1,11 @@
 #include "refresh/FeedsRefresh.h"
 
+#include <chrono>
+
 #include "news/NewsDates.h"
 #include "platform/Files.h"
 #include "refresh/CacheFiles.h"
+#include "refresh/FeedFetch.h"
 
 namespace {
 
@@ -19,8 +22,8 @@ std::vector<TRefreshFeed> MarkedFeeds(const TFeedList& feeds) {
     for (int i = 0; i < feeds.Count(); ++i) {
         const TFeedListItem* item = feeds.Item(i);
         if (item->RefreshMark && !item->FeedURL.empty())
-            marked.push_back(
-                {item->FeedID, item->FeedURL, item->FeedName, item->RefreshDate, item->LastModifiedDate, i});
+            marked.push_back({item->FeedID, item->FeedURL, item->FeedName, item->RefreshDate,
+                              item->LastModifiedDate, i, ""});
     }
     return marked;
 }
@@ -28,6 +31,8 @@ std::vector<TRefreshFeed> MarkedFeeds(const TFeedList& feeds) {
 TFeedsRefresher::TFeedsRefresher(std::vector<TRefreshFeed> feeds, bool force)
     : FFeeds(std::move(feeds)), FForce(force) {
     Client.Timeout = 5000;
+    Client.UserAgent = DefaultUserAgent();
+    Client.RequestHeaders.SetValue("Accept-Encoding", "gzip, deflate");
     FreeOnTerminate = true;
 }
 
@@ -37,14 +42,19 @@ void TFeedsRefresher::Execute() {
     for (const TRefreshFeed& feed : FFeeds) {
         if (Cancelled())
             return;
-        TFeedOutcome outcome{feed, std::string(), std::string()};
+        TFeedOutcome outcome;
+        outcome.Feed = feed;
+        const auto start = std::chrono::steady_clock::now();
         try {
-            outcome.TemporaryFile = ProcessFeed(outcome.Feed);
+            ProcessFeed(outcome);
         } catch (const EHTTPError&) {
             outcome.ErrorText = "Unable to open " + feed.FeedURL;
         } catch (const std::exception& e) {
             outcome.ErrorText = e.what();
         }
+        outcome.StatusCode = Client.StatusCode;
+        outcome.Milliseconds =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         // A stopped exchange returns what had arrived by then, or fails because of the stop:
         // neither may reach the entry, which stays as it was before the refresh.
         if (Cancelled()) {
@@ -56,35 +66,43 @@ void TFeedsRefresher::Execute() {
     }
 }
 
-std::string TFeedsRefresher::ProcessFeed(TRefreshFeed& feed) {
+void TFeedsRefresher::ProcessFeed(TFeedOutcome& outcome) {
+    TRefreshFeed& feed = outcome.Feed;
+    Client.StatusCode = 0;
     SetStatus("Feed checking: " + feed.FeedName + " -> " + feed.FeedURL);
     Client.Disconnect();
-    Client.Host = ExtractURLHost(feed.FeedURL);
-    Client.Path = ExtractURLPath(feed.FeedURL);
-    Client.Port = ExtractURLPort(feed.FeedURL);
-    std::string temporary;
-    if (NeedsDownload(feed)) {
+    feed.ETag = ReadETag(feed.FeedID);
+    const TDownloadNeed need = NeedsDownload(feed);
+    if (need != dnNone) {
         SetStatus("Feed download: " + feed.FeedName + " -> " + feed.FeedURL);
         Client.Method = "GET";
+        SetConditions(feed, need == dnConditional);
+        FetchFollowingRedirects(Client, feed.FeedURL, [this] { CheckNotCancelled(); });
         CheckNotCancelled();
-        Client.Execute();
-        CheckNotCancelled();
-        temporary = PrepareCacheFile(Client.Content, CacheFileName(feed.FeedID));
-        try {
-            feed.LastModifiedDate = DecodeRfc822Date(Client.ResponseHeaders.Values("Last-Modified"));
-        } catch (const std::exception&) {
-            feed.LastModifiedDate = 0;
+        const int status = Client.StatusCode;
+        // 304: the cached document is still the server's; nothing of the feed changes.
+        if (status != 304) {
+            if (status < 200 || status > 299)
+                throw EHTTPError("The server response is incorrect");
+            outcome.TemporaryFile = PrepareCacheFile(Client.Content, CacheFileName(feed.FeedID));
+            outcome.Downloaded = true;
+            try {
+                feed.LastModifiedDate = DecodeRfc822Date(Client.ResponseHeaders.Values("Last-Modified"));
+            } catch (const std::exception&) {
+                feed.LastModifiedDate = 0;
+            }
+            feed.ETag = Trim(Client.ResponseHeaders.Values("ETag"));
         }
     }
     try {
         Client.Disconnect();
         SetStatus("");
     } catch (...) {
-        if (!temporary.empty())
-            DeleteFile(temporary);
+        if (!outcome.TemporaryFile.empty())
+            DeleteFile(outcome.TemporaryFile);
+        outcome.TemporaryFile.clear();
         throw;
     }
-    return temporary;
 }
 
 void TFeedsRefresher::SetStatus(const std::string& text) {

@@ -24,17 +24,32 @@ struct TRefreshFeed {
     TDateTime LastModifiedDate = 0;
     // Where the entry stood in the catalogue then: where its outcome looks for it first.
     int Index = -1;
+    // The entity tag of the cached document ("" for none): read from its ETag file by the worker,
+    // replaced by a download's.
+    std::string ETag;
 };
 
-// The result of one feed, handed to the user-interface thread: the copy's dates as the rule and
-// the download left them, the error text ("" after success) and the downloaded document in a
-// temporary file beside the cache file ("" when nothing was downloaded or the cache file already
-// holds the same bytes).
+// The result of one feed, handed to the user-interface thread: the copy's dates and tag as the
+// rule and the download left them, the error text ("" after success) and the downloaded document
+// in a temporary file beside the cache file ("" when nothing was downloaded or the cache file
+// already holds the same bytes).
 struct TFeedOutcome {
     TRefreshFeed Feed;
     std::string ErrorText;
     std::string TemporaryFile;
+    // A whole document arrived and stands for the cache file (also when its bytes are those the
+    // file holds already); its LastModifiedDate and ETag then replace the stored ones.
+    bool Downloaded = false;
+    // The status of the feed's last exchange (304 for an unchanged document); 0 when no request
+    // was made or none was answered.
+    int StatusCode = 0;
+    // Wall-clock time the worker spent on the feed, status texts included.
+    double Milliseconds = 0;
 };
+
+// What the freshness rule asks of the refresh for one feed: nothing, the whole document, or the
+// document only when it differs from the cached one (a conditional GET).
+enum TDownloadNeed { dnNone, dnWhole, dnConditional };
 
 // The copies of the entries a refresh works on: each entry with RefreshMark and a FeedURL, in
 // catalogue order (user-interface thread).
@@ -47,8 +62,9 @@ std::vector<TRefreshFeed> MarkedFeeds(const TFeedList& feeds);
 // and OnOutcome and calls Resume. Every failure of a feed becomes its outcome's ErrorText.
 class TFeedsRefresher : public TThread {
 public:
-    // Suspended, FreeOnTerminate set, Client.Timeout 5000 ms and every other client default;
-    // force is ForceRefresh as it was when the refresh started.
+    // Suspended, FreeOnTerminate set, Client.Timeout 5000 ms, Client.UserAgent DefaultUserAgent()
+    // and "Accept-Encoding: gzip, deflate" (the client decodes such bodies), every other client
+    // default; force is ForceRefresh as it was when the refresh started.
     TFeedsRefresher(std::vector<TRefreshFeed> feeds, bool force);
     // Releases Client, closing a connection still open; only once Execute has returned.
     ~TFeedsRefresher() override;
@@ -65,22 +81,25 @@ public:
     // or deletes it. Without a handler the worker deletes it.
     std::function<void(TFeedOutcome& outcome)> OnOutcome;
 
-    // The freshness rule for feed, with Client already aimed at it: true when forced
-    // (RefreshDate := now), when the cache file is missing (RefreshDate kept), or, once 10
-    // minutes have passed since RefreshDate (RefreshDate := now), when LastModifiedDate is 0 or a
-    // HEAD reports a Last-Modified at least 1 s later. Less than 10 minutes (also a RefreshDate
-    // in the future) makes no request and gives false. Never raises from the HEAD probe.
-    bool NeedsDownload(TRefreshFeed& feed);
-    // One HEAD exchange: its decoded Last-Modified, or 1.0 when the header is missing or
-    // undecodable or the exchange fails in any way (never raises).
-    TDateTime HeadLastModified();
-    // Shows "Feed checking: ", aims Client at the feed and, when NeedsDownload says so, shows
-    // "Feed download: ", GETs the document into a temporary file beside its cache file (none for
-    // the same bytes) and sets LastModifiedDate from "Last-Modified" (0 when missing); then the
-    // empty status. Returns the temporary file ("" for none). Raises on any failure, leaving no
-    // temporary file and LastModifiedDate as it was; raises too when the refresh has been
-    // stopped, whatever the exchange returned.
-    std::string ProcessFeed(TRefreshFeed& feed);
+    // The freshness rule for feed; makes no request. dnWhole when forced (RefreshDate := now) or
+    // when the cache file is missing (RefreshDate kept); dnNone within 10 minutes of RefreshDate
+    // (also a RefreshDate in the future); past them RefreshDate := now and dnWhole when neither a
+    // LastModifiedDate nor an ETag is stored, else dnConditional.
+    TDownloadNeed NeedsDownload(TRefreshFeed& feed);
+    // Puts the validators of feed into Client's request headers for a conditional GET:
+    // "If-Modified-Since" with LastModifiedDate as an HTTP date (none for 0) and "If-None-Match"
+    // with the ETag (none for ""); with conditional false, removes both.
+    void SetConditions(const TRefreshFeed& feed, bool conditional);
+    // Shows "Feed checking: " and, when NeedsDownload asks for a request, "Feed download: " and
+    // one GET of the feed's address, following redirects (FetchFollowingRedirects), conditional
+    // when the rule says so. 304 leaves everything as it was. A document (2xx) goes into a
+    // temporary file beside the cache file (none for the same bytes), sets LastModifiedDate from
+    // "Last-Modified" (0 when missing) and ETag from "ETag" ("" when missing) and marks the
+    // outcome Downloaded; any other status raises EHTTPError. Then the empty status. Raises on
+    // any failure, leaving no temporary file and the dates and tag as they were; raises too
+    // when the refresh has been stopped, whatever the exchange returned. The exchange's status is
+    // left in Client.StatusCode (0 for none), also when it raises.
+    void ProcessFeed(TFeedOutcome& outcome);
 
     // The stop of the window (user-interface thread): marks the refresh stopped, then aborts the
     // exchange in progress (it ends within one 100 ms pass) and gives the thread up: no status

@@ -48,11 +48,16 @@ void TRefreshController::Start(const std::function<void(TFeedList& feeds)>& mark
     if (mark)
         mark(FFeeds);
     auto* refresher = new TFeedsRefresher(MarkedFeeds(FFeeds), ForceRefresh);
+    refresher->Client.UserAgent = UserAgent;
     refresher->OnStatus = [this](const std::string& text) {
         if (OnStatus)
             OnStatus(text);
     };
-    refresher->OnOutcome = [this, refresher](TFeedOutcome& outcome) { ApplyOutcome(refresher, outcome); };
+    refresher->OnOutcome = [this, refresher](TFeedOutcome& outcome) {
+        ApplyOutcome(refresher, outcome);
+        if (OnOutcome && refresher == FRefresher)
+            OnOutcome(outcome);
+    };
     refresher->OnTerminate = [this](TThread* sender) { RefreshFinished(sender); };
     FRefresher = refresher;
     refresher->Resume();
@@ -91,6 +96,7 @@ bool TRefreshController::Shutdown(int waitMs) {
     OnStatus = nullptr;
     OnFinished = nullptr;
     OnError = nullptr;
+    OnOutcome = nullptr;
     FShutDown = true;
     const auto start = std::chrono::steady_clock::now();
     Stop(waitMs);
@@ -123,13 +129,23 @@ void TRefreshController::ApplyOutcome(const TFeedsRefresher* sender, TFeedOutcom
     }
     std::string errorText = outcome.ErrorText;
     TDateTime lastModified = feed.LastModifiedDate;
+    bool replaced = outcome.Downloaded;
     if (!outcome.TemporaryFile.empty()) {
         try {
             CommitCacheFile(outcome.TemporaryFile, CacheFileName(feed.FeedID));
         } catch (const EFCreateError& e) {
-            // The old document stays, and with it the date it was served with.
+            // The old document stays, and with it the date and tag it was served with.
             errorText = e.Message();
             lastModified = entry->LastModifiedDate;
+            replaced = false;
+        }
+    }
+    if (replaced) {
+        try {
+            WriteETag(feed.FeedID, feed.ETag);
+        } catch (const EFCreateError&) {
+            // No tag is better than the old document's: the next check is only less conditional.
+            ForgetValidators(feed.FeedID);
         }
     }
     entry->RefreshDate = feed.RefreshDate;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalogue/FeedListCls.h"
+#include "refresh/FeedFetch.h"
 #include "refresh/FeedsRefresh.h"
 
 // What the main window needs to run refreshes: at most one TFeedsRefresher at a time, its status
@@ -13,10 +14,10 @@
 //
 // Everything here runs on the user-interface thread, which alone writes the catalogue entries
 // and the cache files in place: the worker works on copies and hands each feed's outcome back,
-// and the controller writes it into the entry (found again by its FeedID) and renames the
-// downloaded document into place, unless the entry has gone or changed its address meanwhile or
-// the outcome is from a refresh that was stopped. The window may therefore add, edit, move and
-// delete entries, and save the catalogue, at any time and without a lock.
+// and the controller writes it into the entry (found again by its FeedID), renames the
+// downloaded document into place and writes or deletes its ETag file, unless the entry has gone or changed
+// its address meanwhile or the outcome is from a refresh that was stopped. The window may therefore add,
+// edit, move and delete entries, and save the catalogue, at any time and without a lock.
 class TRefreshController {
 public:
     explicit TRefreshController(TFeedList& feeds);
@@ -34,6 +35,11 @@ public:
     // A failure that ended the worker's walk (not a feed's own failure, which becomes its
     // ErrorText), with its message; run just before that refresh's OnFinished.
     std::function<void(const std::string& message)> OnError;
+    // Each outcome of the running refresh, after it has been written into its entry (also one
+    // the entry no longer takes): for diagnostics.
+    std::function<void(const TFeedOutcome& outcome)> OnOutcome;
+    // The User-Agent of the refreshes started from now on.
+    std::string UserAgent = DefaultUserAgent();
 
     // Stops a running refresh (with its end handling), clears every RefreshMark, lets mark set
     // the marks of the new refresh, and starts it over copies of the marked feeds and the value

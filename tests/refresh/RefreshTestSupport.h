@@ -91,7 +91,8 @@ protected:
     }
     // The worker's copy of item.
     static TRefreshFeed CopyOf(const TFeedListItem* item) {
-        return {item->FeedID, item->FeedURL, item->FeedName, item->RefreshDate, item->LastModifiedDate, -1};
+        return {
+            item->FeedID, item->FeedURL, item->FeedName, item->RefreshDate, item->LastModifiedDate, -1, ""};
     }
     std::string Cache(const std::string& id) { return CacheFileName(id); }
     void WriteCache(const std::string& id, const std::string& text) { SaveStringToFile(text, Cache(id)); }
@@ -122,16 +123,33 @@ protected:
     TFeedList Feeds;
 };
 
+// The request line and headers of a recorded request, without its body.
+inline std::string RequestHead(const std::string& request) {
+    return request.substr(0, request.find("\r\n\r\n") + 2);
+}
+
 // Runs one refresh of the marked feeds through the controller, as the window does.
 struct TRefreshRun {
     std::vector<std::string> Statuses;
+    std::vector<TFeedOutcome> Outcomes;
     int Finished = 0;
+
+    // The outcome of the feed with id; fails the test when there is none.
+    const TFeedOutcome& OutcomeOf(const std::string& id) const {
+        for (const TFeedOutcome& outcome : Outcomes)
+            if (outcome.Feed.FeedID == id)
+                return outcome;
+        ADD_FAILURE() << "no outcome for " << id;
+        static const TFeedOutcome kNone;
+        return kNone;
+    }
 
     void Run(TFeedList& feeds) {
         TSyncPump pump;
         TRefreshController controller(feeds);
         controller.OnStatus = [this](const std::string& text) { Statuses.push_back(text); };
         controller.OnFinished = [this] { ++Finished; };
+        controller.OnOutcome = [this](const TFeedOutcome& outcome) { Outcomes.push_back(outcome); };
         controller.Start(CurrentMarks(feeds));
         ASSERT_TRUE(pump.PumpUntil([&] { return Finished > 0; }));
         EXPECT_FALSE(controller.IsRunning());

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "net/HTTPClient.h"
+#include "platform/SysUtils.h"
+
+// A redirect the refresh will not follow. Not an EHTTPError, so that its own message becomes
+// the feed's error text rather than "Unable to open ".
+class ERedirectError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// "<title>/<version> (+<siteURL>)": how the refresh names itself to servers, many of which refuse
+// a request without a User-Agent.
+std::string UserAgentText(const std::string& title, const std::string& version, const std::string& siteURL);
+// The program's own: "Tovel RSS Reader/1.00 (+https://tovelsoft.example/)".
+std::string DefaultUserAgent();
+
+// A UTC date-time as an HTTP date, "Sun, 06 Nov 1994 08:49:37 GMT" (RFC 1123, English names,
+// rounded to the second); "" for a value before 1970 or past year 9999.
+std::string FormatHttpDate(TDateTime utc);
+
+// The most redirects one fetch follows; the next one fails with "Too many redirects for ".
+constexpr int kMaxRedirects = 5;
+
+// Disconnects client and aims it at url: Host, Port, Path and Secure as the URL splitting gives
+// them.
+void AimClient(THTTPClient& client, const std::string& url);
+
+// The address a redirect from current to location leads to (location resolved against current).
+// Raises ERedirectError "The server redirects to an insecure address: " + location (trimmed) when
+// current is https and the target is not; EHTTPError "The server response is incorrect" for an
+// empty location or a target whose scheme is neither http nor https.
+std::string RedirectTarget(const std::string& current, const std::string& location);
+
+// What a fetch ended with, besides the client's own results of its last exchange.
+struct TFetchResult {
+    // The address of the last exchange: url itself when no redirect was followed.
+    std::string FinalURL;
+    // Redirects followed.
+    int Redirects = 0;
+};
+
+// One request of url with client as the caller set it up (Method, RequestHeaders, UserAgent,
+// Timeout), following 301, 302, 303, 307 and 308 answers to their Location, absolute or relative
+// to the address just asked, at most kMaxRedirects times. Every hop keeps the method and request
+// headers and aims the client anew (AimClient); beforeExchange runs before each exchange and may
+// raise to end the fetch. http to https is followed; a redirect from https to any other scheme
+// raises ERedirectError "The server redirects to an insecure address: " + Location; a sixth
+// redirect, or one back to an address already asked, raises ERedirectError
+// "Too many redirects for " + url. A redirect without a Location, or to a scheme other than http
+// and https, raises EHTTPError "The server response is incorrect". The client's StatusCode is
+// 0 before each exchange, so after a failure it tells whether the server answered. Errors of the
+// client itself propagate.
+TFetchResult FetchFollowingRedirects(THTTPClient& client, const std::string& url,
+                                     const std::function<void()>& beforeExchange = {});
