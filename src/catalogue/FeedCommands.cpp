@@ -60,8 +60,25 @@ bool IsAcceptableName(std::string_view text) {
     return !TrimView(text).empty();
 }
 
+namespace {
+
+// Whether text begins with prefix, ASCII letters compared without regard to case.
+bool StartsWithText(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && SameTextAscii(text.substr(0, prefix.size()), prefix);
+}
+
+} // namespace
+
 bool IsDroppedFeedURL(std::string_view text) {
-    return text.size() >= 7 && SameTextAscii(text.substr(0, 7), "http://");
+    return StartsWithText(text, "http://") || StartsWithText(text, "https://");
+}
+
+std::string NormalizeFeedURL(std::string_view url) {
+    if (StartsWithText(url, "feed://"))
+        return "http://" + std::string(url.substr(7));
+    if (StartsWithText(url, "feed:") && IsDroppedFeedURL(url.substr(5)))
+        return std::string(url.substr(5));
+    return std::string(url);
 }
 
 void DeleteFeedEntries(TFeedList& feeds, TFeedListItem& entry,

@@ -35,9 +35,14 @@ int CompareFeedNodes(int imageIndex1, std::string_view text1, int imageIndex2, s
 // Whether text may become a name: anything but the empty or blank text (codes 0 to 32 only).
 bool IsAcceptableName(std::string_view text);
 
-// Whether a dropped text is taken as a feed address: its first seven characters are "http://"
-// in any letter case.
+// Whether a dropped text is taken as a feed address: it begins with "http://" or "https://" in
+// any letter case. Callers pass it through NormalizeFeedURL first.
 bool IsDroppedFeedURL(std::string_view text);
+
+// The address that a browser's "feed:" form stands for: "feed://host/x" is "http://host/x", and
+// "feed:https://host/x" or "feed:http://host/x" is what follows "feed:" ("feed" in any letter
+// case). Any other text comes back unchanged.
+std::string NormalizeFeedURL(std::string_view url);
 
 // Deletes entry together with descendantsDeepestFirst (in that order, before entry itself),
 // calling beforeRelease for each just before it is released. Only when entry is a feed is its

@@ -79,6 +79,11 @@ void TfrmFeed::btnOKClick() {
         return;
     }
     CorrectLiveJournalURL();
+    // A browser's "feed:" form is stored as the address it stands for.
+    const std::string url = FromQt(edtURL->text());
+    const std::string normalized = NormalizeFeedURL(url);
+    if (normalized != url)
+        edtURL->setText(ToQt(normalized));
     if (TrimView(FromQt(edtName->text())).empty())
         edtName->setText(ToQt(ExtractURLHost(FromQt(edtURL->text()))));
     accept();

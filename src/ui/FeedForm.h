@@ -23,8 +23,9 @@ public:
     QPushButton* btnCancel;
 
     // OK or Enter: a blank address is refused with "Please specify a feed URL" (the dialog stays
-    // open); else the LiveJournal correction, a default name from the address's host when the
-    // name is blank, and the dialog ends with OK.
+    // open); else the LiveJournal correction, a browser's "feed:" form turned into its http or
+    // https address, a default name from the address's host when the name is blank, and the
+    // dialog ends with OK. Any other address, https included, is taken as typed.
     void btnOKClick();
     // Asks whether a LiveJournal blog address is to become its feed address, and corrects the
     // field on Yes.

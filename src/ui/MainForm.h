@@ -127,8 +127,9 @@ public:
     void miDeleteClick();
     void acnAddFolderExecute();
     void acnAddFeedExecute();
-    // A text dropped on the window: an "http://" address (any letter case) becomes a new feed
-    // through the feed dialog; anything else, or no selection, is ignored.
+    // A text dropped on the window: an "http://" or "https://" address (any letter case), or a
+    // browser's "feed:" form of one, becomes a new feed through the feed dialog; anything else,
+    // or no selection, is ignored.
     void UrlDropped(TDropTarget& Sender, const std::string& Text, const QPoint& Point);
     void miExitClick();
     void miAboutClick();

@@ -196,8 +196,9 @@ void TfrmMain::AddFeed(QTreeWidgetItem* parent, const std::string& url) {
 }
 
 void TfrmMain::UrlDropped(TDropTarget&, const std::string& Text, const QPoint&) {
-    if (!IsDroppedFeedURL(Text))
+    const std::string url = NormalizeFeedURL(Text);
+    if (!IsDroppedFeedURL(url))
         return;
     if (QTreeWidgetItem* parent = NewEntryParent())
-        AddFeed(parent, Text);
+        AddFeed(parent, url);
 }

@@ -42,8 +42,9 @@ bool TDropTarget::DroppedText(const QMimeData* data, std::string& text) {
     if (data->hasFormat("text/plain") || data->hasFormat("text/plain;charset=utf-8")) {
         text = FromQt(data->text());
     } else if (!urls.isEmpty()) {
+        // "feed" is how browsers hand over a feed's address ("feed://host/x", "feed:https://...").
         const QString scheme = urls.first().scheme().toLower();
-        if (scheme != "http" && scheme != "https")
+        if (scheme != "http" && scheme != "https" && scheme != "feed")
             return false;
         text = FromQt(urls.first().toString(QUrl::FullyEncoded));
     } else {

@@ -19,8 +19,8 @@ using TDropTextEvent = std::function<void(TDropTarget& Sender, const std::string
 
 // Receives text dragged from other programs (an address from a browser, a line from an editor)
 // onto one window and hands it to OnDropText. It accepts plain text, and a drag of links only
-// when the first link is an http or https address (that address is the text); a dragged file is
-// refused while hovering. Every drop is answered with the copy action, so the source keeps its
+// when the first link is an http, https or feed address (that address is the text); a dragged
+// file is refused while hovering. Every drop is answered with the copy action, so the source keeps its
 // data.
 class TDropTarget : public QObject {
     Q_OBJECT

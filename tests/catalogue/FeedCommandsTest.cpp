@@ -84,10 +84,25 @@ TEST(FeedCommands, NamesAndDroppedAddresses) {
     EXPECT_TRUE(IsDroppedFeedURL("http://127.0.0.1/rss"));
     EXPECT_TRUE(IsDroppedFeedURL("HTTP://127.0.0.1/rss"));
     EXPECT_TRUE(IsDroppedFeedURL("http://"));
-    EXPECT_FALSE(IsDroppedFeedURL("https://127.0.0.1/rss"));
+    EXPECT_TRUE(IsDroppedFeedURL("https://127.0.0.1/rss"));
+    EXPECT_TRUE(IsDroppedFeedURL("HttpS://127.0.0.1/rss"));
     EXPECT_FALSE(IsDroppedFeedURL("ftp://127.0.0.1/rss"));
     EXPECT_FALSE(IsDroppedFeedURL(" http://127.0.0.1/"));
     EXPECT_FALSE(IsDroppedFeedURL("http:/"));
+    EXPECT_FALSE(IsDroppedFeedURL("https:/"));
+    EXPECT_FALSE(IsDroppedFeedURL("feed://127.0.0.1/rss")) << "normalised first";
+}
+
+TEST(FeedCommands, FeedSchemeFormsBecomeTheirAddresses) {
+    EXPECT_EQ(NormalizeFeedURL("feed://127.0.0.1/x"), "http://127.0.0.1/x");
+    EXPECT_EQ(NormalizeFeedURL("FEED://127.0.0.1/X"), "http://127.0.0.1/X");
+    EXPECT_EQ(NormalizeFeedURL("feed:https://127.0.0.1/x"), "https://127.0.0.1/x");
+    EXPECT_EQ(NormalizeFeedURL("Feed:HTTP://127.0.0.1/x"), "HTTP://127.0.0.1/x");
+    // Everything else stays as it is.
+    for (const char* url : {"http://127.0.0.1/feed://x", "https://127.0.0.1/x", "feed:ftp://127.0.0.1/x",
+                            "feed:", "feed:/x", " feed://127.0.0.1/x", "feeds://127.0.0.1/x", ""})
+        EXPECT_EQ(NormalizeFeedURL(url), url);
+    EXPECT_TRUE(IsDroppedFeedURL(NormalizeFeedURL("feed:https://127.0.0.1/x")));
 }
 
 TEST(FeedCommands, DeleteRemovesSubtreeDeepestFirstAndOnlyTheFeedsOwnCacheFile) {

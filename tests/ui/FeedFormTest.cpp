@@ -79,6 +79,29 @@ private slots:
         QVERIFY(messages.Asked.empty());
     }
 
+    // Secure addresses are taken as typed; a browser's "feed:" form becomes the address it stands
+    // for, after the LiveJournal correction and before the default name.
+    void schemes() {
+        TScriptedMessages messages;
+        TfrmFeed form;
+        QCOMPARE(RunWithOk(form, "HTTPS://127.0.0.1/rss", ""), int(QDialog::Accepted));
+        QCOMPARE(form.edtURL->text(), QString("HTTPS://127.0.0.1/rss"));
+        QCOMPARE(form.edtName->text(), QString("127.0.0.1"));
+        QCOMPARE(RunWithOk(form, "feed://127.0.0.1/rss", "N"), int(QDialog::Accepted));
+        QCOMPARE(form.edtURL->text(), QString("http://127.0.0.1/rss"));
+        QCOMPARE(RunWithOk(form, "Feed:https://127.0.0.1:8443/rss", ""), int(QDialog::Accepted));
+        QCOMPARE(form.edtURL->text(), QString("https://127.0.0.1:8443/rss"));
+        QCOMPARE(form.edtName->text(), QString("127.0.0.1"));
+        QVERIFY(messages.Asked.empty());
+
+        messages.Answers = {true};
+        QCOMPARE(RunWithOk(form, "feed:https://someone.livejournal.com", ""), int(QDialog::Accepted));
+        QCOMPARE(messages.Asked.size(), size_t(1));
+        QCOMPARE(form.edtURL->text(), QString("https://someone.livejournal.com/data/rss/"));
+        QCOMPARE(form.edtName->text(), QString("someone.livejournal.com"));
+        QVERIFY(messages.Shown.empty());
+    }
+
     void cancelChecksNothing() {
         TScriptedMessages messages;
         TfrmFeed form;

@@ -414,20 +414,31 @@ private slots:
                 dialog->reject();
             }
         });
-        f.Form->UrlDropped(target, "https://127.0.0.1/feed", QPoint());
         f.Form->UrlDropped(target, "ftp://127.0.0.1/feed", QPoint());
+        f.Form->UrlDropped(target, "feed:ftp://127.0.0.1/feed", QPoint());
+        f.Form->UrlDropped(target, " http://127.0.0.1/feed", QPoint());
         QCoreApplication::processEvents();
         QVERIFY(!opened);
         QCOMPARE(f.Feeds.Count(), 0);
 
-        WhenModal([&f](QWidget&) {
-            QCOMPARE(f.Dialog->edtURL->text(), QString("HTTP://127.0.0.1/Feed "));
-            f.Dialog->btnOK->click();
-        });
-        f.Form->UrlDropped(target, "HTTP://127.0.0.1/Feed ", QPoint());
-        QCOMPARE(f.Feeds.Count(), 1);
-        QCOMPARE(f.Feeds.Item(0)->FeedURL, std::string("HTTP://127.0.0.1/Feed "));
-        QCOMPARE(f.Feeds.Item(0)->ParentID, std::string("root"));
+        // Plain and secure addresses in any letter case, and a browser's feed: forms of them.
+        const std::pair<const char*, const char*> drops[] = {
+            {"HTTP://127.0.0.1/Feed ", "HTTP://127.0.0.1/Feed "},
+            {"Https://127.0.0.1/secure", "Https://127.0.0.1/secure"},
+            {"feed://127.0.0.1/x", "http://127.0.0.1/x"},
+            {"FEED:https://127.0.0.1/y", "https://127.0.0.1/y"}};
+        for (const auto& [dropped, stored] : drops) {
+            WhenModal([&f, stored = stored](QWidget&) {
+                QCOMPARE(f.Dialog->edtURL->text(), QString(stored));
+                f.Dialog->btnOK->click();
+            });
+            f.Form->UrlDropped(target, dropped, QPoint());
+        }
+        QCOMPARE(f.Feeds.Count(), 4);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(f.Feeds.Item(i)->FeedURL, std::string(drops[i].second));
+            QCOMPARE(f.Feeds.Item(i)->ParentID, std::string("root"));
+        }
     }
 
     void aFailingSaveShowsItsMessageOnce() {

@@ -53,6 +53,15 @@ private slots:
         QVERIFY(TDropTarget::DroppedText(&link, text));
         QCOMPARE(text, std::string("https://127.0.0.1/feed?a=1"));
 
+        // Browsers hand a feed's address over in its "feed:" forms; the window's handler turns
+        // them into http and https addresses.
+        for (const char* url : {"feed://127.0.0.1/rss", "feed:https://127.0.0.1/rss"}) {
+            QMimeData feed;
+            feed.setUrls({QUrl(url)});
+            QVERIFY(TDropTarget::DroppedText(&feed, text));
+            QCOMPARE(text, std::string(url));
+        }
+
         QMimeData ftp;
         ftp.setUrls({QUrl("ftp://127.0.0.1/feed")});
         QVERIFY(!TDropTarget::DroppedText(&ftp, text));
