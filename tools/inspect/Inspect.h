@@ -24,3 +24,4 @@ int CmdDates(const TArgs& args);
 int CmdUrl(const TArgs& args);
 int CmdItems(const TArgs& args);
 int CmdFetch(const TArgs& args);
+int CmdRefresh(const TArgs& args);

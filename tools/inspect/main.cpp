@@ -21,6 +21,8 @@ const TCommand kCommands[] = {
     {"url", "url URL                    split a feed address into host, path and port", &CmdUrl},
     {"items", "items FILE...              the news items of cached feed documents", &CmdItems},
     {"fetch", "fetch URL [--head] [--out FILE]  one HTTP exchange", &CmdFetch},
+    {"refresh", "refresh --data DIR [--force]  refresh every feed of a data folder, one line per feed",
+     &CmdRefresh},
 };
 
 void PrintUsage(std::ostream& out) {

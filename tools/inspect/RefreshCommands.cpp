@@ -1,0 +1,128 @@
+// refresh --data DIR [--force]: one refresh of every feed of a data folder with the program's own
+// refresher, then each feed loaded as the news view loads it.
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "Inspect.h"
+#include "catalogue/FeedListCls.h"
+#include "news/NewsTypeCls.h"
+#include "platform/DataFolder.h"
+#include "platform/Files.h"
+#include "platform/Thread.h"
+#include "refresh/RefreshController.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// The user-interface loop of the command: runs the worker's queued calls on the main thread.
+class TCommandLoop : public IThreadDispatcher {
+public:
+    TCommandLoop() { SetThreadDispatcher(this); }
+    ~TCommandLoop() override { SetThreadDispatcher(nullptr); }
+    TCommandLoop(const TCommandLoop&) = delete;
+    TCommandLoop& operator=(const TCommandLoop&) = delete;
+
+    void Wake() override {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FPending = true;
+        }
+        FWoken.notify_all();
+    }
+    // Runs queued calls until done() holds.
+    void RunUntil(const std::function<bool()>& done) {
+        for (;;) {
+            CheckSynchronize();
+            if (done())
+                return;
+            std::unique_lock<std::mutex> lock(FLock);
+            FWoken.wait_for(lock, std::chrono::milliseconds(50), [this] { return FPending; });
+            FPending = false;
+        }
+    }
+
+private:
+    std::mutex FLock;
+    std::condition_variable FWoken;
+    bool FPending = false;
+};
+
+long long MillisecondsSince(TClock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
+}
+
+Json TextOrNull(const std::string& text) {
+    return text.empty() ? Json(nullptr) : Json(JsonText(text));
+}
+
+} // namespace
+
+int CmdRefresh(const TArgs& args) {
+    const std::string usage = "usage: tovel-inspect refresh --data DIR [--force]";
+    std::string folder;
+    bool force = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--data" && i + 1 < args.size())
+            folder = args[++i];
+        else if (args[i] == "--force")
+            force = true;
+        else
+            return PrintError(usage);
+    }
+    if (folder.empty())
+        return PrintError(usage);
+    if (folder.back() != '/')
+        folder += '/';
+    if (!FileExists(folder + "feeds.data"))
+        return PrintError("Cannot open file " + folder + "feeds.data");
+
+    const TClock::time_point start = TClock::now();
+    SetDataFolderForTesting(folder);
+    TFeedList feeds(folder + "feeds.data");
+    std::map<std::string, TFeedOutcome> outcomes;
+    bool finished = false;
+    {
+        TCommandLoop loop;
+        TRefreshController controller(feeds);
+        controller.OnOutcome = [&outcomes](const TFeedOutcome& outcome) {
+            outcomes[outcome.Feed.FeedID] = outcome;
+        };
+        controller.OnFinished = [&finished] { finished = true; };
+        ForceRefresh = force;
+        controller.Start([](TFeedList& list) {
+            for (const auto& item : list.Items)
+                item->RefreshMark = !item->FeedURL.empty();
+        });
+        loop.RunUntil([&finished] { return finished; });
+    }
+
+    // As the window does after the refresh: every marked feed's document is read, a failure
+    // becomes its error (and drops its validators); the catalogue is saved as at the end of a run.
+    TNewsType news(feeds);
+    news.LoadMarkedFeeds();
+    std::map<const TFeedListItem*, int> itemCounts;
+    for (const auto& item : news.NewsItems)
+        ++itemCounts[item->Feed];
+    feeds.Save();
+
+    for (const auto& item : feeds.Items) {
+        if (item->FeedURL.empty())
+            continue;
+        const auto outcome = outcomes.find(item->FeedID);
+        const bool known = outcome != outcomes.end();
+        PrintJson(Json{{"name", JsonText(item->FeedName)},
+                       {"url", JsonText(item->FeedURL)},
+                       {"downloaded", known && outcome->second.Downloaded},
+                       {"status", known && outcome->second.StatusCode != 0 ? Json(outcome->second.StatusCode)
+                                                                           : Json(nullptr)},
+                       {"error", TextOrNull(item->ErrorText)},
+                       {"items", item->ErrorText.empty() ? itemCounts[item.get()] : 0},
+                       {"ms", known ? static_cast<long long>(outcome->second.Milliseconds + 0.5) : 0}});
+    }
+    PrintJson(Json{{"total_ms", MillisecondsSince(start)}});
+    return 0;
+}
