@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "net/SocketLibInternal.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -10,6 +12,16 @@ const char* const kIncorrect = "The server response is incorrect";
 
 long long MillisecondsSince(Clock::time_point start, Clock::time_point now) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
+}
+
+// The host as a header or an absolute target writes it: an IPv6 literal in brackets.
+std::string HostText(const std::string& host) {
+    return IsIPv6Literal(host) ? "[" + host + "]" : host;
+}
+
+// Answers that never carry a body, whatever their headers say.
+bool HasNoBody(int status) {
+    return (status >= 100 && status < 200) || status == 204 || status == 304;
 }
 
 } // namespace
@@ -58,22 +70,36 @@ const std::string& TNameValueList::Strings(int index) const {
 // ---- THTTPClient ----
 
 THTTPClient::~THTTPClient() {
+    FTransport.Stop();
     Socket.Disconnect();
 }
 
 void THTTPClient::Connect() {
     if (Timeout > 0)
         Socket.Timeout = Timeout;
-    if (!ProxyHost.empty())
-        Socket.Connect(ProxyHost, ProxyPort);
-    else
+    FTransport.Stop();
+    if (Secure) {
         Socket.Connect(Host, Port);
+        try {
+            // A handshake that never ends is bounded even without a connect time-out.
+            FTransport.Start(Host, Timeout > 0 ? Timeout : IdleTimeout);
+        } catch (...) {
+            Socket.Disconnect();
+            throw;
+        }
+    } else if (!ProxyHost.empty()) {
+        Socket.Connect(ProxyHost, ProxyPort);
+    } else {
+        Socket.Connect(Host, Port);
+    }
+    FSecureConnection = Secure;
     Connected = true;
 }
 
 void THTTPClient::Disconnect() {
     if (!Connected)
         return;
+    FTransport.Stop();
     Socket.Disconnect();
     Connected = false;
 }
@@ -81,9 +107,14 @@ void THTTPClient::Disconnect() {
 bool THTTPClient::CheckConnected() {
     if (!Connected)
         return false;
-    if (!Socket.WaitForData(0))
+    // A kept connection of the other kind is of no use.
+    if (FSecureConnection != Secure) {
+        Disconnect();
+        return false;
+    }
+    if (!FTransport.WaitForData(0))
         return true;
-    if (Socket.DataAvailable() != 0)
+    if (FTransport.DataAvailable() != 0)
         return true;
     Disconnect();
     return false;
@@ -114,13 +145,13 @@ void THTTPClient::BuildRequest() {
     if (!UserAgent.empty())
         RequestHeaders.SetValue("User-Agent", UserAgent);
     Buffer = Method + " ";
-    if (!ProxyHost.empty()) {
-        Buffer += "http://" + Host;
+    if (!ProxyHost.empty() && !Secure) {
+        Buffer += "http://" + HostText(Host);
         if (Port != 80)
             Buffer += ":" + std::to_string(Port);
     }
     Buffer += Path + " HTTP/1.1\r\n";
-    Buffer += "Host: " + Host + "\r\n";
+    Buffer += "Host: " + HostText(Host) + "\r\n";
     for (int i = 0; i < RequestHeaders.Count(); ++i) {
         const std::string name = RequestHeaders.Names(i);
         Buffer += name + ": " + RequestHeaders.Values(name) + "\r\n";
@@ -135,11 +166,12 @@ void THTTPClient::SendRequest() {
     // A server that stops reading must not hold the send forever. Any other failed send means
     // the server has gone; what it may have answered before is still read, and a silent close
     // ends as an incorrect response.
-    if (Socket.SendText(Buffer, IdleTimeout) == TBaseSocket::srTimedOut)
+    if (FTransport.SendText(Buffer, IdleTimeout) == TBaseSocket::srTimedOut)
         TimedOut();
 }
 
 void THTTPClient::TimedOut() {
+    FTransport.Stop();
     Socket.Disconnect();
     Connected = false;
     throw EBaseSocketError("The server did not answer in time");
@@ -153,26 +185,31 @@ void THTTPClient::ReceiveResponse() {
     FChunkedFed = 0;
     FHeaderSearchFrom = 0;
     FDecoder.Reset();
+    FCutShort = false;
+    FNoBody = false;
     const Clock::time_point start = FInExchange ? FExchangeStart : Clock::now();
     Clock::time_point lastByte = Clock::now();
+    bool complete = false;
     for (;;) {
-        if (ResponseComplete() || Aborted)
+        complete = ResponseComplete();
+        if (complete || Aborted)
             break;
         const Clock::time_point now = Clock::now();
         const long long idleLeft = IdleTimeout - MillisecondsSince(lastByte, now);
         const long long totalLeft = ExchangeTimeout - MillisecondsSince(start, now);
         if (idleLeft <= 0 || totalLeft <= 0)
             TimedOut();
-        if (!Socket.WaitForData(static_cast<int>(std::min<long long>({100, idleLeft, totalLeft}))))
+        if (!FTransport.WaitForData(static_cast<int>(std::min<long long>({100, idleLeft, totalLeft}))))
             continue;
         // Nothing waiting on a readable socket is the server's close; a failed query is
-        // treated alike, since waiting again could never make progress.
-        const int n = Socket.DataAvailable();
+        // treated alike, since waiting again could never make progress. Over TLS a record
+        // without application data (a session ticket) gives 0 bytes here, not a close.
+        const int n = FTransport.DataAvailable();
         if (n <= 0)
             break;
         const size_t old = Buffer.size();
         Buffer.resize(old + static_cast<size_t>(n));
-        const int got = Socket.ReceiveBuf(&Buffer[old], n);
+        const int got = FTransport.ReceiveBuf(&Buffer[old], n);
         Buffer.resize(old + static_cast<size_t>(std::max(got, 0)));
         if (got > 0)
             lastByte = Clock::now();
@@ -182,22 +219,30 @@ void THTTPClient::ReceiveResponse() {
             throw EHTTPError("The server response is too large");
         }
     }
+    // A body announced by its length or its chunking that the close cut short is no document.
+    FCutShort = !complete && !Aborted && HeaderLength > 0 && (FChunked || ContentLength > 0);
 }
 
 bool THTTPClient::ResponseComplete() {
-    if (HeaderLength == 0) {
+    while (HeaderLength == 0) {
         // Only the bytes that arrived since the last pass are searched (with three before them).
         const size_t p = Buffer.find("\r\n\r\n", std::min(FHeaderSearchFrom, Buffer.size()));
         FHeaderSearchFrom = Buffer.size() < 3 ? 0 : Buffer.size() - 3;
-        if (p != std::string::npos) {
-            HeaderLength = static_cast<int>(p + 4);
-            FChunked = detail::DeclaresChunked(Buffer.substr(0, p + 2));
-            FChunkedFed = static_cast<size_t>(HeaderLength);
+        if (p == std::string::npos)
+            return false;
+        const int status = detail::StatusOfHeaderBlock(Buffer);
+        if (status >= 100 && status < 200 && status != 101) {
+            // An interim answer ("100 Continue"): the real one follows.
+            Buffer.erase(0, p + 4);
+            FHeaderSearchFrom = 0;
+            continue;
         }
+        HeaderLength = static_cast<int>(p + 4);
+        FChunked = detail::DeclaresChunked(Buffer.substr(0, p + 2));
+        FChunkedFed = static_cast<size_t>(HeaderLength);
+        FNoBody = Method == "HEAD" || HasNoBody(status);
     }
-    if (HeaderLength == 0)
-        return false;
-    if (Method == "HEAD")
+    if (FNoBody)
         return true;
     if (FChunked) {
         // The body ends at its last chunk; Content-Length does not apply.
@@ -237,7 +282,9 @@ void THTTPClient::ParseResponse() {
         const std::string value = c + 1 < line.size() ? line.substr(c + 1) : std::string();
         ResponseHeaders.SetValue(name, value);
     }
-    if (FChunked && Method != "HEAD") {
+    if (FNoBody) {
+        Content.clear();
+    } else if (FChunked) {
         // Bytes that arrived after the last completeness check, before the close.
         FDecoder.Feed(Buffer.data() + FChunkedFed, Buffer.size() - FChunkedFed);
         FChunkedFed = Buffer.size();
@@ -246,6 +293,12 @@ void THTTPClient::ParseResponse() {
         Content = Buffer.substr(headerLength);
     }
     Buffer.clear();
+    if (FCutShort)
+        throw EHTTPError(kIncorrect);
+    // What an abort leaves is a piece of the body, kept as it came.
+    const std::string coding = ResponseHeaders.Values("Content-Encoding");
+    if (!Content.empty() && !coding.empty() && !Aborted)
+        Content = detail::DecodeContent(coding, Content, MaxResponseLength);
 }
 
 void THTTPClient::ParseStatusLine(const std::string& line) {

@@ -7,6 +7,7 @@
 
 #include "net/HTTPClientInternal.h"
 #include "net/SocketLib.h"
+#include "net/TLSSocket.h"
 #include "platform/SysUtils.h"
 
 // A malformed response ("The server response is incorrect", "The server response is too large")
@@ -39,10 +40,11 @@ private:
     std::vector<std::string> FStrings;
 };
 
-// One HTTP/1.1 request/response exchange at a time over its own socket: GET, HEAD or any method
-// text, an optional body, an optional proxy, an optional kept connection. No redirects are
-// followed; a chunked body is de-chunked, no other coding is touched. One thread at a time, except
-// Aborted, which any thread may set.
+// One HTTP/1.1 request/response exchange at a time over its own socket, plain or over TLS: GET,
+// HEAD or any method text, an optional body, an optional proxy, an optional kept connection. No
+// redirects are followed; a chunked body is de-chunked and a gzip or deflate body decoded. No
+// Accept-Encoding is sent unless RequestHeaders holds one. One thread at a time, except Aborted,
+// which any thread may set.
 class THTTPClient {
 public:
     // The socket looks at Aborted while it connects and sends.
@@ -52,11 +54,14 @@ public:
     THTTPClient(const THTTPClient&) = delete;
     THTTPClient& operator=(const THTTPClient&) = delete;
 
-    // Server host name or dotted address: the connection target (unless a proxy is set) and the
-    // Host header.
+    // Server host name, dotted address or IPv6 literal without brackets ("::1"): the connection
+    // target (unless a proxy is set) and the Host header (an IPv6 literal there in brackets).
     std::string Host;
     // Server port.
     int Port = 80;
+    // Connect over TLS to Host:Port, the certificate checked for Host (ETLSError when it fails).
+    // A proxy is not used for secure connections.
+    bool Secure = false;
     // The connection, owned.
     TBaseSocket Socket;
     // Any thread may set it to end the exchange: a connect or a send gives up and the receive
@@ -73,7 +78,8 @@ public:
     TNameValueList ResponseHeaders;
     // Request body; empty means no body and no Content-Length header.
     std::string PostData;
-    // Body of the last response (de-chunked when it came chunked).
+    // Body of the last response: de-chunked, and decoded when its Content-Encoding is gzip,
+    // x-gzip or deflate (ResponseHeaders keep the server's headers as they came).
     std::string Content;
     // A connection made by Connect is open.
     bool Connected = false;
@@ -101,11 +107,13 @@ public:
     // when no byte arrives for IdleTimeout ms or the whole exchange takes ExchangeTimeout ms.
     int IdleTimeout = 30000;
     int ExchangeTimeout = 120000;
-    // A response longer than this fails with "The server response is too large".
+    // A response longer than this, or a body that decodes to more, fails with "The server
+    // response is too large".
     size_t MaxResponseLength = 64 * 1024 * 1024;
 
-    // Connects to ProxyHost:ProxyPort when a proxy is set, else to Host:Port; socket errors
-    // propagate and leave Connected unchanged.
+    // Connects to ProxyHost:ProxyPort when a proxy is set, else to Host:Port; with Secure, to
+    // Host:Port and then the TLS handshake, within Timeout as well. Socket and TLS errors
+    // propagate, leave no connection open and leave Connected unchanged.
     void Connect();
     // Closes the connection when Connected; otherwise nothing.
     void Disconnect();
@@ -125,13 +133,17 @@ public:
     // given up through Aborted counts as a failed one: the receive loop then ends at once.
     void SendRequest();
     // Collects the response into Buffer until it is complete, the server closes, Aborted is set
-    // or a bound is passed.
+    // or a bound is passed. A close before the Content-Length or the last chunk has arrived
+    // makes ParseResponse raise "The server response is incorrect".
     void ReceiveResponse();
-    // Whether Buffer holds a whole response: a HEAD's header block, exactly Content-Length body
-    // bytes, or a chunked body up to its last chunk and trailers. Raises EConvertError for a
-    // Content-Length that is not an integer, EHTTPError for malformed chunking.
+    // Whether Buffer holds a whole response: the header block of a HEAD, 1xx, 204 or 304 answer,
+    // exactly Content-Length body bytes, or a chunked body up to its last chunk and trailers.
+    // An interim 1xx answer (but 101) is dropped from Buffer and the next one awaited. Raises
+    // EConvertError for a Content-Length that is not an integer, EHTTPError for malformed
+    // chunking.
     bool ResponseComplete();
-    // Splits Buffer into status, headers and Content; raises EHTTPError.
+    // Splits Buffer into status, headers and Content (decoded); raises EHTTPError, also for a
+    // body cut short.
     void ParseResponse();
     // Status code and reason from "HTTP... code reason"; raises "The server response is
     // incorrect" (also without a reason phrase) or, for 400 and above, the reason phrase.
@@ -140,6 +152,14 @@ public:
 private:
     // Closes the connection and raises "The server did not answer in time".
     [[noreturn]] void TimedOut();
+    // The one transport of the exchange: the TLS session when Secure, else the plain socket.
+    TTLSSocket FTransport{Socket};
+    // The open connection is a secure one.
+    bool FSecureConnection = false;
+    // The server closed before the announced body was whole.
+    bool FCutShort = false;
+    // The answer ends with its header block (HEAD, 1xx, 204, 304).
+    bool FNoBody = false;
     bool FChunked = false;
     size_t FChunkedFed = 0;
     detail::TChunkedDecoder FDecoder;

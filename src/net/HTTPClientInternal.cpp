@@ -1,5 +1,9 @@
 #include "net/HTTPClientInternal.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+
 #include "net/HTTPClient.h"
 #include "platform/SysUtils.h"
 
@@ -21,7 +25,98 @@ int HexValue(char c) {
     return -1;
 }
 
+// The decoded text of one zlib stream format (windowBits as inflateInit2 takes it); gzip members
+// that follow one another are decoded one after another.
+std::string Inflate(const std::string& input, int windowBits, size_t limit) {
+    z_stream stream{};
+    if (inflateInit2(&stream, windowBits) != Z_OK)
+        throw EHTTPError("The server response is incorrect");
+    struct TEnd {
+        z_stream& Stream;
+        ~TEnd() { inflateEnd(&Stream); }
+    } end{stream};
+    const bool gzip = windowBits > 15;
+    std::string output;
+    size_t used = 0;
+    for (;;) {
+        // zlib counts in 32 bits: the input goes in in slices.
+        if (stream.avail_in == 0 && used < input.size()) {
+            const size_t slice = std::min<size_t>(input.size() - used, 1u << 30);
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data() + used));
+            stream.avail_in = static_cast<uInt>(slice);
+            used += slice;
+        }
+        const size_t old = output.size();
+        const size_t room = 64 * 1024;
+        output.resize(old + room);
+        stream.next_out = reinterpret_cast<Bytef*>(&output[old]);
+        stream.avail_out = static_cast<uInt>(room);
+        const int r = inflate(&stream, Z_NO_FLUSH);
+        output.resize(old + room - stream.avail_out);
+        if (output.size() > limit)
+            throw EHTTPError("The server response is too large");
+        if (r == Z_STREAM_END) {
+            const size_t left = stream.avail_in + (input.size() - used);
+            const size_t at = input.size() - left;
+            if (gzip && left >= 2 && static_cast<unsigned char>(input[at]) == 0x1f &&
+                static_cast<unsigned char>(input[at + 1]) == 0x8b) {
+                inflateReset(&stream);
+                continue;
+            }
+            return output;
+        }
+        // Z_BUF_ERROR with room to write means the input ended before the stream did.
+        if (r != Z_OK)
+            throw EHTTPError("The server response is incorrect");
+    }
+}
+
 } // namespace
+
+int StatusOfHeaderBlock(const std::string& text) {
+    if (text.compare(0, 4, "HTTP") != 0)
+        return 0;
+    const size_t space = text.find(' ');
+    if (space == std::string::npos || text.size() < space + 4)
+        return 0;
+    int status = 0;
+    for (size_t i = space + 1; i < space + 4; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return 0;
+        status = status * 10 + (text[i] - '0');
+    }
+    const char after = text.size() > space + 4 ? text[space + 4] : '\r';
+    return after == ' ' || after == '\r' || after == '\n' ? status : 0;
+}
+
+std::string DecodeContent(const std::string& codings, const std::string& body, size_t limit) {
+    std::vector<std::string> list;
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = codings.find(',', from);
+        const std::string coding = LowerCaseAscii(Trim(codings.substr(from, comma - from)));
+        if (coding == "gzip" || coding == "x-gzip" || coding == "deflate")
+            list.push_back(coding);
+        else if (!coding.empty() && coding != "identity")
+            return body;
+        if (comma == std::string::npos)
+            break;
+        from = comma + 1;
+    }
+    std::string text = body;
+    for (auto coding = list.rbegin(); coding != list.rend(); ++coding) {
+        int windowBits = 16 + MAX_WBITS;
+        if (*coding == "deflate") {
+            // A zlib header: method 8, a window of at most 32 KiB, and a check of 31.
+            const bool wrapped =
+                text.size() >= 2 && (static_cast<unsigned char>(text[0]) & 0x8f) == 0x08 &&
+                ((static_cast<unsigned char>(text[0]) << 8) | static_cast<unsigned char>(text[1])) % 31 == 0;
+            windowBits = wrapped ? MAX_WBITS : -MAX_WBITS;
+        }
+        text = Inflate(text, windowBits, limit);
+    }
+    return text;
+}
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;

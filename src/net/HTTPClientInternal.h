@@ -15,6 +15,18 @@ std::vector<std::string> SplitLines(const std::string& text);
 // (name and value without regard to case).
 bool DeclaresChunked(const std::string& headerBlock);
 
+// The status code of the status line that begins text ("HTTP/1.1 304 Not Modified" gives
+// 304); 0 when it is not "HTTP", a space and three digits followed by a space or the line's end.
+int StatusOfHeaderBlock(const std::string& text);
+
+// body decoded from the content codings that the Content-Encoding value codings lists, undone
+// last one first: gzip and x-gzip (members one after another), deflate (zlib-wrapped or raw, as
+// servers send both) and identity, in any letter case. A list with any other coding leaves body as
+// it is. Raises EHTTPError "The server response is too large" as soon as the decoded text would
+// pass limit (a bomb is never inflated whole), "The server response is incorrect" for a broken
+// or unfinished stream. Bytes after the end of a stream are ignored.
+std::string DecodeContent(const std::string& codings, const std::string& body, size_t limit);
+
 // Incremental decoder of the chunked transfer coding, fed the body bytes as they arrive in pieces
 // of any size. Chunk extensions and trailers are skipped; a bare LF is accepted as a line end.
 class TChunkedDecoder {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "platform/SysUtils.h"
 
@@ -15,7 +17,24 @@ public:
     using Exception::Exception;
 };
 
-// A blocking IPv4 TCP client socket: one connection at a time, no buffering of its own.
+// One address a connection can be made to: IPv4 or IPv6, with its port.
+struct TSocketAddress {
+    sockaddr_storage Storage{};
+    socklen_t Length = 0;
+
+    // AF_INET or AF_INET6 (AF_UNSPEC when empty).
+    int Family() const { return Storage.ss_family; }
+    // The address as text without the port: "127.0.0.1", "::1".
+    std::string Text() const;
+    // The port in host byte order.
+    int Port() const;
+    // Sets the port from its low 16 bits.
+    void SetPort(int port);
+    static TSocketAddress IPv4(const in_addr& address, int port);
+    static TSocketAddress IPv6(const in6_addr& address, int port);
+};
+
+// A blocking TCP client socket, IPv4 or IPv6: one connection at a time, no buffering of its own.
 // Used by one thread at a time.
 class TBaseSocket {
 public:
@@ -26,10 +45,10 @@ public:
     TBaseSocket(const TBaseSocket&) = delete;
     TBaseSocket& operator=(const TBaseSocket&) = delete;
 
-    // The open socket; -1 when none is open (an open handle may be unconnected after a failed
-    // Connect, and is then closed by the next Connect or Disconnect).
+    // The connected socket; -1 when none is open (a Connect that fails leaves none open).
     int Handle = -1;
-    // Milliseconds a Connect may take when positive; 0 or less leaves it to the system.
+    // Milliseconds a Connect may take when positive, shared by all the addresses it tries; 0 or
+    // less leaves each attempt to the system.
     int Timeout = 0;
     // A flag another thread may raise to give up (the owning client's abort): a Connect or a
     // SendText waiting on the network looks at it at least every 100 ms, and before it starts.
@@ -38,14 +57,17 @@ public:
     // How SendText ended.
     enum TSendResult { srSent, srFailed, srTimedOut, srAborted };
 
-    // The IPv4 address of host (dotted digits are never looked up by name; anything else,
-    // 255.255.255.255 included, is resolved through getaddrinfo, IPv4 only) with the low 16 bits
-    // of port. Raises "The name \"host\" can not be resolved".
-    sockaddr_in ResolveAddress(const std::string& host, int port);
-    // Closes any open handle, then opens a new TCP socket and connects it within Timeout.
-    // Raises "Unable to create socket", the resolve error, or "A connection could not be
-    // established" (refused, unreachable, not made within a positive Timeout, or given up
-    // through AbortFlag).
+    // The addresses of host, each with the low 16 bits of port, in the order to try them. Dotted
+    // digits (inet_addr's forms) give their IPv4 address and an IPv6 literal without brackets
+    // ("::1") its own, neither looked up by name; anything else, 255.255.255.255 included, is
+    // resolved through getaddrinfo for both families. Raises "The name \"host\" can not be
+    // resolved" (also for "" and a name holding a zero byte).
+    std::vector<TSocketAddress> ResolveAddress(const std::string& host, int port);
+    // Closes any open handle, then connects to the first address of host that answers: an
+    // attempt not connected within 250 ms lets the next address start beside it (a failed one at
+    // once), and the first to connect wins. Raises the resolve error, "Unable to create socket"
+    // when no socket could be made, or "A connection could not be established" (refused,
+    // unreachable, not made within a positive Timeout, or given up through AbortFlag).
     void Connect(const std::string& host, int port);
     // Shuts down both directions and closes; returns the close result. With no handle open it
     // returns -1 and makes no call at all.

@@ -4,6 +4,7 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -16,7 +17,9 @@
 #include "LoopbackHttpServer.h"
 
 using detail::DeclaresChunked;
+using detail::DecodeContent;
 using detail::SplitLines;
+using detail::StatusOfHeaderBlock;
 using detail::TChunkedDecoder;
 
 namespace {
@@ -74,6 +77,33 @@ std::string ExecuteAborted(THTTPClient& client, const std::function<bool()>& ins
     }
     worker.join();
     return ended.get();
+}
+
+// text compressed as a server would send it: windowBits 31 gzip, 15 zlib-wrapped deflate, -15
+// raw deflate.
+std::string Compress(const std::string& text, int windowBits) {
+    z_stream stream{};
+    EXPECT_EQ(Z_OK, deflateInit2(&stream, 9, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY));
+    std::string out(deflateBound(&stream, text.size()) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(Z_STREAM_END, deflate(&stream, Z_FINISH));
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string Chunked(const std::string& body, size_t piece) {
+    std::string wire;
+    char size[32];
+    for (size_t at = 0; at < body.size(); at += piece) {
+        const std::string part = body.substr(at, piece);
+        std::snprintf(size, sizeof(size), "%zx\r\n", part.size());
+        wire += size + part + "\r\n";
+    }
+    return wire + "0\r\n\r\n";
 }
 
 std::string Decode(const std::string& body) {
@@ -154,6 +184,16 @@ TEST(HTTPClientTest, BuildRequestBytes) {
     client.PostData.clear();
     client.BuildRequest();
     EXPECT_EQ(0u, client.Buffer.find("POST http://example.org/rss.xml HTTP/1.1\r\n"));
+
+    // An IPv6 literal is written in brackets, on the request line and in the Host header.
+    client.Host = "::1";
+    client.Port = 8080;
+    client.BuildRequest();
+    EXPECT_EQ(0u, client.Buffer.find("POST http://[::1]:8080/rss.xml HTTP/1.1\r\nHost: [::1]\r\n"));
+    // A secure connection goes to the server itself: no absolute target.
+    client.Secure = true;
+    client.BuildRequest();
+    EXPECT_EQ(0u, client.Buffer.find("POST /rss.xml HTTP/1.1\r\nHost: [::1]\r\n"));
 }
 
 TEST(HTTPClientTest, StatusLines) {
@@ -232,6 +272,65 @@ TEST(HTTPClientTest, CompletenessByContentLength) {
     EXPECT_EQ("'12abc' is not a valid integer value", ErrorOf([&] { bad.ResponseComplete(); }));
 }
 
+TEST(HTTPClientTest, AnswersWithoutABodyEndWithTheirHeaderBlock) {
+    EXPECT_EQ(304, StatusOfHeaderBlock("HTTP/1.1 304 Not Modified\r\n"));
+    EXPECT_EQ(204, StatusOfHeaderBlock("HTTP/1.0 204\r\n"));
+    for (const char* line : {"HTTP/1.1 3040 X\r\n", "HTTP/1.1 30 X\r\n", "ICY 200 OK\r\n", "HTTP/1.1", ""})
+        EXPECT_EQ(0, StatusOfHeaderBlock(line)) << line;
+
+    for (const char* status : {"204 No Content", "304 Not Modified", "101 Switching Protocols"}) {
+        THTTPClient client;
+        client.Buffer = std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 50\r\nETag: \"x\"\r\n\r\n";
+        EXPECT_TRUE(client.ResponseComplete()) << status;
+        client.ParseResponse();
+        EXPECT_EQ("", client.Content);
+        EXPECT_EQ("\"x\"", client.ResponseHeaders.Values("ETag"));
+    }
+
+    // An interim answer is passed over; the real one follows on the same connection.
+    THTTPClient client;
+    client.Buffer = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n";
+    EXPECT_FALSE(client.ResponseComplete());
+    client.Buffer += "ok";
+    EXPECT_TRUE(client.ResponseComplete());
+    client.ParseResponse();
+    EXPECT_EQ(200, client.StatusCode);
+    EXPECT_EQ("ok", client.Content);
+}
+
+TEST(HTTPClientTest, ContentCodings) {
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+        text += "<item><title>News " + std::to_string(i) + "</title></item>\n";
+    const size_t limit = 1 << 20;
+    EXPECT_EQ(text, DecodeContent("gzip", Compress(text, 31), limit));
+    EXPECT_EQ(text, DecodeContent(" X-GZIP ", Compress(text, 31), limit));
+    EXPECT_EQ(text, DecodeContent("deflate", Compress(text, 15), limit)) << "zlib-wrapped";
+    EXPECT_EQ(text, DecodeContent("Deflate", Compress(text, -15), limit)) << "raw";
+    EXPECT_EQ(text, DecodeContent("identity, gzip", Compress(text, 31), limit));
+    // Codings undone last one first; gzip members one after another are one body.
+    EXPECT_EQ(text, DecodeContent("deflate, gzip", Compress(Compress(text, 15), 31), limit));
+    EXPECT_EQ("abcdef", DecodeContent("gzip", Compress("abc", 31) + Compress("def", 31), limit));
+    // A coding the client does not know leaves the body as it came.
+    EXPECT_EQ("br-bytes", DecodeContent("gzip, br", "br-bytes", limit));
+
+    const std::string gz = Compress(text, 31);
+    std::string flipped = gz;
+    flipped[gz.size() / 2] = static_cast<char>(flipped[gz.size() / 2] ^ 0x55);
+    std::string badCheck = gz;
+    badCheck[gz.size() - 6] = static_cast<char>(badCheck[gz.size() - 6] ^ 1);
+    for (const std::string& broken : {std::string("plain text"), gz.substr(0, gz.size() / 2),
+                                      gz.substr(0, gz.size() - 4), flipped, badCheck})
+        EXPECT_EQ(kIncorrect, ErrorOf([&] { DecodeContent("gzip", broken, limit); })) << broken.size();
+    EXPECT_EQ(kIncorrect, ErrorOf([&] { DecodeContent("deflate", "\x78\x9c garbage", limit); }));
+
+    // A bomb: 256 MiB of zeros in a quarter of a megabyte stops at the limit.
+    const std::string bomb = Compress(std::string(256u << 20, '\0'), 31);
+    EXPECT_LT(bomb.size(), 300u * 1024);
+    EXPECT_EQ("The server response is too large", ErrorOf([&] { DecodeContent("gzip", bomb, limit); }));
+    EXPECT_EQ(limit, DecodeContent("gzip", Compress(std::string(limit, 'x'), 31), limit).size());
+}
+
 TEST(HTTPClientTest, ChunkedDecoding) {
     EXPECT_TRUE(DeclaresChunked("HTTP/1.1 200 OK\r\ntransfer-encoding:  Chunked \r\n"));
     EXPECT_TRUE(DeclaresChunked("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n"));
@@ -297,11 +396,8 @@ TEST(HTTPClientTest, ResponsesReadUntilTheClose) {
         {"HTTP/1.1 200 OK\r\nContent-Length:3\r\n\r\nabcdef", "abcdef"},
         {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\nxyz", "xyz"},
         {"HTTP/1.1 200 OK\r\n\r\nno length", "no length"},
-        // Cut short by the server: what arrived is the content.
-        {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", "short"},
         {"HTTP/1.1 301 Moved Permanently\r\nLocation: /new\r\n\r\n<a href=\"/new\">moved</a>",
          "<a href=\"/new\">moved</a>"},
-        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nwor", "hellowor"},
     };
     for (const TCase& c : cases) {
         auto server = LoopbackHttpServer::Replying(c.Response);
@@ -325,6 +421,14 @@ TEST(HTTPClientTest, ResponsesRejected) {
         {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", "Not Found"},
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", kIncorrect},
         {"HTTP/1.1 200 OK\r\nContent-Length: many\r\n\r\n", "'many' is not a valid integer value"},
+        // Cut short by the server before the announced end: no document at all.
+        {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", kIncorrect},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", kIncorrect},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nwor", kIncorrect},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", kIncorrect},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n", kIncorrect},
+        // The status outranks the cut.
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 900\r\n\r\nnot", "Not Found"},
     };
     for (const TCase& c : cases) {
         auto server = LoopbackHttpServer::Replying(c.Response);
@@ -334,6 +438,75 @@ TEST(HTTPClientTest, ResponsesRejected) {
         EXPECT_FALSE(client.Connected);
         EXPECT_EQ(-1, client.Socket.Handle);
     }
+}
+
+TEST(HTTPClientTest, CompressedBodiesAreDecodedAfterTheChunking) {
+    const std::string feed =
+        "<?xml version=\"1.0\"?><rss><channel>" + std::string(5000, 'n') + "</channel></rss>";
+    struct TCase {
+        std::string Head;
+        std::string Body;
+        std::string Expected;
+    };
+    const std::string gz = Compress(feed, 31);
+    const TCase cases[] = {
+        {"Content-Encoding: gzip\r\nTransfer-Encoding: chunked", Chunked(gz, 100), feed},
+        {"Content-Encoding: deflate\r\nContent-Length: " + std::to_string(Compress(feed, -15).size()),
+         Compress(feed, -15), feed},
+        {"Content-Encoding: x-gzip\r\nContent-Length: " + std::to_string(gz.size()), gz, feed},
+        {"Content-Encoding: gzip\r\nContent-Length: 11", "not gzipped", kIncorrect},
+        {"Content-Encoding: gzip\r\nTransfer-Encoding: chunked", Chunked(gz.substr(0, gz.size() - 9), 100),
+         kIncorrect},
+    };
+    for (const TCase& c : cases) {
+        auto server = AnswersAndStays("HTTP/1.1 200 OK\r\n" + c.Head + "\r\n\r\n" + c.Body);
+        THTTPClient client;
+        Aim(client, *server);
+        client.RequestHeaders.SetValue("Accept-Encoding", "gzip, deflate");
+        if (c.Expected == kIncorrect) {
+            EXPECT_EQ(kIncorrect, ErrorOf([&] { client.Execute(); })) << c.Head;
+            continue;
+        }
+        client.Execute();
+        EXPECT_EQ(c.Expected, client.Content) << c.Head;
+        EXPECT_NE(std::string::npos, server->Requests()[0].find("\r\nAccept-Encoding: gzip, deflate\r\n"));
+    }
+    // The decoded size is bounded as the response is.
+    auto server = LoopbackHttpServer::Replying("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" +
+                                               Compress(std::string(64u << 20, ' '), 31));
+    THTTPClient client;
+    Aim(client, *server);
+    client.MaxResponseLength = 1 << 20;
+    EXPECT_EQ("The server response is too large", ErrorOf([&] { client.Execute(); }));
+}
+
+TEST(HTTPClientTest, NotModifiedWithoutALengthIsCompleteAtOnce) {
+    // The server keeps the connection open: only the header block can end the exchange.
+    auto server = AnswersAndStays("HTTP/1.1 304 Not Modified\r\nETag: \"v2\"\r\n\r\n");
+    THTTPClient client;
+    Aim(client, *server);
+    client.IdleTimeout = 2000;
+    client.Execute();
+    EXPECT_EQ(304, client.StatusCode);
+    EXPECT_EQ("", client.Content);
+    EXPECT_EQ("\"v2\"", client.ResponseHeaders.Values("etag"));
+}
+
+TEST(HTTPClientTest, IPv6LiteralHostOnTheLoopback) {
+    if (!IPv6LoopbackAvailable())
+        GTEST_SKIP() << "::1 cannot be bound here";
+    LoopbackHttpServer server(
+        [](LoopbackConnection& connection) {
+            connection.ReadRequest();
+            connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nv6");
+        },
+        "::1");
+    THTTPClient client;
+    Aim(client, server);
+    client.Host = "::1";
+    client.Execute();
+    EXPECT_EQ("v6", client.Content);
+    EXPECT_EQ("GET /feed.xml HTTP/1.1\r\nHost: [::1]\r\nConnection: Close\r\n\r\n", server.Requests()[0]);
 }
 
 TEST(HTTPClientTest, ChunkedBodyArrivingInPiecesEndsAtItsLastChunk) {

@@ -40,23 +40,33 @@ size_t AnnouncedLength(const std::string& head) {
                : 0;
 }
 
-// A TCP socket bound to 127.0.0.1 and a port the system picks (listening when asked), and that
-// port; raises what when any step fails.
-int BindLoopback(bool listening, int& port, const char* what) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A TCP socket bound to text (an IPv4 or IPv6 address) and port, or a port the system picks
+// when port is 0 (listening when asked), and that port; raises what when any step fails.
+int BindLoopback(bool listening, int& port, const char* what, const std::string& text = "127.0.0.1") {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<uint16_t>(port));
+        length = sizeof(sockaddr_in);
+    } else if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<uint16_t>(port));
+        length = sizeof(sockaddr_in6);
+    } else {
+        throw std::runtime_error(what);
+    }
+    const int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd == -1)
         throw std::runtime_error(what);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        (listening && listen(fd, 64) != 0) ||
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || (listening && listen(fd, 64) != 0) ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         close(fd);
         throw std::runtime_error(what);
     }
-    port = ntohs(address.sin_port);
+    port = ntohs(address.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
     return fd;
 }
 
@@ -161,8 +171,19 @@ void LoopbackConnection::Close() {
 
 // ---- LoopbackHttpServer ----
 
-LoopbackHttpServer::LoopbackHttpServer(THandler handler) : FHandler(std::move(handler)) {
-    FListenFd = BindLoopback(true, FPort, "loopback server: cannot listen on 127.0.0.1");
+bool IPv6LoopbackAvailable() {
+    try {
+        int port = 0;
+        close(BindLoopback(true, port, "", "::1"));
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+}
+
+LoopbackHttpServer::LoopbackHttpServer(THandler handler, const std::string& address)
+    : FHandler(std::move(handler)), FAddress(address) {
+    FListenFd = BindLoopback(true, FPort, ("loopback server: cannot listen on " + address).c_str(), address);
     FAcceptThread = std::thread([this] { AcceptLoop(); });
 }
 
@@ -185,7 +206,8 @@ std::unique_ptr<LoopbackHttpServer> LoopbackHttpServer::Silent() {
 }
 
 std::string LoopbackHttpServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(FPort) + path;
+    const bool v6 = FAddress.find(':') != std::string::npos;
+    return "http://" + (v6 ? "[" + FAddress + "]" : FAddress) + ":" + std::to_string(FPort) + path;
 }
 
 std::vector<std::string> LoopbackHttpServer::Requests() const {
@@ -263,9 +285,18 @@ RefusedPort::~RefusedPort() {
 
 UnansweredPort::UnansweredPort() {
     FListenFd = BindLoopback(false, FPort, "unanswered port: cannot bind 127.0.0.1");
+    Fill("127.0.0.1");
+}
+
+UnansweredPort::UnansweredPort(const std::string& address, int port) : FPort(port) {
+    FListenFd = BindLoopback(false, FPort, ("unanswered port: cannot bind " + address).c_str(), address);
+    Fill(address);
+}
+
+void UnansweredPort::Fill(const std::string& text) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, text.c_str(), &address.sin_addr);
     address.sin_port = htons(static_cast<uint16_t>(FPort));
     // With a backlog of 0 the queue holds one connection; fill it until an attempt stays
     // unanswered (that one is kept too, and stays pending).

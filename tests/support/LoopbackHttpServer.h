@@ -50,14 +50,16 @@ private:
     std::string FPending;
 };
 
-// A scripted HTTP server on 127.0.0.1 and a free port, for tests: every accepted connection runs
-// the handler on a thread of its own, and the connection is closed when the handler returns. The
-// destructor stops accepting, wakes every waiting handler and joins all threads.
+// A scripted HTTP server on 127.0.0.1 (or another loopback address, "::1" included) and a free
+// port, for tests: every accepted connection runs the handler on a thread of its own, and the
+// connection is closed when the handler returns. The destructor stops accepting, wakes every
+// waiting handler and joins all threads.
 class LoopbackHttpServer {
 public:
     using THandler = std::function<void(LoopbackConnection&)>;
 
-    explicit LoopbackHttpServer(THandler handler);
+    // Raises std::runtime_error when address cannot be listened on.
+    explicit LoopbackHttpServer(THandler handler, const std::string& address = "127.0.0.1");
     ~LoopbackHttpServer();
     LoopbackHttpServer(const LoopbackHttpServer&) = delete;
     LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
@@ -68,7 +70,7 @@ public:
     static std::unique_ptr<LoopbackHttpServer> Silent();
 
     int Port() const { return FPort; }
-    // "http://127.0.0.1:<port>" followed by path.
+    // "http://<address>:<port>" followed by path, an IPv6 address in brackets.
     std::string Url(const std::string& path = "/") const;
     // The requests read so far by ReadRequest, in order.
     std::vector<std::string> Requests() const;
@@ -84,6 +86,7 @@ private:
     bool WaitStop(int ms);
 
     THandler FHandler;
+    std::string FAddress;
     int FListenFd = -1;
     int FPort = 0;
     std::atomic<bool> FStopping{false};
@@ -119,6 +122,9 @@ private:
 class UnansweredPort {
 public:
     UnansweredPort();
+    // The same on a given IPv4 loopback address and port (say 127.0.0.2 and the port of a server
+    // on 127.0.0.1, for a name whose first address never answers).
+    UnansweredPort(const std::string& address, int port);
     ~UnansweredPort();
     UnansweredPort(const UnansweredPort&) = delete;
     UnansweredPort& operator=(const UnansweredPort&) = delete;
@@ -126,31 +132,50 @@ public:
     int Port() const { return FPort; }
 
 private:
+    void Fill(const std::string& address);
     void Release();
     int FListenFd = -1;
     int FPort = 0;
     std::vector<int> FFillers;
 };
 
-// While it lives, the socket layer resolves names through names (host name to dotted address)
-// alone: any other name fails to resolve, and the system's resolver is never asked. Install it
-// before starting a thread that connects.
+// Whether a socket can listen on ::1 here (tests of IPv6 skip otherwise).
+bool IPv6LoopbackAvailable();
+
+// While it lives, the socket layer resolves names through names (host name to an address of
+// either family, "127.0.0.1" or "::1") alone: any other name fails to resolve, and the system's
+// resolver is never asked. Install it before starting a thread that connects.
 class ScopedHostResolver {
 public:
-    explicit ScopedHostResolver(std::initializer_list<std::pair<const std::string, std::string>> names = {})
-        : FNames(names) {
-        SetHostResolverForTesting([this](const std::string& host, in_addr& address) {
-            {
-                std::lock_guard<std::mutex> lock(FMutex);
-                FAsked.push_back(host);
-            }
+    explicit ScopedHostResolver(std::initializer_list<std::pair<const std::string, std::string>> names = {}) {
+        for (const auto& name : names)
+            FNames[name.first].push_back(name.second);
+        SetAddressResolverForTesting([this](const std::string& host, std::vector<TSocketAddress>& addresses) {
+            std::lock_guard<std::mutex> lock(FMutex);
+            FAsked.push_back(host);
             const auto found = FNames.find(host);
-            return found != FNames.end() && inet_pton(AF_INET, found->second.c_str(), &address) == 1;
+            if (found == FNames.end())
+                return false;
+            for (const std::string& text : found->second) {
+                in_addr v4{};
+                in6_addr v6{};
+                if (inet_pton(AF_INET, text.c_str(), &v4) == 1)
+                    addresses.push_back(TSocketAddress::IPv4(v4, 0));
+                else if (inet_pton(AF_INET6, text.c_str(), &v6) == 1)
+                    addresses.push_back(TSocketAddress::IPv6(v6, 0));
+            }
+            return !addresses.empty();
         });
     }
-    ~ScopedHostResolver() { SetHostResolverForTesting(nullptr); }
+    ~ScopedHostResolver() { SetAddressResolverForTesting(nullptr); }
     ScopedHostResolver(const ScopedHostResolver&) = delete;
     ScopedHostResolver& operator=(const ScopedHostResolver&) = delete;
+
+    // Makes name resolve to these addresses, tried in this order (a name with several addresses).
+    void Set(const std::string& name, std::vector<std::string> addresses) {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FNames[name] = std::move(addresses);
+    }
 
     // The names looked up so far, in order.
     std::vector<std::string> Asked() const {
@@ -159,7 +184,7 @@ public:
     }
 
 private:
-    const std::map<std::string, std::string> FNames;
+    std::map<std::string, std::vector<std::string>> FNames;
     mutable std::mutex FMutex;
     std::vector<std::string> FAsked;
 };

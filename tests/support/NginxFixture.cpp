@@ -33,10 +33,24 @@ int FirstEphemeralPort() {
     return low;
 }
 
+// Whether port can be bound on ::1 now.
+bool FreeOnIPv6Loopback(int port) {
+    const int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd == -1)
+        return false;
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    address.sin6_port = htons(static_cast<uint16_t>(port));
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    close(fd);
+    return free;
+}
+
 // A free port below the range the system hands out by itself, so that neither another test's
 // server nor the source of some connect takes it before nginx binds it; other fixtures may
-// still pick it, which the caller's retry covers.
-int FreePort() {
+// still pick it, which the caller's retry covers. With ipv6, free on ::1 as well.
+int FreePort(bool ipv6 = false) {
     const int low = 10000;
     const int high = std::max(low + 1000, FirstEphemeralPort());
     std::random_device seed;
@@ -52,7 +66,7 @@ int FreePort() {
         address.sin_port = htons(static_cast<uint16_t>(port));
         const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
         close(fd);
-        if (free)
+        if (free && (!ipv6 || FreeOnIPv6Loopback(port)))
             return port;
     }
     return 0;
@@ -130,6 +144,23 @@ std::string NginxFixture::Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(FPort) + path;
 }
 
+std::string NginxFixture::TlsUrl(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(FTlsPort) + path;
+}
+
+void NginxFixture::EnableTls(const std::string& certificateFile, const std::string& keyFile) {
+    FCertificate = certificateFile;
+    FKey = keyFile;
+}
+
+void NginxFixture::EnableIPv6() {
+    FIPv6 = true;
+}
+
+void NginxFixture::EnableGzip() {
+    FGzip = true;
+}
+
 std::string NginxFixture::WriteFile(const std::string& relativePath, const std::string& bytes) const {
     const std::string path = Root() + relativePath;
     const size_t slash = path.rfind('/');
@@ -167,8 +198,27 @@ bool NginxFixture::StartOnce(const std::string& options) {
         ForceDirectories(FDir->Path() + "www");
         ForceDirectories(FDir->Path() + "temp");
     }
-    FPort = FreePort();
+    FPort = FreePort(FIPv6);
+    FTlsPort = FCertificate.empty() ? 0 : FreePort(FIPv6);
+    if (FPort == 0 || (!FCertificate.empty() && (FTlsPort == 0 || FTlsPort == FPort))) {
+        FError = "nginx: no free port" + std::string(FIPv6 ? " on 127.0.0.1 and ::1" : "");
+        return false;
+    }
     const std::string dir = FDir->Path();
+    const std::string root = "        root " + dir + "www;\n";
+    const auto listen = [&](int port, const char* suffix) {
+        std::string text = "        listen 127.0.0.1:" + std::to_string(port) + suffix + ";\n";
+        if (FIPv6)
+            text += "        listen [::1]:" + std::to_string(port) + suffix + ";\n";
+        return text;
+    };
+    std::string servers = "    server {\n" + listen(FPort, "") + root + "    }\n";
+    if (!FCertificate.empty())
+        servers += "    server {\n" + listen(FTlsPort, " ssl") + root + "        ssl_certificate " +
+                   FCertificate + ";\n        ssl_certificate_key " + FKey + ";\n    }\n";
+    const std::string gzip = FGzip ? "    gzip on;\n    gzip_min_length 1;\n    gzip_types text/xml "
+                                     "application/atom+xml application/rss+xml;\n"
+                                   : "";
     std::string temps = "    client_body_temp_path " + dir + "temp/body;\n";
     for (const char* module : {"proxy", "fastcgi", "uwsgi", "scgi"})
         if (options.find(std::string("--without-http_") + module + "_module") == std::string::npos)
@@ -182,9 +232,8 @@ bool NginxFixture::StartOnce(const std::string& options) {
                                dir + "access.log;\n" + temps +
                                "    default_type application/octet-stream;\n"
                                "    types {\n        text/html html;\n        text/xml xml rss;\n"
-                               "        application/atom+xml atom;\n    }\n"
-                               "    server {\n        listen 127.0.0.1:" +
-                               std::to_string(FPort) + ";\n        root " + dir + "www;\n    }\n}\n";
+                               "        application/atom+xml atom;\n    }\n" +
+                               gzip + servers + "}\n";
     FDir->Write("nginx.conf", config);
 
     const std::string binary = Binary();
