@@ -1,6 +1,6 @@
 // The response side of the HTTP client on arbitrary bytes arriving in arbitrary pieces: it may
-// reject a response with its messages but never crash, and the chunked decoder must give the same
-// result whatever the pieces.
+// reject a response with its messages but never crash, the content decoders stay within their
+// bound, and the chunked decoder must give the same result whatever the pieces.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -42,6 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         client.ParseResponse();
     } catch (const Exception&) {
         // Rejections are fine; crashes are not.
+    }
+
+    // Compressed bodies: rejected or decoded within the bound, never a crash.
+    for (const char* coding : {"gzip", "deflate"}) {
+        try {
+            if (detail::DecodeContent(coding, wire, 1 << 20).size() > (1 << 20))
+                std::abort();
+        } catch (const Exception&) {
+        }
     }
 
     bool doneWhole = false;

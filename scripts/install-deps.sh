@@ -6,6 +6,9 @@ PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libpugixml-dev
     nginx-light curl locales tzdata
+    # https (OpenSSL and the system's CA store; the openssl command makes the tests' certificates)
+    # and compressed bodies.
+    libssl-dev zlib1g-dev ca-certificates openssl
     # The window: Qt 6 Widgets, its SVG images, the news view, and the platforms it runs on.
     qt6-base-dev qt6-svg-dev qt6-webengine-dev qt6-wayland libgl-dev
     # Headless runs of the window (tests, the screenshot) and the install's checks.

@@ -115,3 +115,32 @@ TEST_F(HTTPClientNginxTest, KeptConnectionServesSeveralRequests) {
     EXPECT_EQ(port, LocalPort(client.Socket.Handle));
     client.Disconnect();
 }
+
+TEST_F(HTTPClientNginxTest, GzipAnswersAreDecodedAndOnlyGivenWhenAsked) {
+    NginxFixture nginx;
+    nginx.EnableGzip();
+    if (!nginx.Start())
+        GTEST_SKIP() << nginx.Error();
+    std::string feed = "<?xml version=\"1.0\"?>\n<rss><channel>";
+    for (int i = 0; i < 500; ++i)
+        feed += "<item><title>Item " + std::to_string(i) + "</title></item>\n";
+    feed += "</channel></rss>\n";
+    nginx.WriteFile("feed.xml", feed);
+
+    THTTPClient client;
+    client.Host = "127.0.0.1";
+    client.Port = nginx.Port();
+    client.Path = "/feed.xml";
+    client.Timeout = 5000;
+    client.IdleTimeout = 5000;
+    // The bare client asks for no coding, and gets none.
+    client.Execute();
+    EXPECT_EQ("", client.ResponseHeaders.Values("Content-Encoding"));
+    EXPECT_EQ(feed, client.Content);
+
+    client.RequestHeaders.SetValue("Accept-Encoding", "gzip, deflate");
+    client.Execute();
+    EXPECT_EQ("gzip", client.ResponseHeaders.Values("Content-Encoding"));
+    EXPECT_EQ("chunked", client.ResponseHeaders.Values("Transfer-Encoding"));
+    EXPECT_EQ(feed, client.Content);
+}

@@ -6,7 +6,8 @@
 #include "refresh/CacheFiles.h"
 
 // fetch URL [--head] [--out FILE]: one exchange as the refresh makes it (the address split the
-// same way, a default client with a 5 s connect time-out), the body optionally saved to FILE.
+// same way, https over TLS, a default client with a 5 s connect time-out), the body optionally
+// saved to FILE.
 int CmdFetch(const TArgs& args) {
     std::string url;
     std::string out;
@@ -28,6 +29,7 @@ int CmdFetch(const TArgs& args) {
         client.Host = ExtractURLHost(url);
         client.Path = ExtractURLPath(url);
         client.Port = ExtractURLPort(url);
+        client.Secure = IsSecureURL(url);
         client.Timeout = 5000;
         if (head)
             client.Method = "HEAD";
