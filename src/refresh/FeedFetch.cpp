@@ -70,6 +70,7 @@ void AimClient(THTTPClient& client, const std::string& url) {
     client.Host = ExtractURLHost(url);
     client.Path = ExtractURLPath(url);
     client.Port = ExtractURLPort(url);
+    client.Secure = IsSecureURL(url);
 }
 
 TFetchResult FetchFollowingRedirects(THTTPClient& client, const std::string& url,

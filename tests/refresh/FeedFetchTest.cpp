@@ -4,7 +4,9 @@
 
 #include <mutex>
 
+#include "NginxFixture.h"
 #include "RefreshTestSupport.h"
+#include "TestCertificates.h"
 
 namespace {
 
@@ -166,6 +168,29 @@ TEST(FetchFollowingRedirectsTest, TheCallerMayEndItBeforeAnyExchange) {
               }),
               "stopped");
     EXPECT_EQ(site.Server().Requests().size(), 1u);
+}
+
+// From a plain address to a secure one, as most sites move their feeds; nginx itself then sends
+// the request for a folder on to the folder's address with a "/".
+TEST(FetchFollowingRedirectsTest, PlainToSecureIsFollowed) {
+    const TestCertificates& certificates = TestCertificates::Get();
+    if (!certificates.Ok())
+        GTEST_SKIP() << certificates.Error();
+    NginxFixture nginx;
+    nginx.EnableTls(certificates.Good.Certificate, certificates.Good.Key);
+    if (!nginx.Start())
+        GTEST_SKIP() << "nginx is not available: " << nginx.Error();
+    nginx.WriteFile("blog/index.html", "<rss>secure</rss>");
+    const ScopedEnv trust("SSL_CERT_FILE", certificates.CAFile.c_str());
+    TScriptedSite site;
+    site.Set("/feed", Redirect("301 Moved Permanently", nginx.TlsUrl("/blog")));
+
+    THTTPClient client;
+    const TFetchResult result = FetchFollowingRedirects(client, site.Url("/feed"));
+    EXPECT_EQ(client.StatusCode, 200);
+    EXPECT_EQ(client.Content, "<rss>secure</rss>");
+    EXPECT_EQ(result.Redirects, 2);
+    EXPECT_EQ(result.FinalURL, nginx.TlsUrl("/blog/"));
 }
 
 // In the refresh: the cache holds the final document under the address the user wrote, and

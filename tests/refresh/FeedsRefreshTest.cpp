@@ -289,6 +289,31 @@ TEST_F(RefreshTest, TheCacheFileIsReplacedOnlyByADifferentDocument) {
     EXPECT_EQ(StrayCacheFiles(), std::vector<std::string>());
 }
 
+// A document cut off before its end, by length or before its last chunk, is no document: with
+// conditional requests it would otherwise stay in the cache for good.
+TEST_F(RefreshTest, ATruncatedDocumentLeavesTheCacheAsItWas) {
+    auto site = Site({
+        {"/short", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n<rss>cut"},
+        {"/chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+                     "5\r\n<rss>\r\n20\r\ncut"},
+    });
+    TFeedListItem* shortFeed = AddFeed("short", site->Url("/short"));
+    TFeedListItem* chunked = AddFeed("chunked", site->Url("/chunked"));
+    WriteCache(chunked->FeedID, "old");
+    WriteETag(chunked->FeedID, "\"old\"");
+    chunked->LastModifiedDate = 1234.5;
+    ForceRefresh = true;
+    TRefreshRun run;
+    run.Run(Feeds);
+    EXPECT_EQ(shortFeed->ErrorText, "Unable to open " + shortFeed->FeedURL);
+    EXPECT_EQ(ReadCache(shortFeed->FeedID), "<none>");
+    EXPECT_EQ(chunked->ErrorText, "Unable to open " + chunked->FeedURL);
+    EXPECT_EQ(ReadCache(chunked->FeedID), "old");
+    EXPECT_EQ(ReadETag(chunked->FeedID), "\"old\"");
+    EXPECT_EQ(chunked->LastModifiedDate, 1234.5);
+    EXPECT_EQ(StrayCacheFiles(), std::vector<std::string>{"" + chunked->FeedID + ".etag"});
+}
+
 // The served document's modification time drives nginx's Last-Modified.
 void SetModified(const std::string& path, time_t unixTime) {
     struct timespec times[2] = {{unixTime, 0}, {unixTime, 0}};
@@ -297,6 +322,8 @@ void SetModified(const std::string& path, time_t unixTime) {
 
 TEST_F(RefreshTest, AgainstNginxOnlyAChangedDocumentIsDownloadedAgain) {
     NginxFixture nginx;
+    // Compressed on the way; the cache holds the document itself.
+    nginx.EnableGzip();
     if (!nginx.Start())
         GTEST_SKIP() << "nginx is not available: " << nginx.Error();
     const std::string served = nginx.WriteFile("news.xml", "<rss>first</rss>");
