@@ -203,7 +203,7 @@ void THTTPClient::ReceiveResponse() {
             continue;
         // Nothing waiting on a readable socket is the server's close; a failed query is
         // treated alike, since waiting again could never make progress. Over TLS a record
-        // without application data (a session ticket) gives 0 bytes here, not a close.
+        // without application data (a session ticket) is taken in by the wait and is no close.
         const int n = FTransport.DataAvailable();
         if (n <= 0)
             break;

@@ -129,6 +129,7 @@ void TTLSSocket::Fail(const std::string& reason) {
     SSL_free(FSSL);
     FSSL = nullptr;
     FEnded = false;
+    FBroken.clear();
     ERR_clear_error();
     throw ETLSError("The secure connection to " + FHost + " failed: " + reason);
 }
@@ -216,20 +217,52 @@ void TTLSSocket::Start(const std::string& host, int timeoutMs) {
 void TTLSSocket::Stop() {
     if (FSSL == nullptr)
         return;
-    if (!FEnded && SSL_is_init_finished(FSSL)) {
+    if (!FEnded && FBroken.empty() && SSL_is_init_finished(FSSL)) {
         ERR_clear_error();
         SSL_shutdown(FSSL);
     }
     SSL_free(FSSL);
     FSSL = nullptr;
     FEnded = false;
+    FBroken.clear();
     ERR_clear_error();
 }
 
 bool TTLSSocket::WaitForData(int ms) {
-    if (FSSL != nullptr && (FEnded || SSL_pending(FSSL) > 0))
-        return true;
-    return FSocket.WaitForData(ms);
+    if (FSSL == nullptr)
+        return FSocket.WaitForData(ms);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+    for (;;) {
+        if (FEnded || !FBroken.empty() || SSL_pending(FSSL) > 0)
+            return true;
+        if (!FSocket.WaitForData(static_cast<int>(MillisecondsLeft(deadline))))
+            return false;
+        // Take in what arrived, so that records without application data (session tickets) are
+        // used up here and readable means data or the end of the session.
+        ERR_clear_error();
+        char byte;
+        const int r = SSL_peek(FSSL, &byte, 1);
+        if (r > 0)
+            return true;
+        switch (SSL_get_error(FSSL, r)) {
+        case SSL_ERROR_WANT_READ:
+        case SSL_ERROR_WANT_WRITE:
+            if (MillisecondsLeft(deadline) == 0)
+                return false;
+            break;
+        case SSL_ERROR_ZERO_RETURN:
+        case SSL_ERROR_SYSCALL:
+            // A close_notify, a close or a reset of the connection.
+            FEnded = true;
+            ERR_clear_error();
+            return true;
+        default:
+            // Reported by the next ReceiveBuf, where the exchange reads.
+            FBroken = ErrorQueueReason("a record could not be read");
+            ERR_clear_error();
+            return true;
+        }
+    }
 }
 
 int TTLSSocket::DataAvailable() {
@@ -237,6 +270,8 @@ int TTLSSocket::DataAvailable() {
         return FSocket.DataAvailable();
     if (FEnded)
         return 0;
+    if (!FBroken.empty())
+        return 1;
     const int held = SSL_pending(FSSL);
     const int waiting = FSocket.DataAvailable();
     if (waiting < 0)
@@ -249,6 +284,8 @@ int TTLSSocket::ReceiveBuf(void* buffer, int size) {
         return FSocket.ReceiveBuf(buffer, size);
     if (FEnded || size <= 0)
         return 0;
+    if (!FBroken.empty())
+        Fail(FBroken);
     ERR_clear_error();
     const int r = SSL_read(FSSL, buffer, size);
     if (r > 0)

@@ -43,11 +43,13 @@ public:
     // Whether a session is open.
     bool Active() const { return FSSL != nullptr; }
 
-    // True when decrypted data waits, the server has ended the session, or the socket turns
-    // readable within ms; raises "Select error" as the socket does.
+    // True when decrypted data waits or the session has ended (or failed) within ms. Records that
+    // hold no application data, such as TLS 1.3 session tickets, are taken in while it waits and
+    // do not count. Raises "Select error" as the socket does.
     bool WaitForData(int ms);
     // Decrypted bytes held plus bytes waiting on the socket; 0 once the server has ended the
-    // session or closed; -1 when the socket's query fails.
+    // session or closed (so a kept connection the server has left is seen as closed); -1 when
+    // the socket's query fails.
     int DataAvailable();
     // Up to size decrypted bytes; 0 when none came (a record that holds no application data,
     // such as a TLS 1.3 session ticket, or one not yet whole) or the session has ended. Raises
@@ -64,4 +66,6 @@ private:
     ssl_st* FSSL = nullptr;
     // The server has ended the session (close_notify or a close of the connection).
     bool FEnded = false;
+    // Why a record seen while waiting failed its checks; raised by the next ReceiveBuf.
+    std::string FBroken;
 };

@@ -329,6 +329,24 @@ TEST_F(TLSSocketTest, TheExchangeRulesHoldOverTLSAsOverPlainConnections) {
         EXPECT_EQ(-1, client.Socket.Handle);
     }
 
+    {
+        // A kept connection that the server has left with a close_notify is seen as closed, and
+        // the next exchange is made on a new one.
+        const TlsScript script(Certificates, whole, TlsScript::eCloseNotify);
+        LoopbackHttpServer server([&script](LoopbackConnection& connection) { script(connection); });
+        THTTPClient client;
+        Aim(client, "localhost", server.Port());
+        client.KeepAlive = true;
+        client.Execute();
+        EXPECT_TRUE(client.Connected);
+        ASSERT_TRUE(client.Socket.WaitForData(5000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        client.Execute();
+        EXPECT_EQ(body, client.Content);
+        EXPECT_EQ(2, server.Connections());
+        client.Disconnect();
+    }
+
     if (!StartNginx(Certificates.Good))
         GTEST_SKIP() << Nginx.Error();
     // The size limit holds over TLS as well.
