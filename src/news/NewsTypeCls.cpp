@@ -261,13 +261,20 @@ void TNewsType::LoadFeedFromString(TFeedListItem& feed, std::string text) {
     ReadDocument(feed);
 }
 
-void TNewsType::ReadDocument(TFeedListItem& feed) {
+std::string FeedRootName(const TXMLNode& document) {
+    for (const char* root : {"rss", "rdf:rdf", "feed"})
+        if (document.HasChild(root))
+            return root;
+    return std::string();
+}
 
-    if (Document.HasChild("rss"))
+void TNewsType::ReadDocument(TFeedListItem& feed) {
+    const std::string root = FeedRootName(Document);
+    if (root == "rss")
         ReadRss(feed);
-    else if (Document.HasChild("rdf:rdf"))
+    else if (root == "rdf:rdf")
         ReadRdf(feed);
-    else if (Document.HasChild("feed"))
+    else if (root == "feed")
         ReadAtom(feed);
     else
         throw Exception(kUnknownFormat);

@@ -29,6 +29,10 @@ public:
 // U+FFFD; another charset that iconv knows is converted; an unknown name returns the text as is.
 std::string ConvertCharset(std::string text, const std::string& encoding);
 
+// The root element that makes a loaded document a feed, as the reader recognises it: "rss",
+// "rdf:rdf" or "feed" (looked up in that order, letter case ignored); "" for any other document.
+std::string FeedRootName(const TXMLNode& document);
+
 // The news renderer: the items of the current view, read from the marked feeds' cache files,
 // and the page "gen.html" written from them through the templates.
 class TNewsType {

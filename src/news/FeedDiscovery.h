@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Finding the feed behind a web page's address: the feeds a page names in its head, and whether
+// a fetched body is a feed itself.
+
+// One feed that a page names with <link rel="alternate" type=... href=... title=...>.
+struct TDiscoveredFeed {
+    // The link's title, entities decoded, as UTF-8, trimmed; "" when it has none.
+    std::string Title;
+    // The href resolved against the page's address (or its <base href>).
+    std::string URL;
+    // "application/rss+xml", "application/atom+xml" or "application/rdf+xml".
+    std::string Type;
+};
+
+// The feeds named by the <link> elements of an HTML page's head, in document order, each
+// address once (the first link wins). A link counts when its rel lists "alternate" among its
+// space-separated words and its type is one of the three feed types (letter case and
+// parameters after ";" ignored). Tag and attribute names in any letter case, attributes in any
+// order, values double-quoted, single-quoted or bare; entities in values decoded. A relative
+// href is resolved against pageURL, or against the page's first <base href> (itself resolved
+// against pageURL) when there is one. The scan stops at </head> or <body>; comments and the
+// content of script and style elements are skipped. charset is the one the server named
+// (Content-Type); "" lets a <meta charset> or http-equiv declaration of the page decide, else
+// titles are read as UTF-8.
+std::vector<TDiscoveredFeed> FindFeedLinks(std::string_view html, const std::string& pageURL,
+                                           const std::string& charset = std::string());
+
+// Whether body is a feed as the news reader recognises one (a root rss, rdf:RDF or feed
+// element). When it is and title is given, *title receives the feed's own title (the channel's
+// title, or the Atom feed's), entities decoded, as UTF-8, trimmed; "" when it has none.
+bool IsFeedDocument(const std::string& body, std::string* title = nullptr);
+
+// The text of an HTML attribute value with its character references replaced in one pass:
+// "&#NN;" and "&#xHH;" (the ";" may be missing before a character that cannot continue the
+// number), the five of XML and the named ones that page titles use most ("&raquo;", "&nbsp;",
+// "&ndash;", ...). Unknown or malformed references stay as written.
+std::string DecodeHtmlReferences(std::string_view text);
