@@ -4,22 +4,21 @@
 #include "catalogue/FeedsFileInternal.h"
 #include "platform/Files.h"
 
+Json FeedEntryJson(const TFeedListItem& item) {
+    return Json{{"FeedName", JsonText(item.FeedName)}, {"FeedURL", JsonText(item.FeedURL)},
+                {"FeedID", JsonText(item.FeedID)},     {"ParentID", JsonText(item.ParentID)},
+                {"AggInclude", item.AggInclude},       {"ShowAuthor", item.ShowAuthor},
+                {"RefreshDate", item.RefreshDate},     {"LastModifiedDate", item.LastModifiedDate}};
+}
+
 int CmdFeedsRead(const TArgs& args) {
     if (args.size() != 1)
         return PrintError("usage: tovel-inspect feeds-read FILE");
     try {
         const detail::TFeedEntries items = detail::LoadFeedsFile(args[0]);
-        // Keys in the order the file stores them.
         Json entries = Json::array();
         for (const auto& item : items)
-            entries.push_back(Json{{"FeedName", JsonText(item->FeedName)},
-                                   {"FeedURL", JsonText(item->FeedURL)},
-                                   {"FeedID", JsonText(item->FeedID)},
-                                   {"ParentID", JsonText(item->ParentID)},
-                                   {"AggInclude", item->AggInclude},
-                                   {"ShowAuthor", item->ShowAuthor},
-                                   {"RefreshDate", item->RefreshDate},
-                                   {"LastModifiedDate", item->LastModifiedDate}});
+            entries.push_back(FeedEntryJson(*item));
         PrintJson(Json{{"entries", std::move(entries)}});
         return 0;
     } catch (const std::exception& e) {

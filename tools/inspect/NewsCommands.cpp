@@ -1,39 +1,11 @@
 // items FILE...: the news items of feed documents, as the news view would show them.
-#include <cstdlib>
 #include <exception>
-#include <filesystem>
 #include <string>
 
 #include "Inspect.h"
 #include "catalogue/FeedListCls.h"
 #include "news/NewsTypeCls.h"
 #include "platform/Files.h"
-
-namespace {
-
-// A scratch folder for the throw-away catalogue, removed at the end of the scope.
-class TScratchFolder {
-public:
-    TScratchFolder() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/tovel-inspect-XXXXXX";
-        if (::mkdtemp(pattern.data()))
-            FPath = pattern + "/";
-    }
-    ~TScratchFolder() {
-        std::error_code ec;
-        if (!FPath.empty())
-            std::filesystem::remove_all(FPath, ec);
-    }
-    TScratchFolder(const TScratchFolder&) = delete;
-    TScratchFolder& operator=(const TScratchFolder&) = delete;
-    const std::string& Path() const { return FPath; }
-
-private:
-    std::string FPath;
-};
-
-} // namespace
 
 int CmdItems(const TArgs& args) {
     if (args.empty())

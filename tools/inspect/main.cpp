@@ -1,5 +1,7 @@
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 
 #include "Inspect.h"
@@ -23,6 +25,9 @@ const TCommand kCommands[] = {
     {"fetch", "fetch URL [--head] [--out FILE]  one HTTP exchange", &CmdFetch},
     {"refresh", "refresh --data DIR [--force]  refresh every feed of a data folder, one line per feed",
      &CmdRefresh},
+    {"opml-import", "opml-import FILE           the entries an OPML import adds, as feeds-read prints them",
+     &CmdOpmlImport},
+    {"opml-export", "opml-export FEEDS_FILE OUT  write the feeds of a feeds file as OPML", &CmdOpmlExport},
 };
 
 void PrintUsage(std::ostream& out) {
@@ -45,6 +50,19 @@ int PrintError(const std::string& message) {
 
 std::string JsonText(const std::string& bytes) {
     return SanitizeUTF8(bytes);
+}
+
+TScratchFolder::TScratchFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tovel-inspect-XXXXXX";
+    if (::mkdtemp(pattern.data()))
+        FPath = pattern + "/";
+}
+
+TScratchFolder::~TScratchFolder() {
+    std::error_code ec;
+    if (!FPath.empty())
+        std::filesystem::remove_all(FPath, ec);
 }
 
 int main(int argc, char** argv) {
