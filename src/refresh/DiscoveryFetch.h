@@ -1,0 +1,76 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "net/HTTPClient.h"
+#include "news/FeedDiscovery.h"
+#include "platform/Thread.h"
+
+// Fetching an address to find the feed behind it: the address may be a feed, or a page that
+// names feeds.
+
+// How a look at an address ended.
+enum TDiscoveryOutcome {
+    // The address answers with a feed: it is to be stored as it is.
+    doIsFeed,
+    // The address answers with a page that names feeds (Feeds).
+    doFeedsFound,
+    // The address answers with something else, or a page that names no feed.
+    doNothingFound,
+    // The fetch failed (ErrorText) or was stopped.
+    doFailed
+};
+
+struct TDiscoveryResult {
+    TDiscoveryOutcome Outcome = doFailed;
+    // The address of the last exchange, after redirects.
+    std::string FinalURL;
+    // doIsFeed: the feed document's own title ("" when it has none).
+    std::string FeedTitle;
+    // doFeedsFound: the feeds the page names, in its order.
+    std::vector<TDiscoveredFeed> Feeds;
+    // doFailed: why.
+    std::string ErrorText;
+};
+
+// Sets client up as the refresh sets up its own: 5000 ms to connect, the program's User-Agent,
+// gzip and deflate accepted.
+void PrepareDiscoveryClient(THTTPClient& client);
+
+// One GET of url through FetchFollowingRedirects (beforeExchange as there), then the answer
+// read: a 2xx body that is a feed gives doIsFeed, an HTML page that names feeds doFeedsFound
+// (relative links resolved against the address after redirects, titles in the charset of the
+// Content-Type), any other 2xx body doNothingFound. Never raises: an error of the fetch, or an
+// answer outside 2xx ("The server response is incorrect"), gives doFailed with its message.
+TDiscoveryResult DiscoverFeedsAt(THTTPClient& client, const std::string& url,
+                                 const std::function<void()>& beforeExchange = {});
+
+// DiscoverFeedsAt on a thread of its own, with a client that PrepareDiscoveryClient set up. It
+// releases itself when it ends (FreeOnTerminate): the user-interface thread is told of the
+// result through OnDone, unless Cancel came first.
+//
+//   auto* discovery = TFeedDiscovery::Start(url, [](const TDiscoveryResult& result) { ... });
+//   ...
+//   discovery->Cancel();  // OnDone never runs; the pointer is not to be used again
+class TFeedDiscovery : public TThread {
+public:
+    // A started discovery of url; onDone runs on the user-interface thread (CheckSynchronize).
+    static TFeedDiscovery* Start(const std::string& url, std::function<void(const TDiscoveryResult&)> onDone);
+
+    // User-interface thread: ends the exchange within one receive pass, and OnDone will not run.
+    // The thread still releases itself when its body has returned.
+    void Cancel();
+
+    THTTPClient Client;
+    const std::string URL;
+
+protected:
+    explicit TFeedDiscovery(std::string url);
+    void Execute() override;
+
+private:
+    std::function<void(const TDiscoveryResult&)> FOnDone;
+    TDiscoveryResult FResult;
+};
