@@ -1,7 +1,10 @@
 // Finding the feed behind an address, against a private nginx and scripted loopback servers.
 #include "refresh/DiscoveryFetch.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "LoopbackHttpServer.h"
 #include "NginxFixture.h"
@@ -22,6 +25,22 @@ std::string Link(const std::string& type, const std::string& href, const std::st
 std::string Page(const std::string& head) {
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>A site</title>" + head +
            "</head><body><p>Hello</p>" + Link("rss", "/in-body.xml", "Not this") + "</body></html>";
+}
+
+// What tovel-inspect printed (one JSON value), and its exit status in status.
+nlohmann::json RunInspect(const std::string& arguments, int& status) {
+    std::string output;
+    FILE* pipe = ::popen((std::string(TOVEL_INSPECT_PATH) + " " + arguments).c_str(), "r");
+    if (!pipe) {
+        status = -1;
+        return nullptr;
+    }
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, got);
+    status = ::pclose(pipe);
+    return nlohmann::json::parse(output, nullptr, false);
 }
 
 TDiscoveryResult Discover(const std::string& url) {
@@ -125,6 +144,23 @@ TEST_F(DiscoveryNginxTest, OverTls) {
     ASSERT_EQ(result.Outcome, doFeedsFound) << result.ErrorText;
     ASSERT_EQ(result.Feeds.size(), 1u);
     EXPECT_EQ(result.Feeds[0].URL, Nginx.TlsUrl("/one/feed.xml"));
+}
+
+TEST_F(DiscoveryNginxTest, InspectPrintsTheFeedsOrNone) {
+    int status = -1;
+    nlohmann::json printed = RunInspect("discover " + Nginx.Url("/several.html"), status);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(printed["feeds"].size(), 3u) << printed.dump();
+    EXPECT_EQ(printed["feeds"][1], nlohmann::json({{"title", "Posts (Atom)"},
+                                                   {"url", Nginx.Url("/atom.xml")},
+                                                   {"type", "application/atom+xml"}}));
+    EXPECT_EQ(RunInspect("discover " + Nginx.Url("/feed.xml"), status),
+              nlohmann::json::parse(R"({"feeds": []})"));
+    EXPECT_EQ(RunInspect("discover " + Nginx.Url("/plain.html"), status),
+              nlohmann::json::parse(R"({"feeds": []})"));
+    printed = RunInspect("discover " + Nginx.Url("/missing"), status);
+    EXPECT_NE(status, 0);
+    EXPECT_TRUE(printed.contains("error")) << printed.dump();
 }
 
 TEST(DiscoveryScriptedTest, RedirectsToARelativeLocationAndTheServersCharset) {

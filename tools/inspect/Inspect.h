@@ -46,3 +46,4 @@ int CmdFetch(const TArgs& args);
 int CmdRefresh(const TArgs& args);
 int CmdOpmlImport(const TArgs& args);
 int CmdOpmlExport(const TArgs& args);
+int CmdDiscover(const TArgs& args);

@@ -28,6 +28,8 @@ const TCommand kCommands[] = {
     {"opml-import", "opml-import FILE           the entries an OPML import adds, as feeds-read prints them",
      &CmdOpmlImport},
     {"opml-export", "opml-export FEEDS_FILE OUT  write the feeds of a feeds file as OPML", &CmdOpmlExport},
+    {"discover", "discover URL               the feeds a page names (none when it is a feed itself)",
+     &CmdDiscover},
 };
 
 void PrintUsage(std::ostream& out) {
