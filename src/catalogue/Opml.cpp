@@ -187,6 +187,11 @@ std::string OpmlText(const TFeedList& feeds, const std::string& parentId, const 
     return std::move(writer.Text);
 }
 
+// "1 feed", "2 feeds".
+std::string Counted(int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 } // namespace
 
 std::vector<TOpmlOutline> ParseOpml(std::string_view text) {
@@ -231,11 +236,12 @@ TOpmlImport ImportOpml(TFeedList& feeds, const std::string& parentId,
 }
 
 std::string OpmlImportSummary(const TOpmlImport& import) {
-    const auto count = [](int n, const char* one, const char* many) {
-        return std::to_string(n) + " " + (n == 1 ? one : many);
-    };
-    return "Imported " + count(import.Feeds, "feed", "feeds") + " and " +
-           count(import.Folders, "folder", "folders");
+    return "Imported " + Counted(import.Feeds, "feed", "feeds") + " and " +
+           Counted(import.Folders, "folder", "folders");
+}
+
+std::string OpmlExportSummary(int feeds) {
+    return "Exported " + Counted(feeds, "feed", "feeds");
 }
 
 std::string OpmlText(const TFeedList& feeds, const std::string& parentId, const std::string& title) {

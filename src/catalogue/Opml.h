@@ -56,6 +56,9 @@ TOpmlImport ImportOpml(TFeedList& feeds, const std::string& parentId,
 // "Imported 3 feeds and 1 folder": the status text after an import.
 std::string OpmlImportSummary(const TOpmlImport& import);
 
+// "Exported 1 feed": the status text after an export of that many feeds.
+std::string OpmlExportSummary(int feeds);
+
 // An OPML 2.0 document in UTF-8 of every entry below the folder parentId ("root" for all):
 // folders as nested outlines with "text" and "title", feeds with type "rss", "text", "title" and
 // "xmlUrl". title goes into the head. Texts that are not valid UTF-8 get U+FFFD in their place.

@@ -270,6 +270,13 @@ void TfrmMain::CreateMenus() {
     miFile->addAction(miAddFeed);
     miFile->addAction(miAddFolder);
     miFile->addSeparator();
+    miImportOpml = miFile->addAction("&Import OPML...");
+    miImportOpml->setObjectName("miImportOpml");
+    connect(miImportOpml, &QAction::triggered, this, [this] { Guarded([&] { miImportOpmlClick(); }); });
+    miExportOpml = miFile->addAction("&Export OPML...");
+    miExportOpml->setObjectName("miExportOpml");
+    connect(miExportOpml, &QAction::triggered, this, [this] { Guarded([&] { miExportOpmlClick(); }); });
+    miFile->addSeparator();
     miExit = miFile->addAction("E&xit");
     miExit->setObjectName("miExit");
     connect(miExit, &QAction::triggered, this, [this] { Guarded([&] { miExitClick(); }); });

@@ -75,6 +75,8 @@ public:
     QMenu* miFile = nullptr;
     QAction* miAddFeed = nullptr;
     QAction* miAddFolder = nullptr;
+    QAction* miImportOpml = nullptr;
+    QAction* miExportOpml = nullptr;
     QAction* miExit = nullptr;
     QMenu* miHelp = nullptr;
     QAction* miAbout = nullptr;
@@ -131,6 +133,13 @@ public:
     // browser's "feed:" form of one, becomes a new feed through the feed dialog; anything else,
     // or no selection, is ignored.
     void UrlDropped(TDropTarget& Sender, const std::string& Text, const QPoint& Point);
+    // File, Import OPML...: a subscription list chosen in a file dialog goes below the folder Add
+    // Folder would use; the new entries show at once, unrefreshed, and the status bar counts them.
+    // A file that is not a list shows its message and changes nothing.
+    void miImportOpmlClick();
+    // File, Export OPML...: the entries below the folder Add Folder would use (All Feeds: every
+    // one) into an OPML file chosen in a file dialog.
+    void miExportOpmlClick();
     void miExitClick();
     void miAboutClick();
     // The selected entry's cache file in the XML structure viewer; a missing or unreadable file
