@@ -5,12 +5,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "catalogue/FeedCommands.h"
 #include "platform/SysUtils.h"
 #include "refresh/CacheFiles.h"
+#include "refresh/DiscoveryFetch.h"
 #include "ui/Messages.h"
 #include "ui/QtText.h"
 
@@ -39,6 +42,8 @@ TfrmFeed::TfrmFeed(QWidget* parent) : QDialog(parent) {
     btnOK->setDefault(true);
     btnOK->setAutoDefault(false);
     btnCancel->setAutoDefault(false);
+    lblStatus = new QLabel(this);
+    lblStatus->setObjectName("lblStatus");
 
     auto* urlLabel = new QLabel("Feed &URL:", this);
     urlLabel->setBuddy(edtURL);
@@ -53,6 +58,7 @@ TfrmFeed::TfrmFeed(QWidget* parent) : QDialog(parent) {
     grid->addWidget(cbxAggInclude, 2, 1);
     grid->addWidget(cbxShowAuthor, 3, 1);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(lblStatus);
     buttons->addStretch();
     buttons->addWidget(btnOK);
     buttons->addWidget(btnCancel);
@@ -70,7 +76,12 @@ TfrmFeed::TfrmFeed(QWidget* parent) : QDialog(parent) {
             ShowException(e);
         }
     });
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmFeed::reject);
+}
+
+TfrmFeed::~TfrmFeed() {
+    if (FDiscovery)
+        FDiscovery->Cancel();
 }
 
 void TfrmFeed::btnOKClick() {
@@ -84,6 +95,70 @@ void TfrmFeed::btnOKClick() {
     const std::string normalized = NormalizeFeedURL(url);
     if (normalized != url)
         edtURL->setText(ToQt(normalized));
+    // A page's address is looked at first: the feed behind it is what gets stored.
+    const std::string address = Trim(normalized);
+    if (SearchesFeeds && IsDroppedFeedURL(address) && normalized != OriginalURL) {
+        StartSearch(address);
+        return;
+    }
+    Finish();
+}
+
+void TfrmFeed::reject() {
+    if (!FDiscovery) {
+        QDialog::reject();
+        return;
+    }
+    FDiscovery->Cancel();
+    SearchEnded();
+}
+
+void TfrmFeed::StartSearch(const std::string& url) {
+    FDiscovery = TFeedDiscovery::Start(url, [this](const TDiscoveryResult& result) {
+        // Handled once the thread's end notification has returned: a choice among several feeds
+        // runs a loop of its own.
+        QTimer::singleShot(0, this, [this, result] {
+            try {
+                SearchDone(result);
+            } catch (const std::exception& e) {
+                ShowException(e);
+            }
+        });
+    });
+    btnOK->setEnabled(false);
+    edtURL->setReadOnly(true);
+    lblStatus->setText("Looking for the feed...");
+}
+
+void TfrmFeed::SearchEnded() {
+    FDiscovery = nullptr;
+    btnOK->setEnabled(true);
+    edtURL->setReadOnly(false);
+    lblStatus->clear();
+}
+
+void TfrmFeed::SearchDone(const TDiscoveryResult& result) {
+    // Stopped meanwhile: the user has gone on without it.
+    if (!FDiscovery)
+        return;
+    SearchEnded();
+    const bool nameBlank = TrimView(FromQt(edtName->text())).empty();
+    if (result.Outcome == doFeedsFound) {
+        const int chosen = result.Feeds.size() == 1 ? 0 : ChooseFeed(result.Feeds, this);
+        if (chosen < 0)
+            return;
+        const TDiscoveredFeed& feed = result.Feeds[static_cast<size_t>(chosen)];
+        edtURL->setText(ToQt(feed.URL));
+        if (nameBlank && !feed.Title.empty())
+            edtName->setText(ToQt(feed.Title));
+    } else if (result.Outcome == doIsFeed) {
+        if (nameBlank && !result.FeedTitle.empty())
+            edtName->setText(ToQt(result.FeedTitle));
+    }
+    Finish();
+}
+
+void TfrmFeed::Finish() {
     if (TrimView(FromQt(edtName->text())).empty())
         edtName->setText(ToQt(ExtractURLHost(FromQt(edtURL->text()))));
     accept();
@@ -96,4 +171,40 @@ void TfrmFeed::CorrectLiveJournalURL() {
     if (!AskYesNo("Do you want to correct URL to LiveJournal RSS feed?", true))
         return;
     edtURL->setText(ToQt(LiveJournalFeedURL(url)));
+}
+
+TfrmChooseFeed::TfrmChooseFeed(const std::vector<TDiscoveredFeed>& feeds, QWidget* parent) : QDialog(parent) {
+    setObjectName("frmChooseFeed");
+    setWindowTitle("Choose a Feed");
+    setModal(true);
+    auto* label = new QLabel("This page names several feeds. Choose the one to add:", this);
+    lstFeeds = new QListWidget(this);
+    lstFeeds->setObjectName("lstFeeds");
+    for (const TDiscoveredFeed& feed : feeds)
+        lstFeeds->addItem(ToQt(feed.Title.empty() ? feed.URL : feed.Title + " - " + feed.URL));
+    lstFeeds->setCurrentRow(0);
+    btnOK = new QPushButton("OK", this);
+    btnOK->setObjectName("btnOK");
+    btnOK->setDefault(true);
+    btnCancel = new QPushButton("Cancel", this);
+    btnCancel->setObjectName("btnCancel");
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnOK);
+    buttons->addWidget(btnCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label);
+    layout->addWidget(lstFeeds);
+    layout->addLayout(buttons);
+    resize(480, 240);
+    connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(lstFeeds, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
+}
+
+int ChooseFeed(const std::vector<TDiscoveredFeed>& feeds, QWidget* parent) {
+    TfrmChooseFeed dialog(feeds, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return -1;
+    return dialog.lstFeeds->currentRow();
 }

@@ -2,18 +2,29 @@
 
 #include <QDialog>
 
+#include <string>
+#include <vector>
+
 class QCheckBox;
+class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
+class TFeedDiscovery;
+struct TDiscoveredFeed;
+struct TDiscoveryResult;
 
 // The feed dialog: address, name and two options of a new or an existing feed. It checks that an
-// address was given, offers the LiveJournal correction and supplies a default name; it does not
-// touch the catalogue. The caller sets all four values, focuses edtURL, runs exec() and reads the
-// values back (untrimmed) when it returns Accepted.
+// address was given, offers the LiveJournal correction, looks for the feed behind a page's
+// address and supplies a default name; it does not touch the catalogue. The caller sets all four
+// values and OriginalURL, focuses edtURL, runs exec() and reads the values back (untrimmed) when
+// it returns Accepted.
 class TfrmFeed : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmFeed(QWidget* parent = nullptr);
+    // Stops a search still running.
+    ~TfrmFeed() override;
 
     QLineEdit* edtURL;
     QLineEdit* edtName;
@@ -21,16 +32,59 @@ public:
     QCheckBox* cbxShowAuthor;
     QPushButton* btnOK;
     QPushButton* btnCancel;
+    // What the dialog is doing ("Looking for the feed..." while it searches); empty otherwise.
+    QLabel* lblStatus;
+
+    // The address of the feed being edited; "" for a new feed. The search runs only for an
+    // address that differs from it, so that editing a feed's name fetches nothing.
+    std::string OriginalURL;
+    // Whether OK looks for the feed behind an address at all; on unless turned off.
+    bool SearchesFeeds = true;
 
     // OK or Enter: a blank address is refused with "Please specify a feed URL" (the dialog stays
-    // open); else the LiveJournal correction, a browser's "feed:" form turned into its http or
-    // https address, a default name from the address's host when the name is blank, and the
-    // dialog ends with OK. Any other address, https included, is taken as typed.
+    // open); else the LiveJournal correction and a browser's "feed:" form turned into its http or
+    // https address. An http or https address other than OriginalURL is then fetched in the
+    // background (Searching: OK disabled, the status shown): a page that names one feed gives
+    // that feed's address, one that names several lets the user choose (ChooseFeed; declining
+    // leaves the dialog open), and a blank name takes the feed's title (the link's, or the feed
+    // document's when the address is a feed itself). An address that is a feed, names none or
+    // cannot be fetched stays as typed. Last, a default name from the address's host when the
+    // name is still blank, and the dialog ends with OK.
     void btnOKClick();
+    // Whether a search runs.
+    bool Searching() const { return FDiscovery != nullptr; }
+    // Cancel or Esc: stops a running search (the dialog stays open with the address as typed),
+    // else closes the dialog.
+    void reject() override;
     // Asks whether a LiveJournal blog address is to become its feed address, and corrects the
     // field on Yes.
     void CorrectLiveJournalURL();
+
+private:
+    void StartSearch(const std::string& url);
+    // Ends a search: OK enabled again and the status cleared.
+    void SearchEnded();
+    void SearchDone(const TDiscoveryResult& result);
+    // The default name and the end with OK.
+    void Finish();
+
+    TFeedDiscovery* FDiscovery = nullptr;
 };
+
+// The choice among the feeds a page names: a list of "title - address" lines (the address alone
+// for a feed without a title), the first selected, OK and Cancel. Run by exec().
+class TfrmChooseFeed : public QDialog {
+    Q_OBJECT
+public:
+    TfrmChooseFeed(const std::vector<TDiscoveredFeed>& feeds, QWidget* parent = nullptr);
+
+    QListWidget* lstFeeds;
+    QPushButton* btnOK;
+    QPushButton* btnCancel;
+};
+
+// Runs TfrmChooseFeed over feeds; the index chosen, or -1 when the user declined.
+int ChooseFeed(const std::vector<TDiscoveredFeed>& feeds, QWidget* parent);
 
 // The one feed dialog, created after the main window.
 extern TfrmFeed* frmFeed;

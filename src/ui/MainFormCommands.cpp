@@ -85,6 +85,7 @@ void TfrmMain::miPropertiesClick() {
         return;
     frmFeed->edtName->setText(ToQt(item->FeedName));
     frmFeed->edtURL->setText(ToQt(item->FeedURL));
+    frmFeed->OriginalURL = item->FeedURL;
     frmFeed->cbxAggInclude->setChecked(item->AggInclude);
     frmFeed->cbxShowAuthor->setChecked(item->ShowAuthor);
     frmFeed->edtURL->setFocus();
@@ -181,6 +182,8 @@ void TfrmMain::AddFeed(QTreeWidgetItem* parent, const std::string& url) {
         return;
     frmFeed->edtName->setText(QString());
     frmFeed->edtURL->setText(ToQt(url));
+    // A new feed: the address is looked at on OK, also when it was dropped.
+    frmFeed->OriginalURL.clear();
     frmFeed->cbxAggInclude->setChecked(true);
     frmFeed->cbxShowAuthor->setChecked(false);
     frmFeed->edtURL->setFocus();

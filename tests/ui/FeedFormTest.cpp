@@ -1,10 +1,65 @@
 #include "ui/FeedForm.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 
+#include <map>
+#include <memory>
+
+#include "LoopbackHttpServer.h"
 #include "UiTestSupport.h"
+#include "news/FeedDiscovery.h"
+#include "platform/Thread.h"
+
+namespace {
+
+// Hands the search thread's end to the event loop, as the main window does.
+class TQtWake : public IThreadDispatcher {
+public:
+    void Wake() override {
+        QMetaObject::invokeMethod(
+            qApp, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+    }
+};
+
+// A loopback site: each known path answers 200 with its text, any other 404.
+std::unique_ptr<LoopbackHttpServer> Site(std::map<std::string, std::string> pages) {
+    return std::make_unique<LoopbackHttpServer>([pages](LoopbackConnection& connection) {
+        const std::string request = connection.ReadRequest();
+        const size_t start = request.find(' ') + 1;
+        const auto found = pages.find(request.substr(start, request.find(' ', start) - start));
+        const std::string body = found == pages.end() ? "Not here" : found->second;
+        connection.Send(std::string(found == pages.end() ? "HTTP/1.1 404 Not Found" : "HTTP/1.1 200 OK") +
+                        "\r\nContent-Length: " + std::to_string(body.size()) +
+                        "\r\nConnection: close\r\n\r\n" + body);
+    });
+}
+
+std::string FeedLink(const std::string& href, const std::string& title) {
+    return "<link rel=\"alternate\" type=\"application/rss+xml\" href=\"" + href + "\" title=\"" + title +
+           "\">";
+}
+
+const char* const kFeed =
+    "<?xml version=\"1.0\"?><rss><channel><title>The feed's own title</title></channel></rss>";
+
+// Runs action on the chooser among several feeds as soon as it is open.
+void WhenChooser(std::function<void(TfrmChooseFeed&)> action) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, action] {
+        if (auto* chooser = qobject_cast<TfrmChooseFeed*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            action(*chooser);
+        }
+    });
+    timer->start(10);
+}
+
+} // namespace
 
 class FeedFormTest : public QObject {
     Q_OBJECT
@@ -22,7 +77,26 @@ private:
         return form.exec();
     }
 
+    // Runs the dialog, presses OK, waits until the search has ended, and closes the dialog if it
+    // stayed open.
+    int RunSearching(TfrmFeed& form, const std::string& url, const QString& name) {
+        form.edtURL->setText(QString::fromStdString(url));
+        form.edtName->setText(name);
+        WhenModal([&form](QWidget&) {
+            form.btnOK->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!form.Searching(), 15000);
+            if (form.isVisible())
+                form.reject();
+        });
+        return form.exec();
+    }
+
+    TQtWake FWake;
+
 private slots:
+    void initTestCase() { SetThreadDispatcher(&FWake); }
+    void cleanupTestCase() { SetThreadDispatcher(nullptr); }
+
     void controls() {
         TfrmFeed form;
         QCOMPARE(form.windowTitle(), QString("Feed"));
@@ -38,6 +112,7 @@ private slots:
     void blankUrlIsRefusedAndTheDialogStaysOpen() {
         TScriptedMessages messages;
         TfrmFeed form;
+        form.SearchesFeeds = false;
         QCOMPARE(RunWithOk(form, " \t ", "Name"), int(QDialog::Rejected));
         QCOMPARE(messages.Shown, std::vector<std::string>{"Please specify a feed URL"});
         QCOMPARE(form.edtName->text(), QString("Name"));
@@ -46,6 +121,7 @@ private slots:
     void defaultNameIsTheHostAndValuesStayUntrimmed() {
         TScriptedMessages messages;
         TfrmFeed form;
+        form.SearchesFeeds = false;
         QCOMPARE(RunWithOk(form, "http://127.0.0.1:8080/rss.xml", "  "), int(QDialog::Accepted));
         QCOMPARE(form.edtName->text(), QString("127.0.0.1"));
         QCOMPARE(RunWithOk(form, "localhost/feed:81", ""), int(QDialog::Accepted));
@@ -60,6 +136,7 @@ private slots:
     void liveJournalCorrection() {
         TScriptedMessages messages;
         TfrmFeed form;
+        form.SearchesFeeds = false;
         messages.Answers = {true};
         QCOMPARE(RunWithOk(form, "http://someone.livejournal.com", ""), int(QDialog::Accepted));
         QCOMPARE(messages.Asked,
@@ -84,6 +161,7 @@ private slots:
     void schemes() {
         TScriptedMessages messages;
         TfrmFeed form;
+        form.SearchesFeeds = false;
         QCOMPARE(RunWithOk(form, "HTTPS://127.0.0.1/rss", ""), int(QDialog::Accepted));
         QCOMPARE(form.edtURL->text(), QString("HTTPS://127.0.0.1/rss"));
         QCOMPARE(form.edtName->text(), QString("127.0.0.1"));
@@ -105,6 +183,7 @@ private slots:
     void cancelChecksNothing() {
         TScriptedMessages messages;
         TfrmFeed form;
+        form.SearchesFeeds = false;
         form.edtURL->setText("");
         WhenModal([&form](QWidget&) { form.btnCancel->click(); });
         QCOMPARE(form.exec(), int(QDialog::Rejected));
@@ -118,11 +197,140 @@ private slots:
     void enterPressesOk() {
         TScriptedMessages messages;
         TfrmFeed form;
+        form.SearchesFeeds = false;
         form.edtURL->setText("http://127.0.0.1/x");
         form.edtName->setText("");
         WhenModal([&form](QWidget&) { QTest::keyClick(form.edtURL, Qt::Key_Return); });
         QCOMPARE(form.exec(), int(QDialog::Accepted));
         QCOMPARE(form.edtName->text(), QString("127.0.0.1"));
+    }
+
+    // A page that names one feed gives its address, and the link's title as the name unless the
+    // user typed one; an address that is a feed itself keeps its address and gives the feed's title.
+    void searchTakesTheOnlyFeed() {
+        TScriptedMessages messages;
+        auto site =
+            Site({{"/blog/", "<html><head>" + FeedLink("rss.xml", "Blog &raquo; Posts") + "</head></html>"},
+                  {"/blog/rss.xml", kFeed}});
+        TfrmFeed form;
+        QCOMPARE(RunSearching(form, site->Url("/blog/"), ""), int(QDialog::Accepted));
+        QCOMPARE(form.edtURL->text().toStdString(), site->Url("/blog/rss.xml"));
+        QCOMPARE(form.edtName->text(), QString::fromUtf8("Blog \u00BB Posts"));
+        QVERIFY(form.btnOK->isEnabled() && form.lblStatus->text().isEmpty());
+
+        QCOMPARE(RunSearching(form, site->Url("/blog/"), "Mine"), int(QDialog::Accepted));
+        QCOMPARE(form.edtURL->text().toStdString(), site->Url("/blog/rss.xml"));
+        QCOMPARE(form.edtName->text(), QString("Mine"));
+
+        QCOMPARE(RunSearching(form, site->Url("/blog/rss.xml"), " "), int(QDialog::Accepted));
+        QCOMPARE(form.edtURL->text().toStdString(), site->Url("/blog/rss.xml"));
+        QCOMPARE(form.edtName->text(), QString("The feed's own title"));
+        QVERIFY(messages.Shown.empty());
+    }
+
+    void severalFeedsAreAChoice() {
+        TScriptedMessages messages;
+        auto site = Site({{"/", "<head>" + FeedLink("/posts", "Posts") + FeedLink("/comments", "Comments") +
+                                    FeedLink("http://127.0.0.1:9/untitled", "") + "</head>"}});
+        TfrmFeed form;
+        QStringList lines;
+        WhenChooser([&lines](TfrmChooseFeed& chooser) {
+            for (int i = 0; i < chooser.lstFeeds->count(); ++i)
+                lines << chooser.lstFeeds->item(i)->text();
+            QCOMPARE(chooser.lstFeeds->currentRow(), 0);
+            chooser.lstFeeds->setCurrentRow(1);
+            chooser.btnOK->click();
+        });
+        QCOMPARE(RunSearching(form, site->Url("/"), ""), int(QDialog::Accepted));
+        QCOMPARE(lines, QStringList({QString::fromStdString("Posts - " + site->Url("/posts")),
+                                     QString::fromStdString("Comments - " + site->Url("/comments")),
+                                     "http://127.0.0.1:9/untitled"}));
+        QCOMPARE(form.edtURL->text().toStdString(), site->Url("/comments"));
+        QCOMPARE(form.edtName->text(), QString("Comments"));
+
+        // Declining the choice leaves the dialog open with the address as typed.
+        bool stayedOpen = false;
+        WhenChooser([](TfrmChooseFeed& chooser) { chooser.btnCancel->click(); });
+        form.edtURL->setText(QString::fromStdString(site->Url("/")));
+        form.edtName->setText("");
+        WhenModal([&form, &stayedOpen](QWidget&) {
+            form.btnOK->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!form.Searching(), 15000);
+            QTest::qWait(50);
+            stayedOpen = form.isVisible();
+            form.reject();
+        });
+        QCOMPARE(form.exec(), int(QDialog::Rejected));
+        QVERIFY(stayedOpen);
+        QCOMPARE(form.edtURL->text().toStdString(), site->Url("/"));
+        QVERIFY(form.edtName->text().isEmpty());
+    }
+
+    // Cancel and Esc stop a search; the dialog stays open until the next one.
+    void cancelStopsTheSearch() {
+        TScriptedMessages messages;
+        auto silent = LoopbackHttpServer::Silent();
+        TfrmFeed form;
+        form.edtURL->setText(QString::fromStdString(silent->Url("/page")));
+        form.edtName->setText("");
+        bool checked = false;
+        WhenModal([&](QWidget& dialog) {
+            form.btnOK->click();
+            QVERIFY(form.Searching());
+            QVERIFY(!form.btnOK->isEnabled());
+            QCOMPARE(form.lblStatus->text(), QString("Looking for the feed..."));
+            form.btnCancel->click();
+            QVERIFY(!form.Searching());
+            QVERIFY(form.isVisible() && form.btnOK->isEnabled() && form.lblStatus->text().isEmpty());
+            form.btnOK->click();
+            QVERIFY(form.Searching());
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+            QVERIFY(!form.Searching() && form.isVisible());
+            // The stopped searches end without a word to the dialog.
+            QTest::qWait(500);
+            QVERIFY(form.isVisible());
+            checked = true;
+            form.btnCancel->click();
+        });
+        QCOMPARE(form.exec(), int(QDialog::Rejected));
+        QVERIFY(checked);
+        QCOMPARE(form.edtURL->text().toStdString(), silent->Url("/page"));
+        QVERIFY(form.edtName->text().isEmpty());
+    }
+
+    // Nothing blocks an address that cannot be reached now, nor a page without feeds.
+    void unreachableOrFeedlessAddressesStayAsTyped() {
+        TScriptedMessages messages;
+        TfrmFeed form;
+        RefusedPort refused;
+        const std::string unreachable = "http://127.0.0.1:" + std::to_string(refused.Port()) + "/site";
+        QCOMPARE(RunSearching(form, unreachable, ""), int(QDialog::Accepted));
+        QCOMPARE(form.edtURL->text().toStdString(), unreachable);
+        QCOMPARE(form.edtName->text(), QString("127.0.0.1"));
+
+        auto site = Site({{"/", "<html><head><title>No feeds</title></head><body>" +
+                                    FeedLink("/late", "Late") + "</body></html>"}});
+        QCOMPARE(RunSearching(form, site->Url("/") + " ", ""), int(QDialog::Accepted));
+        QCOMPARE(form.edtURL->text().toStdString(), site->Url("/") + " ");
+        QCOMPARE(form.edtName->text(), QString("127.0.0.1"));
+        QCOMPARE(RunSearching(form, site->Url("/missing"), "N"), int(QDialog::Accepted));
+        QCOMPARE(form.edtURL->text().toStdString(), site->Url("/missing"));
+        QVERIFY(messages.Shown.empty());
+    }
+
+    // Editing a feed: only a changed address is looked at.
+    void anUnchangedAddressIsNotFetched() {
+        TScriptedMessages messages;
+        auto site = Site({{"/", "<head>" + FeedLink("/feed", "F") + "</head>"},
+                          {"/other", "<head>" + FeedLink("/feed", "F") + "</head>"}});
+        TfrmFeed form;
+        form.OriginalURL = site->Url("/");
+        QCOMPARE(RunSearching(form, site->Url("/"), "Name"), int(QDialog::Accepted));
+        QCOMPARE(form.edtURL->text().toStdString(), site->Url("/"));
+        QVERIFY(site->Requests().empty());
+        QCOMPARE(RunSearching(form, site->Url("/other"), "Name"), int(QDialog::Accepted));
+        QCOMPARE(form.edtURL->text().toStdString(), site->Url("/feed"));
+        QCOMPARE(site->Requests().size(), size_t(1));
     }
 };
 
