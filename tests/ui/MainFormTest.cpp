@@ -441,6 +441,40 @@ private slots:
         }
     }
 
+    // A dropped page's address ends as its feed in the tree, named by the feed's title; an edited
+    // address is looked at too, and the feed's old cache file goes.
+    void aDroppedPageEndsWithItsFeed() {
+        const std::string page =
+            "<html><head><link rel=\"alternate\" type=\"application/atom+xml\" title=\"Site "
+            "posts\" href=\"atom.xml\"></head><body>Hello</body></html>";
+        auto server = LoopbackHttpServer::Replying(
+            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) +
+            "\r\nConnection: close\r\n\r\n" + page);
+        TWindowFixture f;
+        f.Open();
+        WhenModal([&f](QWidget&) {
+            f.Dialog->btnOK->click();
+            QVERIFY(f.Dialog->Searching());
+        });
+        f.Form->UrlDropped(*f.Form->DropTarget(), server->Url("/blog/"), QPoint());
+        QCOMPARE(f.Feeds.Count(), 1);
+        TFeedListItem* feed = f.Feeds.Item(0);
+        QCOMPARE(feed->FeedURL, server->Url("/blog/atom.xml"));
+        QCOMPARE(feed->FeedName, std::string("Site posts"));
+        QVERIFY(f.Node("Site posts"));
+
+        SaveStringToFile("<rss/>", CacheFileName(feed->FeedID));
+        f.Select("Site posts");
+        WhenModal([&f, &server](QWidget&) {
+            f.Dialog->edtURL->setText(QString::fromStdString(server->Url("/other/")));
+            f.Dialog->btnOK->click();
+        });
+        f.Form->miPropertiesClick();
+        QCOMPARE(feed->FeedURL, server->Url("/other/atom.xml"));
+        QCOMPARE(feed->FeedName, std::string("Site posts"));
+        QVERIFY(!f.HasCache(feed));
+    }
+
     void aFailingSaveShowsItsMessageOnce() {
         TWindowFixture f;
         f.Feeds.Add("root", "Folder", "");
