@@ -1,6 +1,7 @@
 #include "catalogue/Opml.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -288,6 +289,32 @@ TEST(OpmlExport, ReplacesAFileOrRaisesCannotCreate) {
     dir.Write("old.opml", "old");
     ExportOpml(list, "root", "t", dir.File("old.opml"));
     EXPECT_EQ(LoadOpmlFile(dir.File("old.opml")).size(), 1u);
+}
+
+// The diagnostic commands chain as the tool's help promises: an import's entries go straight into
+// a feeds file, and that file exports to a list that reads back the same.
+TEST(OpmlInspect, ImportOutputGoesStraightToFeedsWrite) {
+    TempDir dir;
+    dir.Write("list.opml",
+              Opml("<outline text=\"Tech\"><outline title=\"A &amp; B\" xmlUrl=\"http://127.0.0.1/a\"/>"
+                   "</outline><outline text=\"Top\" xmlUrl=\"http://127.0.0.1/t\"/>"));
+    const std::string tool = TOVEL_INSPECT_PATH;
+    const std::string commands = "cd '" + dir.Path() + "' && '" + tool +
+                                 "' opml-import list.opml > list.json && '" + tool +
+                                 "' feeds-write list.json feeds.data > /dev/null && '" + tool +
+                                 "' opml-export feeds.data out.opml > /dev/null";
+    ASSERT_EQ(std::system(commands.c_str()), 0) << dir.Read("list.json");
+
+    TFeedList list(dir.File("copy.data"));
+    list.Items = detail::LoadFeedsFile(dir.File("feeds.data"));
+    const std::vector<std::string> expected{"Tech/", "Tech/A & B <http://127.0.0.1/a>",
+                                            "Top <http://127.0.0.1/t>"};
+    EXPECT_EQ(Paths(list), expected);
+    EXPECT_TRUE(list.Item(1)->AggInclude);
+
+    TFeedList back(dir.File("back.data"));
+    ImportOpml(back, "root", LoadOpmlFile(dir.File("out.opml")));
+    EXPECT_EQ(Paths(back), expected);
 }
 
 } // namespace
