@@ -105,19 +105,25 @@ void TfrmFeed::btnOKClick() {
 }
 
 void TfrmFeed::reject() {
-    if (!FDiscovery) {
+    if (!FSearching) {
         QDialog::reject();
         return;
     }
-    FDiscovery->Cancel();
+    if (FDiscovery)
+        FDiscovery->Cancel();
     SearchEnded();
 }
 
 void TfrmFeed::StartSearch(const std::string& url) {
-    FDiscovery = TFeedDiscovery::Start(url, [this](const TDiscoveryResult& result) {
-        // Handled once the thread's end notification has returned: a choice among several feeds
-        // runs a loop of its own.
-        QTimer::singleShot(0, this, [this, result] {
+    const int search = ++FSearchNumber;
+    FDiscovery = TFeedDiscovery::Start(url, [this, search](const TDiscoveryResult& result) {
+        // The thread is released as soon as this returns.
+        FDiscovery = nullptr;
+        // Handled once the end notification has returned, since a choice among several feeds
+        // runs a loop of its own; dropped when this search was stopped meanwhile.
+        QTimer::singleShot(0, this, [this, search, result] {
+            if (!FSearching || search != FSearchNumber)
+                return;
             try {
                 SearchDone(result);
             } catch (const std::exception& e) {
@@ -125,6 +131,7 @@ void TfrmFeed::StartSearch(const std::string& url) {
             }
         });
     });
+    FSearching = true;
     btnOK->setEnabled(false);
     edtURL->setReadOnly(true);
     lblStatus->setText("Looking for the feed...");
@@ -132,15 +139,13 @@ void TfrmFeed::StartSearch(const std::string& url) {
 
 void TfrmFeed::SearchEnded() {
     FDiscovery = nullptr;
+    FSearching = false;
     btnOK->setEnabled(true);
     edtURL->setReadOnly(false);
     lblStatus->clear();
 }
 
 void TfrmFeed::SearchDone(const TDiscoveryResult& result) {
-    // Stopped meanwhile: the user has gone on without it.
-    if (!FDiscovery)
-        return;
     SearchEnded();
     const bool nameBlank = TrimView(FromQt(edtName->text())).empty();
     if (result.Outcome == doFeedsFound) {

@@ -52,7 +52,7 @@ public:
     // name is still blank, and the dialog ends with OK.
     void btnOKClick();
     // Whether a search runs.
-    bool Searching() const { return FDiscovery != nullptr; }
+    bool Searching() const { return FSearching; }
     // Cancel or Esc: stops a running search (the dialog stays open with the address as typed),
     // else closes the dialog.
     void reject() override;
@@ -68,7 +68,12 @@ private:
     // The default name and the end with OK.
     void Finish();
 
+    // The running search's thread; null once it has ended (it releases itself).
     TFeedDiscovery* FDiscovery = nullptr;
+    // From OK until the result has been taken or the search stopped.
+    bool FSearching = false;
+    // Tells a late result of a stopped search from the current one's.
+    int FSearchNumber = 0;
 };
 
 // The choice among the feeds a page names: a list of "title - address" lines (the address alone
