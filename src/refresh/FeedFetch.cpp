@@ -6,6 +6,7 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/ProductName.h"
 #include "platform/TimeZone.h"
 
 #include "refresh/CacheFiles.h"
@@ -27,13 +28,8 @@ bool IsWebURL(const std::string& url) {
 
 } // namespace
 
-std::string UserAgentText(const std::string& title, const std::string& version, const std::string& siteURL) {
-    return title + "/" + version + " (+" + siteURL + ")";
-}
-
 std::string DefaultUserAgent() {
-    // The values of the program's product information, which lives with the window.
-    return UserAgentText("Tovel RSS Reader", "1.00", "https://tovelsoft.example/");
+    return std::string(kProductTitle) + "/" + kProductVersion + " (+" + kProductSiteURL + ")";
 }
 
 std::string FormatHttpDate(TDateTime utc) {

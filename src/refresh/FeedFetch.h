@@ -13,10 +13,8 @@ public:
     using Exception::Exception;
 };
 
-// "<title>/<version> (+<siteURL>)": how the refresh names itself to servers, many of which refuse
-// a request without a User-Agent.
-std::string UserAgentText(const std::string& title, const std::string& version, const std::string& siteURL);
-// The program's own: "Tovel RSS Reader/1.00 (+https://tovelsoft.example/)".
+// How the refresh names itself to servers, many of which refuse a request without a User-Agent:
+// "<title>/<version> (+<site>)", "Tovel RSS Reader/1.00 (+https://tovelsoft.example/)".
 std::string DefaultUserAgent();
 
 // A UTC date-time as an HTTP date, "Sun, 06 Nov 1994 08:49:37 GMT" (RFC 1123, English names,

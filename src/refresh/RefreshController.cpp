@@ -48,7 +48,6 @@ void TRefreshController::Start(const std::function<void(TFeedList& feeds)>& mark
     if (mark)
         mark(FFeeds);
     auto* refresher = new TFeedsRefresher(MarkedFeeds(FFeeds), ForceRefresh);
-    refresher->Client.UserAgent = UserAgent;
     refresher->OnStatus = [this](const std::string& text) {
         if (OnStatus)
             OnStatus(text);

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "catalogue/FeedListCls.h"
-#include "refresh/FeedFetch.h"
 #include "refresh/FeedsRefresh.h"
 
 // What the main window needs to run refreshes: at most one TFeedsRefresher at a time, its status
@@ -38,8 +37,6 @@ public:
     // Each outcome of the running refresh, after it has been written into its entry (also one
     // the entry no longer takes): for diagnostics.
     std::function<void(const TFeedOutcome& outcome)> OnOutcome;
-    // The User-Agent of the refreshes started from now on.
-    std::string UserAgent = DefaultUserAgent();
 
     // Stops a running refresh (with its end handling), clears every RefreshMark, lets mark set
     // the marks of the new refresh, and starts it over copies of the marked feeds and the value

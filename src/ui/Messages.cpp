@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "platform/ProductName.h"
 #include "ui/ProdInfo.h"
 #include "ui/QtText.h"
 
@@ -16,7 +17,7 @@ QWidget* BoxParent() {
 }
 
 QString Caption() {
-    return ToQt(ProductInfo.Title.empty() ? std::string("Tovel RSS Reader") : ProductInfo.Title);
+    return ToQt(ProductInfo.Title.empty() ? std::string(kProductTitle) : ProductInfo.Title);
 }
 
 } // namespace

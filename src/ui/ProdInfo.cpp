@@ -2,12 +2,14 @@
 
 #include <QSettings>
 
+#include "platform/ProductName.h"
+
 TProductInfo ProductInfo;
 
 void FillProductInfo() {
-    ProductInfo.Title = "Tovel RSS Reader";
-    ProductInfo.Version = "1.00";
-    ProductInfo.SiteURL = "https://tovelsoft.example/";
+    ProductInfo.Title = kProductTitle;
+    ProductInfo.Version = kProductVersion;
+    ProductInfo.SiteURL = kProductSiteURL;
     ProductInfo.ContactsURL = "https://tovelsoft.example/contacts/";
     ProductInfo.Company = "Tovelsoft";
     ProductInfo.LegalNotice = "Copyright (c) Tovelsoft. All rights reserved.";

@@ -64,8 +64,6 @@ TEST(FormatHttpDateTest, EnglishNamesInGmtToTheSecond) {
 }
 
 TEST(UserAgentTest, NamesTheProgramAndItsSite) {
-    EXPECT_EQ(UserAgentText("Tovel RSS Reader", "1.00", "https://tovelsoft.example/"),
-              "Tovel RSS Reader/1.00 (+https://tovelsoft.example/)");
     EXPECT_EQ(DefaultUserAgent(), "Tovel RSS Reader/1.00 (+https://tovelsoft.example/)");
 }
 
