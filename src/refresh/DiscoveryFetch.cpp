@@ -1,7 +1,5 @@
 #include "refresh/DiscoveryFetch.h"
 
-#include "refresh/FeedFetch.h"
-
 namespace {
 
 // Ends a stopped discovery at its next exchange.
@@ -25,13 +23,6 @@ std::string ContentTypeCharset(const std::string& contentType) {
 }
 
 } // namespace
-
-void PrepareDiscoveryClient(THTTPClient& client) {
-    client.Timeout = 5000;
-    client.UserAgent = DefaultUserAgent();
-    client.Method = "GET";
-    client.RequestHeaders.SetValue("Accept-Encoding", "gzip, deflate");
-}
 
 TDiscoveryResult DiscoverFeedsAt(THTTPClient& client, const std::string& url,
                                  const std::function<void()>& beforeExchange) {
@@ -57,7 +48,7 @@ TDiscoveryResult DiscoverFeedsAt(THTTPClient& client, const std::string& url,
 }
 
 TFeedDiscovery::TFeedDiscovery(std::string url) : URL(std::move(url)) {
-    PrepareDiscoveryClient(Client);
+    PrepareFeedClient(Client);
     FreeOnTerminate = true;
 }
 

@@ -7,6 +7,7 @@
 #include "net/HTTPClient.h"
 #include "news/FeedDiscovery.h"
 #include "platform/Thread.h"
+#include "refresh/FeedFetch.h"
 
 // Fetching an address to find the feed behind it: the address may be a feed, or a page that
 // names feeds.
@@ -35,10 +36,6 @@ struct TDiscoveryResult {
     std::string ErrorText;
 };
 
-// Sets client up as the refresh sets up its own: 5000 ms to connect, the program's User-Agent,
-// gzip and deflate accepted.
-void PrepareDiscoveryClient(THTTPClient& client);
-
 // One GET of url through FetchFollowingRedirects (beforeExchange as there), then the answer
 // read: a 2xx body that is a feed gives doIsFeed, an HTML page that names feeds doFeedsFound
 // (relative links resolved against the address after redirects, titles in the charset of the
@@ -47,7 +44,7 @@ void PrepareDiscoveryClient(THTTPClient& client);
 TDiscoveryResult DiscoverFeedsAt(THTTPClient& client, const std::string& url,
                                  const std::function<void()>& beforeExchange = {});
 
-// DiscoverFeedsAt on a thread of its own, with a client that PrepareDiscoveryClient set up. It
+// DiscoverFeedsAt on a thread of its own, with a client that PrepareFeedClient set up. It
 // releases itself when it ends (FreeOnTerminate): the user-interface thread is told of the
 // result through OnDone, unless Cancel came first.
 //

@@ -32,6 +32,13 @@ std::string DefaultUserAgent() {
     return std::string(kProductTitle) + "/" + kProductVersion + " (+" + kProductSiteURL + ")";
 }
 
+void PrepareFeedClient(THTTPClient& client) {
+    client.Timeout = 5000;
+    client.UserAgent = DefaultUserAgent();
+    client.Method = "GET";
+    client.RequestHeaders.SetValue("Accept-Encoding", "gzip, deflate");
+}
+
 std::string FormatHttpDate(TDateTime utc) {
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

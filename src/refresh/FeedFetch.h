@@ -17,6 +17,10 @@ public:
 // "<title>/<version> (+<site>)", "Tovel RSS Reader/1.00 (+https://tovelsoft.example/)".
 std::string DefaultUserAgent();
 
+// Sets client up as every fetch of a feed or page does: 5000 ms to connect, DefaultUserAgent(),
+// GET, gzip and deflate accepted.
+void PrepareFeedClient(THTTPClient& client);
+
 // A UTC date-time as an HTTP date, "Sun, 06 Nov 1994 08:49:37 GMT" (RFC 1123, English names,
 // rounded to the second); "" for a value before 1970 or past year 9999.
 std::string FormatHttpDate(TDateTime utc);

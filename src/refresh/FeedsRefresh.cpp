@@ -30,9 +30,7 @@ std::vector<TRefreshFeed> MarkedFeeds(const TFeedList& feeds) {
 
 TFeedsRefresher::TFeedsRefresher(std::vector<TRefreshFeed> feeds, bool force)
     : FFeeds(std::move(feeds)), FForce(force) {
-    Client.Timeout = 5000;
-    Client.UserAgent = DefaultUserAgent();
-    Client.RequestHeaders.SetValue("Accept-Encoding", "gzip, deflate");
+    PrepareFeedClient(Client);
     FreeOnTerminate = true;
 }
 

@@ -45,7 +45,7 @@ nlohmann::json RunInspect(const std::string& arguments, int& status) {
 
 TDiscoveryResult Discover(const std::string& url) {
     THTTPClient client;
-    PrepareDiscoveryClient(client);
+    PrepareFeedClient(client);
     return DiscoverFeedsAt(client, url);
 }
 

@@ -8,7 +8,7 @@ int CmdDiscover(const TArgs& args) {
     if (args.size() != 1)
         return PrintError("usage: tovel-inspect discover URL");
     THTTPClient client;
-    PrepareDiscoveryClient(client);
+    PrepareFeedClient(client);
     const TDiscoveryResult result = DiscoverFeedsAt(client, args[0]);
     if (result.Outcome == doFailed)
         return PrintError(result.ErrorText);
