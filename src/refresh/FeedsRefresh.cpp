@@ -1,6 +1,8 @@
 #include "refresh/FeedsRefresh.h"
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "news/NewsDates.h"
 #include "platform/Files.h"
@@ -28,79 +30,238 @@ std::vector<TRefreshFeed> MarkedFeeds(const TFeedList& feeds) {
     return marked;
 }
 
-TFeedsRefresher::TFeedsRefresher(std::vector<TRefreshFeed> feeds, bool force)
-    : FFeeds(std::move(feeds)), FForce(force) {
+TFeedsRefresher::TFeedsRefresher(std::vector<TRefreshFeed> feeds, bool force, int maxParallel)
+    : FFeeds(std::move(feeds)), FForce(force), FStarted(FFeeds.size(), false) {
     PrepareFeedClient(Client);
+    FHosts.reserve(FFeeds.size());
+    for (const TRefreshFeed& feed : FFeeds)
+        FHosts.push_back(LowerCaseAscii(ExtractURLHost(feed.FeedURL)));
+    const size_t workers = std::min(static_cast<size_t>(std::max(1, maxParallel)), FFeeds.size());
+    for (size_t i = 1; i < workers; ++i) {
+        FMoreClients.push_back(std::make_unique<THTTPClient>());
+        PrepareFeedClient(*FMoreClients.back());
+    }
     FreeOnTerminate = true;
 }
 
 TFeedsRefresher::~TFeedsRefresher() = default;
 
 void TFeedsRefresher::Execute() {
-    for (const TRefreshFeed& feed : FFeeds) {
+    if (FFeeds.empty())
+        return;
+    std::vector<THTTPClient*> clients{&Client};
+    for (auto& client : FMoreClients) {
+        client->Timeout = Client.Timeout;
+        client->IdleTimeout = Client.IdleTimeout;
+        client->ExchangeTimeout = Client.ExchangeTimeout;
+        client->MaxResponseLength = Client.MaxResponseLength;
+        client->UserAgent = Client.UserAgent;
+        client->RequestHeaders = Client.RequestHeaders;
+        clients.push_back(client.get());
+    }
+    std::vector<std::thread> workers;
+    std::exception_ptr failure;
+    try {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FWorkersLeft = static_cast<int>(clients.size());
+        }
+        for (THTTPClient* client : clients) {
+            workers.emplace_back([this, client] { Work(*client); });
+        }
+        for (;;) {
+            std::deque<TEvent> batch;
+            {
+                std::unique_lock<std::mutex> lock(FLock);
+                FPosted.wait(lock, [this] { return !FEvents.empty() || FWorkersLeft == 0; });
+                if (FEvents.empty())
+                    break;
+                batch.swap(FEvents);
+            }
+            while (!batch.empty()) {
+                TEvent event = std::move(batch.front());
+                batch.pop_front();
+                try {
+                    HandOver(event);
+                } catch (...) {
+                    Discard(batch);
+                    throw;
+                }
+            }
+        }
+    } catch (...) {
+        failure = std::current_exception();
+        StopWorkers();
+    }
+    // A thread that could not be started leaves the others to end on their own.
+    if (failure && workers.size() < clients.size()) {
+        std::lock_guard<std::mutex> lock(FLock);
+        FWorkersLeft -= static_cast<int>(clients.size() - workers.size());
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    Discard(FEvents);
+    if (!failure)
+        failure = FWorkerFailure;
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TFeedsRefresher::Work(THTTPClient& client) {
+    try {
+        size_t index = 0;
+        int place = 0;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(FLock);
+                if (!TakeFeed(lock, index, place))
+                    break;
+            }
+            TFeedOutcome outcome;
+            outcome.Feed = FFeeds[index];
+            const auto start = std::chrono::steady_clock::now();
+            try {
+                ProcessFeed(outcome, client,
+                            " (" + std::to_string(place) + " of " + std::to_string(FFeeds.size()) + ")");
+            } catch (const EHTTPError&) {
+                outcome.ErrorText = "Unable to open " + outcome.Feed.FeedURL;
+            } catch (const std::exception& e) {
+                outcome.ErrorText = e.what();
+            }
+            outcome.StatusCode = client.StatusCode;
+            outcome.Milliseconds =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            const bool succeeded = outcome.ErrorText.empty();
+            std::string dropped;
+            {
+                std::lock_guard<std::mutex> lock(FLock);
+                --FRunning;
+                --FRunningOnHost[FHosts[index]];
+                // A stopped exchange returns what had arrived by then, or fails because of the
+                // stop: neither may reach the entry, which stays as it was before the refresh.
+                if (Cancelled()) {
+                    dropped = outcome.TemporaryFile;
+                } else {
+                    // The panel is cleared only when nothing else is in progress.
+                    if (succeeded && FRunning == 0)
+                        FEvents.push_back({false, "", {}});
+                    FEvents.push_back({true, "", std::move(outcome)});
+                }
+            }
+            FSlotFreed.notify_all();
+            FPosted.notify_one();
+            if (!dropped.empty())
+                DeleteFile(dropped);
+        }
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (!FWorkerFailure)
+            FWorkerFailure = std::current_exception();
+    }
+    bool failed = false;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        --FWorkersLeft;
+        failed = FWorkerFailure != nullptr;
+    }
+    // A worker that failed ends the whole refresh, which then reports the failure.
+    if (failed)
+        StopWorkers();
+    FSlotFreed.notify_all();
+    FPosted.notify_one();
+}
+
+bool TFeedsRefresher::TakeFeed(std::unique_lock<std::mutex>& lock, size_t& index, int& place) {
+    for (;;) {
         if (Cancelled())
-            return;
-        TFeedOutcome outcome;
-        outcome.Feed = feed;
-        const auto start = std::chrono::steady_clock::now();
-        try {
-            ProcessFeed(outcome);
-        } catch (const EHTTPError&) {
-            outcome.ErrorText = "Unable to open " + feed.FeedURL;
-        } catch (const std::exception& e) {
-            outcome.ErrorText = e.what();
+            return false;
+        while (FFirstWaiting < FFeeds.size() && FStarted[FFirstWaiting])
+            ++FFirstWaiting;
+        if (FFirstWaiting == FFeeds.size())
+            return false;
+        for (size_t i = FFirstWaiting; i < FFeeds.size(); ++i) {
+            if (FStarted[i] || FRunningOnHost[FHosts[i]] >= kMaxPerHost)
+                continue;
+            FStarted[i] = true;
+            ++FRunningOnHost[FHosts[i]];
+            ++FRunning;
+            if (FRunning > FPeakRunning)
+                FPeakRunning = FRunning;
+            index = i;
+            place = ++FStartedCount;
+            return true;
         }
-        outcome.StatusCode = Client.StatusCode;
-        outcome.Milliseconds =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        // A stopped exchange returns what had arrived by then, or fails because of the stop:
-        // neither may reach the entry, which stays as it was before the refresh.
-        if (Cancelled()) {
-            if (!outcome.TemporaryFile.empty())
-                DeleteFile(outcome.TemporaryFile);
-            return;
-        }
-        Deliver(outcome);
+        // Every feed left belongs to a busy host; one of its feeds ends soon, or the stop comes.
+        FSlotFreed.wait_for(lock, std::chrono::milliseconds(100));
     }
 }
 
-void TFeedsRefresher::ProcessFeed(TFeedOutcome& outcome) {
+void TFeedsRefresher::ProcessFeed(TFeedOutcome& outcome, THTTPClient& client, const std::string& place) {
     TRefreshFeed& feed = outcome.Feed;
-    Client.StatusCode = 0;
-    SetStatus("Feed checking: " + feed.FeedName + " -> " + feed.FeedURL);
-    Client.Disconnect();
+    client.StatusCode = 0;
+    PostStatus("Feed checking: " + feed.FeedName + " -> " + feed.FeedURL + place);
+    client.Disconnect();
     feed.ETag = ReadETag(feed.FeedID);
     const TDownloadNeed need = NeedsDownload(feed);
     if (need != dnNone) {
-        SetStatus("Feed download: " + feed.FeedName + " -> " + feed.FeedURL);
-        Client.Method = "GET";
-        SetConditions(feed, need == dnConditional);
-        FetchFollowingRedirects(Client, feed.FeedURL, [this] { CheckNotCancelled(); });
+        PostStatus("Feed download: " + feed.FeedName + " -> " + feed.FeedURL + place);
+        client.Method = "GET";
+        SetConditions(client, feed, need == dnConditional);
+        FetchFollowingRedirects(client, feed.FeedURL, [this] { CheckNotCancelled(); });
         CheckNotCancelled();
-        const int status = Client.StatusCode;
+        const int status = client.StatusCode;
         // 304: the cached document is still the server's; nothing of the feed changes.
         if (status != 304) {
             if (status < 200 || status > 299)
                 throw EHTTPError("The server response is incorrect");
-            outcome.TemporaryFile = PrepareCacheFile(Client.Content, CacheFileName(feed.FeedID));
+            outcome.TemporaryFile = PrepareCacheFile(client.Content, CacheFileName(feed.FeedID));
             outcome.Downloaded = true;
             try {
-                feed.LastModifiedDate = DecodeRfc822Date(Client.ResponseHeaders.Values("Last-Modified"));
+                feed.LastModifiedDate = DecodeRfc822Date(client.ResponseHeaders.Values("Last-Modified"));
             } catch (const std::exception&) {
                 feed.LastModifiedDate = 0;
             }
-            feed.ETag = Trim(Client.ResponseHeaders.Values("ETag"));
+            feed.ETag = Trim(client.ResponseHeaders.Values("ETag"));
         }
     }
-    try {
-        Client.Disconnect();
-        SetStatus("");
-    } catch (...) {
-        if (!outcome.TemporaryFile.empty())
-            DeleteFile(outcome.TemporaryFile);
-        outcome.TemporaryFile.clear();
-        throw;
+    client.Disconnect();
+    // The document is in its file now: the next feed's exchange need not keep it beside its own.
+    client.Content = std::string();
+}
+
+void TFeedsRefresher::PostStatus(const std::string& text) {
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FEvents.push_back({false, text, {}});
     }
+    FPosted.notify_one();
+}
+
+void TFeedsRefresher::HandOver(TEvent& event) {
+    if (Cancelled()) {
+        if (event.IsOutcome && !event.Outcome.TemporaryFile.empty())
+            DeleteFile(event.Outcome.TemporaryFile);
+        return;
+    }
+    if (event.IsOutcome)
+        Deliver(event.Outcome);
+    else
+        SetStatus(event.Status);
+}
+
+void TFeedsRefresher::Discard(std::deque<TEvent>& events) {
+    for (TEvent& event : events)
+        if (event.IsOutcome && !event.Outcome.TemporaryFile.empty())
+            DeleteFile(event.Outcome.TemporaryFile);
+    events.clear();
+}
+
+void TFeedsRefresher::StopWorkers() {
+    Terminate();
+    Client.Aborted = true;
+    for (auto& client : FMoreClients)
+        client->Aborted = true;
+    FSlotFreed.notify_all();
 }
 
 void TFeedsRefresher::SetStatus(const std::string& text) {
@@ -129,8 +290,7 @@ void TFeedsRefresher::Deliver(TFeedOutcome& outcome) {
 
 void TFeedsRefresher::Cancel() {
     // The stopped state comes first: a worker that sees the abort end its exchange sees it too.
-    Terminate();
-    Client.Aborted = true;
+    StopWorkers();
     GiveUp();
 }
 

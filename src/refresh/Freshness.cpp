@@ -22,7 +22,7 @@ double MillisecondsBetween(TDateTime earlier, TDateTime later) {
 
 } // namespace
 
-TDownloadNeed TFeedsRefresher::NeedsDownload(TRefreshFeed& feed) {
+TDownloadNeed TFeedsRefresher::NeedsDownload(TRefreshFeed& feed) const {
     if (FForce) {
         feed.RefreshDate = Now();
         return dnWhole;
@@ -40,9 +40,9 @@ TDownloadNeed TFeedsRefresher::NeedsDownload(TRefreshFeed& feed) {
     return dnConditional;
 }
 
-void TFeedsRefresher::SetConditions(const TRefreshFeed& feed, bool conditional) {
+void TFeedsRefresher::SetConditions(THTTPClient& client, const TRefreshFeed& feed, bool conditional) {
     // An empty value removes the header: a whole download must not be answered with 304.
     const bool dated = conditional && feed.LastModifiedDate != 0;
-    Client.RequestHeaders.SetValue("If-Modified-Since", dated ? FormatHttpDate(feed.LastModifiedDate) : "");
-    Client.RequestHeaders.SetValue("If-None-Match", conditional ? feed.ETag : "");
+    client.RequestHeaders.SetValue("If-Modified-Since", dated ? FormatHttpDate(feed.LastModifiedDate) : "");
+    client.RequestHeaders.SetValue("If-None-Match", conditional ? feed.ETag : "");
 }

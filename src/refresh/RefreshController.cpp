@@ -47,7 +47,7 @@ void TRefreshController::Start(const std::function<void(TFeedList& feeds)>& mark
     FFeeds.ClearRefreshMarks();
     if (mark)
         mark(FFeeds);
-    auto* refresher = new TFeedsRefresher(MarkedFeeds(FFeeds), ForceRefresh);
+    auto* refresher = new TFeedsRefresher(MarkedFeeds(FFeeds), ForceRefresh, MaxParallel);
     refresher->OnStatus = [this](const std::string& text) {
         if (OnStatus)
             OnStatus(text);
@@ -58,6 +58,8 @@ void TRefreshController::Start(const std::function<void(TFeedList& feeds)>& mark
             OnOutcome(outcome);
     };
     refresher->OnTerminate = [this](TThread* sender) { RefreshFinished(sender); };
+    if (OnPrepare)
+        OnPrepare(*refresher);
     FRefresher = refresher;
     refresher->Resume();
 }

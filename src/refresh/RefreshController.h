@@ -37,6 +37,11 @@ public:
     // Each outcome of the running refresh, after it has been written into its entry (also one
     // the entry no longer takes): for diagnostics.
     std::function<void(const TFeedOutcome& outcome)> OnOutcome;
+    // Run on each refresh's worker object after it is made and before it starts: for diagnostics
+    // and tests that tune its client.
+    std::function<void(TFeedsRefresher& refresher)> OnPrepare;
+    // How many feeds each refresh works on at once (1: one after another).
+    int MaxParallel = kDefaultMaxParallel;
 
     // Stops a running refresh (with its end handling), clears every RefreshMark, lets mark set
     // the marks of the new refresh, and starts it over copies of the marked feeds and the value

@@ -70,14 +70,14 @@ TEST_F(RefreshTest, TheConditionsAreTheStoredDateAndTag) {
     TRefreshFeed feed;
     feed.LastModifiedDate = UnixToDateTime(784111777); // Sun, 06 Nov 1994 08:49:37 GMT
     feed.ETag = "W/\"a-1\"";
-    refresher.SetConditions(feed, true);
+    refresher.SetConditions(refresher.Client, feed, true);
     EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-Modified-Since"), "Sun, 06 Nov 1994 08:49:37 GMT");
     EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-None-Match"), "W/\"a-1\"");
-    refresher.SetConditions(feed, false);
+    refresher.SetConditions(refresher.Client, feed, false);
     EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-Modified-Since"), "");
     EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-None-Match"), "");
     feed.LastModifiedDate = 0;
-    refresher.SetConditions(feed, true);
+    refresher.SetConditions(refresher.Client, feed, true);
     EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-Modified-Since"), "");
     EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-None-Match"), "W/\"a-1\"");
     // The client's other headers stay.
@@ -198,20 +198,21 @@ TEST_F(RefreshTest, TheWalkRefreshesMarkedFeedsInOrderAndRecordsEachOutcome) {
     ForceRefresh = true;
 
     TRefreshRun run;
+    run.MaxParallel = 1;
     run.Run(Feeds);
 
     EXPECT_EQ(run.Finished, 1);
-    auto checking = [](const TFeedListItem* f) {
-        return "Feed checking: " + f->FeedName + " -> " + f->FeedURL;
+    auto checking = [](const TFeedListItem* f, int k) {
+        return "Feed checking: " + f->FeedName + " -> " + f->FeedURL + " (" + std::to_string(k) + " of 4)";
     };
-    auto download = [](const TFeedListItem* f) {
-        return "Feed download: " + f->FeedName + " -> " + f->FeedURL;
+    auto download = [](const TFeedListItem* f, int k) {
+        return "Feed download: " + f->FeedName + " -> " + f->FeedURL + " (" + std::to_string(k) + " of 4)";
     };
     // A failed feed leaves its last text standing until the next feed's check.
-    EXPECT_EQ(run.Statuses,
-              (std::vector<std::string>{checking(ok), download(ok), "", checking(missing), download(missing),
-                                        checking(unknownHost), download(unknownHost), checking(plain),
-                                        download(plain), ""}));
+    EXPECT_EQ(run.Statuses, (std::vector<std::string>{checking(ok, 1), download(ok, 1), "",
+                                                      checking(missing, 2), download(missing, 2),
+                                                      checking(unknownHost, 3), download(unknownHost, 3),
+                                                      checking(plain, 4), download(plain, 4), ""}));
     EXPECT_EQ(ok->ErrorText, "");
     EXPECT_EQ(ReadCache(ok->FeedID), body);
     EXPECT_DOUBLE_EQ(ok->LastModifiedDate, UnixToDateTime(kServedTime));
@@ -257,7 +258,8 @@ TEST_F(RefreshTest, AFeedWithinTheIntervalOnlyShowsItsCheck) {
     feed->ErrorText = "stale";
     TRefreshRun run;
     run.Run(Feeds);
-    EXPECT_EQ(run.Statuses, (std::vector<std::string>{"Feed checking: recent -> " + feed->FeedURL, ""}));
+    EXPECT_EQ(run.Statuses,
+              (std::vector<std::string>{"Feed checking: recent -> " + feed->FeedURL + " (1 of 1)", ""}));
     EXPECT_EQ(feed->ErrorText, "");
     EXPECT_EQ(site->Connections(), 0);
     EXPECT_EQ(ReadCache(feed->FeedID), "cached");

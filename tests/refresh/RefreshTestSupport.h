@@ -133,6 +133,8 @@ struct TRefreshRun {
     std::vector<std::string> Statuses;
     std::vector<TFeedOutcome> Outcomes;
     int Finished = 0;
+    // Feeds worked on at once (1: the sequential walk).
+    int MaxParallel = kDefaultMaxParallel;
 
     // The outcome of the feed with id; fails the test when there is none.
     const TFeedOutcome& OutcomeOf(const std::string& id) const {
@@ -150,6 +152,7 @@ struct TRefreshRun {
         controller.OnStatus = [this](const std::string& text) { Statuses.push_back(text); };
         controller.OnFinished = [this] { ++Finished; };
         controller.OnOutcome = [this](const TFeedOutcome& outcome) { Outcomes.push_back(outcome); };
+        controller.MaxParallel = MaxParallel;
         controller.Start(CurrentMarks(feeds));
         ASSERT_TRUE(pump.PumpUntil([&] { return Finished > 0; }));
         EXPECT_FALSE(controller.IsRunning());

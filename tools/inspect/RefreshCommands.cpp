@@ -1,5 +1,6 @@
-// refresh --data DIR [--force]: one refresh of every feed of a data folder with the program's own
-// refresher, then each feed loaded as the news view loads it.
+// refresh --data DIR [--force] [--parallel N]: one refresh of every feed of a data folder with the
+// program's own refresher (N feeds at once, 1 for one after another), then each feed loaded as the
+// news view loads it.
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -62,14 +63,18 @@ Json TextOrNull(const std::string& text) {
 } // namespace
 
 int CmdRefresh(const TArgs& args) {
-    const std::string usage = "usage: tovel-inspect refresh --data DIR [--force]";
+    const std::string usage = "usage: tovel-inspect refresh --data DIR [--force] [--parallel N]";
     std::string folder;
     bool force = false;
+    int parallel = kDefaultMaxParallel;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--data" && i + 1 < args.size())
             folder = args[++i];
         else if (args[i] == "--force")
             force = true;
+        else if (args[i] == "--parallel" && i + 1 < args.size() && TryStrToInt(args[i + 1], parallel) &&
+                 parallel > 0)
+            ++i;
         else
             return PrintError(usage);
     }
@@ -92,6 +97,7 @@ int CmdRefresh(const TArgs& args) {
             outcomes[outcome.Feed.FeedID] = outcome;
         };
         controller.OnFinished = [&finished] { finished = true; };
+        controller.MaxParallel = parallel;
         ForceRefresh = force;
         controller.Start([](TFeedList& list) {
             for (const auto& item : list.Items)

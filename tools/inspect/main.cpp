@@ -23,7 +23,7 @@ const TCommand kCommands[] = {
     {"url", "url URL                    split a feed address into host, path and port", &CmdUrl},
     {"items", "items FILE...              the news items of cached feed documents", &CmdItems},
     {"fetch", "fetch URL [--head] [--out FILE]  one HTTP exchange", &CmdFetch},
-    {"refresh", "refresh --data DIR [--force]  refresh every feed of a data folder, one line per feed",
+    {"refresh", "refresh --data DIR [--force] [--parallel N]  refresh every feed of a data folder, one line per feed",
      &CmdRefresh},
     {"opml-import", "opml-import FILE           the entries an OPML import adds, as feeds-read prints them",
      &CmdOpmlImport},
