@@ -209,6 +209,7 @@ void TFeedsRefresher::ProcessFeed(TFeedOutcome& outcome, THTTPClient& client, co
         SetConditions(client, feed, need == dnConditional);
         FetchFollowingRedirects(client, feed.FeedURL, [this] { CheckNotCancelled(); });
         CheckNotCancelled();
+        client.Disconnect();
         const int status = client.StatusCode;
         // 304: the cached document is still the server's; nothing of the feed changes.
         if (status != 304) {
@@ -224,7 +225,6 @@ void TFeedsRefresher::ProcessFeed(TFeedOutcome& outcome, THTTPClient& client, co
             feed.ETag = Trim(client.ResponseHeaders.Values("ETag"));
         }
     }
-    client.Disconnect();
     // The document is in its file now: the next feed's exchange need not keep it beside its own.
     client.Content = std::string();
 }
