@@ -114,7 +114,7 @@ TEST_F(DelayingProxyTest, RelaysTheDocumentNoEarlierThanTheDelayAndCountsEachHos
 }
 
 TEST_F(DelayingProxyTest, PeaksCountConnectionsOpenAtOnceAndTheEndStopsThem) {
-    auto proxy = std::make_unique<DelayingProxy>(LoopbackHosts(2), "127.0.0.1", Nginx.Port(), 0);
+    auto proxy = std::make_unique<DelayingProxy>(LoopbackHosts(3), "127.0.0.1", Nginx.Port(), 0);
     ASSERT_TRUE(proxy->Ok()) << proxy->Error();
     const int first = proxy->Port("127.0.0.2");
     const int second = proxy->Port("127.0.0.3");
@@ -138,6 +138,18 @@ TEST_F(DelayingProxyTest, PeaksCountConnectionsOpenAtOnceAndTheEndStopsThem) {
     EXPECT_EQ(4, proxy->PeakConnections());
     EXPECT_EQ(2, proxy->PeakConnections("127.0.0.3"));
     EXPECT_EQ(2, proxy->Accepted("127.0.0.3"));
+
+    // A client that closes one connection and at once opens the next never has two open, even
+    // before the relay of the first has woken up.
+    const int third = proxy->Port("127.0.0.4");
+    int swapped = ConnectPlain("127.0.0.4", third);
+    for (int i = 1; i <= 20; ++i) {
+        ASSERT_TRUE(Eventually([&proxy, i] { return proxy->Accepted("127.0.0.4") == i; }));
+        close(swapped);
+        swapped = ConnectPlain("127.0.0.4", third);
+    }
+    EXPECT_EQ(1, proxy->PeakConnections("127.0.0.4"));
+    close(swapped);
 
     // The end closes the connections still open: their clients read the end.
     proxy.reset();

@@ -210,24 +210,49 @@ void DelayingProxy::AcceptLoop() {
             int client;
             while ((client = accept4(fds[i].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) != -1) {
                 THost& host = *owners[i];
+                UncountClosedClients();
                 ++host.Counts.Accepted;
                 ++FAll.Accepted;
                 host.Counts.Opened();
                 FAll.Opened();
                 auto worker = std::make_unique<TWorker>();
                 TWorker* const self = worker.get();
+                self->ClientFd = client;
+                self->Host = &host;
                 const int delayMs = FDelayMs;
-                self->Thread = std::thread([this, self, client, &host, delayMs] {
+                std::lock_guard<std::mutex> lock(FMutex);
+                self->Thread = std::thread([this, self, client, delayMs] {
                     Relay(client, delayMs);
-                    --host.Counts.Open;
-                    --FAll.Open;
+                    {
+                        std::lock_guard<std::mutex> lock(FMutex);
+                        Uncount(*self);
+                        close(client);
+                        self->ClientFd = -1;
+                    }
                     self->Done = true;
                 });
-                std::lock_guard<std::mutex> lock(FMutex);
                 FWorkers.push_back(std::move(worker));
             }
         }
         ReapWorkers(false);
+    }
+}
+
+void DelayingProxy::Uncount(TWorker& worker) {
+    if (!worker.Counted.exchange(false))
+        return;
+    --worker.Host->Counts.Open;
+    --FAll.Open;
+}
+
+void DelayingProxy::UncountClosedClients() {
+    std::lock_guard<std::mutex> lock(FMutex);
+    for (auto& worker : FWorkers) {
+        if (worker->ClientFd == -1 || !worker->Counted)
+            continue;
+        pollfd p{worker->ClientFd, POLLRDHUP, 0};
+        if (poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+            Uncount(*worker);
     }
 }
 
@@ -323,5 +348,4 @@ void DelayingProxy::Relay(int client, int delayMs) {
     }
     if (target != -1)
         close(target);
-    close(client);
 }

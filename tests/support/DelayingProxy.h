@@ -42,7 +42,8 @@ public:
     int PeakConnections(const std::string& host) const;
     // Most open at once over all hosts.
     int PeakConnections() const { return FAll.Peak; }
-    // Open right now, all hosts: from the accept until the relay has closed both sides.
+    // Open right now, all hosts: from the accept until the client has closed its side (or the relay
+    // has closed both sides, when that comes first).
     int OpenConnections() const { return FAll.Open; }
     // Accepted and peaks back to 0.
     void ResetCounts();
@@ -62,11 +63,22 @@ private:
     struct TWorker {
         std::thread Thread;
         std::atomic<bool> Done{false};
+        // The client's socket while the relay has it open (guarded by FMutex), and whether the
+        // connection still counts as open.
+        int ClientFd = -1;
+        THost* Host = nullptr;
+        std::atomic<bool> Counted{true};
     };
 
     void AcceptLoop();
     // Relays one accepted connection until either side ends it or the proxy stops.
     void Relay(int clientFd, int delayMs);
+    // Takes the connection off the open counts (once).
+    void Uncount(TWorker& worker);
+    // Takes off the counts every connection whose client has already closed its side while its
+    // relay has not got round to it yet, so that a client closing one connection and opening the
+    // next is never seen with both open.
+    void UncountClosedClients();
     // Joins the connection threads that have ended.
     void ReapWorkers(bool all);
 
