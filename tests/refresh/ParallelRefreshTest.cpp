@@ -10,6 +10,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "DelayingProxy.h"
 #include "NginxFixture.h"
 #include "RefreshTestSupport.h"
 #include "TestCertificates.h"
@@ -783,6 +784,39 @@ TEST_F(RefreshTest, EveryClientTakesTheSettingsOfTheFirst) {
     ASSERT_EQ(requests.size(), 8u);
     for (const std::string& request : requests)
         EXPECT_NE(RequestHead(request).find("\r\nUser-Agent: Probe/2.0\r\n"), std::string::npos) << request;
+}
+
+// Against a real server with latency, as users meet it: nginx behind the delaying proxy, three of
+// its loopback addresses as three hosts with eight feeds each. The proxy never sees more than two
+// connections from one host, nor more than the refresh may run.
+TEST_F(RefreshTest, TheProxySeesAtMostTwoConnectionsPerHost) {
+    NginxFixture nginx;
+    if (!nginx.Start())
+        GTEST_SKIP() << "nginx is not available: " << nginx.Error();
+    const std::vector<std::string> hosts = LoopbackHosts(3);
+    DelayingProxy proxy(hosts, "127.0.0.1", nginx.Port(), 100);
+    ASSERT_TRUE(proxy.Ok()) << proxy.Error();
+    std::vector<TFeedListItem*> items;
+    for (int i = 0; i < 24; ++i) {
+        const std::string name = "feed" + std::to_string(i) + ".xml";
+        nginx.WriteFile(name, "<rss><channel><title>" + name + "</title></channel></rss>");
+        // Feeds of one host follow each other, so that the limit, not the order, spreads them.
+        items.push_back(AddFeed(name, proxy.Url(hosts[i / 8], "/" + name)));
+    }
+    ForceRefresh = true;
+    TParallelRun run;
+    run.Run(Feeds);
+    for (const std::string& host : hosts) {
+        EXPECT_EQ(proxy.Accepted(host), 8) << host;
+        EXPECT_LE(proxy.PeakConnections(host), 2) << host;
+    }
+    EXPECT_LE(proxy.PeakConnections(), 6);
+    EXPECT_GE(proxy.PeakConnections(), 2) << "the feeds were fetched one after another";
+    for (const TFeedListItem* item : items) {
+        EXPECT_EQ(item->ErrorText, "") << item->FeedName;
+        EXPECT_EQ(ReadCache(item->FeedID),
+                  "<rss><channel><title>" + item->FeedName + "</title></channel></rss>");
+    }
 }
 
 } // namespace
