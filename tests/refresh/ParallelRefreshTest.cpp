@@ -188,68 +188,6 @@ private:
     std::map<std::string, std::unique_ptr<LoopbackHttpServer>> FServers;
 };
 
-// One refresh through the controller with a given number of exchanges at once, its clients set
-// up by Prepare before it starts.
-struct TParallelRun {
-    int MaxParallel = kDefaultMaxParallel;
-    std::function<void(TFeedsRefresher&)> Prepare;
-    std::vector<std::string> Statuses;
-    std::vector<TFeedOutcome> Outcomes;
-    // The status texts and the ids of the outcomes, in the order they reached the window.
-    std::vector<std::pair<bool, std::string>> Log;
-    int Finished = 0;
-    // The refresher's own peak, as its outcomes arrive.
-    int PeakRunning = 0;
-
-    const TFeedOutcome& OutcomeOf(const std::string& id) const {
-        for (const TFeedOutcome& outcome : Outcomes)
-            if (outcome.Feed.FeedID == id)
-                return outcome;
-        ADD_FAILURE() << "no outcome for " << id;
-        static const TFeedOutcome kNone;
-        return kNone;
-    }
-    bool HasOutcome(const std::string& id) const {
-        return std::any_of(Outcomes.begin(), Outcomes.end(),
-                           [&id](const TFeedOutcome& outcome) { return outcome.Feed.FeedID == id; });
-    }
-
-    // Installs the handlers, for a test that drives the controller itself.
-    void Attach(TRefreshController& controller) {
-        controller.MaxParallel = MaxParallel;
-        controller.OnPrepare = [this](TFeedsRefresher& refresher) {
-            FRefresher = &refresher;
-            if (Prepare)
-                Prepare(refresher);
-        };
-        controller.OnStatus = [this](const std::string& text) {
-            Statuses.push_back(text);
-            Log.push_back({false, text});
-        };
-        // While the refresh delivers, its refresher lives; after the last outcome no exchange starts.
-        controller.OnOutcome = [this](const TFeedOutcome& outcome) {
-            Outcomes.push_back(outcome);
-            Log.push_back({true, outcome.Feed.FeedID});
-            if (FRefresher)
-                PeakRunning = std::max(PeakRunning, FRefresher->PeakRunning());
-        };
-        controller.OnFinished = [this] { ++Finished; };
-    }
-
-    void Run(TFeedList& feeds) {
-        TSyncPump pump;
-        TRefreshController controller(feeds);
-        Attach(controller);
-        controller.Start(CurrentMarks(feeds));
-        ASSERT_TRUE(pump.PumpUntil([&] { return Finished > 0; }));
-        EXPECT_FALSE(controller.IsRunning());
-        EXPECT_EQ(Finished, 1);
-    }
-
-private:
-    TFeedsRefresher* FRefresher = nullptr;
-};
-
 // A status text taken apart: "Feed checking: " or "Feed download: ", the feed's "NAME -> URL"
 // and its place "(k of N)".
 struct TStatus {
@@ -402,7 +340,7 @@ TEST_F(RefreshTest, ManyAtOnceEndLikeOneAfterAnother) {
             WriteETag(s.Item->FeedID, s.ETag ? s.ETag : "");
         }
     };
-    auto snapshot = [&](const TParallelRun& run) {
+    auto snapshot = [&](const TRefreshRun& run) {
         std::vector<TFeedState> states;
         for (const TStart& s : start) {
             const TFeedListItem* item = s.Item;
@@ -417,7 +355,7 @@ TEST_F(RefreshTest, ManyAtOnceEndLikeOneAfterAnother) {
     auto prepare = [](TFeedsRefresher& refresher) { refresher.Client.IdleTimeout = 300; };
 
     reset();
-    TParallelRun sequential;
+    TRefreshRun sequential;
     sequential.MaxParallel = 1;
     sequential.Prepare = prepare;
     sequential.Run(Feeds);
@@ -476,7 +414,7 @@ TEST_F(RefreshTest, ManyAtOnceEndLikeOneAfterAnother) {
     reset();
     sites.ResetCounts();
     sites.HoldUntil(4);
-    TParallelRun parallel;
+    TRefreshRun parallel;
     parallel.Prepare = prepare;
     parallel.Run(Feeds);
     const std::vector<TFeedState> together = snapshot(parallel);
@@ -540,7 +478,7 @@ TEST_F(RefreshTest, NoHostRunsMoreThanTwoExchangesAndTheFirstFeedsStartFirst) {
         ForceRefresh = true;
         sites.HoldUntil(static_cast<int>(firstWave.size()));
 
-        TParallelRun run;
+        TRefreshRun run;
         run.MaxParallel = c.MaxParallel;
         run.Run(Feeds);
 
@@ -597,7 +535,7 @@ TEST_F(RefreshTest, AStopAmongManyExchangesKeepsOnlyWholeDocuments) {
     ForceRefresh = true;
 
     TSyncPump pump;
-    TParallelRun run;
+    TRefreshRun run;
     TRefreshController controller(Feeds);
     run.Attach(controller);
     controller.Start(CurrentMarks(Feeds));
@@ -652,7 +590,7 @@ TEST_F(RefreshTest, EntriesDeletedOrReaddressedWhileManyRunGetNothing) {
     ForceRefresh = true;
 
     TSyncPump pump;
-    TParallelRun run;
+    TRefreshRun run;
     TRefreshController controller(Feeds);
     run.Attach(controller);
     controller.Start(CurrentMarks(Feeds));
@@ -704,7 +642,7 @@ TEST_F(RefreshTest, EachFeedShowsItsOwnPlaceAmongTheMarkedFeeds) {
     for (const TFeedListItem* item : items)
         byId[item->FeedID] = item;
 
-    TParallelRun run;
+    TRefreshRun run;
     run.Run(Feeds);
     const int n = static_cast<int>(items.size());
     const std::map<std::string, int> places = PlacesOf(run.Statuses, n);
@@ -768,7 +706,7 @@ TEST_F(RefreshTest, EveryClientTakesTheSettingsOfTheFirst) {
                     sites.Url(LoopbackAddress(i % 4), (i % 2 ? "/large" : "/small") + std::to_string(i))));
     ForceRefresh = true;
     sites.HoldUntil(8);
-    TParallelRun run;
+    TRefreshRun run;
     run.Prepare = [](TFeedsRefresher& refresher) {
         refresher.Client.UserAgent = "Probe/2.0";
         refresher.Client.MaxResponseLength = 500;
@@ -804,7 +742,7 @@ TEST_F(RefreshTest, TheProxySeesAtMostTwoConnectionsPerHost) {
         items.push_back(AddFeed(name, proxy.Url(hosts[i / 8], "/" + name)));
     }
     ForceRefresh = true;
-    TParallelRun run;
+    TRefreshRun run;
     run.Run(Feeds);
     for (const std::string& host : hosts) {
         EXPECT_EQ(proxy.Accepted(host), 8) << host;

@@ -3,12 +3,14 @@
 // The catalogue, clock, servers and refresh runs that the refresh tests share.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LoopbackHttpServer.h"
@@ -128,13 +130,19 @@ inline std::string RequestHead(const std::string& request) {
     return request.substr(0, request.find("\r\n\r\n") + 2);
 }
 
-// Runs one refresh of the marked feeds through the controller, as the window does.
+// Runs one refresh of the marked feeds through the controller, as the window does, with a given
+// number of feeds at once and its clients set up by Prepare before it starts.
 struct TRefreshRun {
-    std::vector<std::string> Statuses;
-    std::vector<TFeedOutcome> Outcomes;
-    int Finished = 0;
     // Feeds worked on at once (1: the sequential walk).
     int MaxParallel = kDefaultMaxParallel;
+    std::function<void(TFeedsRefresher&)> Prepare;
+    std::vector<std::string> Statuses;
+    std::vector<TFeedOutcome> Outcomes;
+    // The status texts and the ids of the outcomes, in the order they reached the window.
+    std::vector<std::pair<bool, std::string>> Log;
+    int Finished = 0;
+    // The refresher's own peak, as its outcomes arrive.
+    int PeakRunning = 0;
 
     // The outcome of the feed with id; fails the test when there is none.
     const TFeedOutcome& OutcomeOf(const std::string& id) const {
@@ -145,18 +153,45 @@ struct TRefreshRun {
         static const TFeedOutcome kNone;
         return kNone;
     }
+    bool HasOutcome(const std::string& id) const {
+        return std::any_of(Outcomes.begin(), Outcomes.end(),
+                           [&id](const TFeedOutcome& outcome) { return outcome.Feed.FeedID == id; });
+    }
+
+    // Installs the handlers, for a test that drives the controller itself.
+    void Attach(TRefreshController& controller) {
+        controller.MaxParallel = MaxParallel;
+        controller.OnPrepare = [this](TFeedsRefresher& refresher) {
+            FRefresher = &refresher;
+            if (Prepare)
+                Prepare(refresher);
+        };
+        controller.OnStatus = [this](const std::string& text) {
+            Statuses.push_back(text);
+            Log.push_back({false, text});
+        };
+        // While the refresh delivers, its refresher lives; after the last outcome no exchange starts.
+        controller.OnOutcome = [this](const TFeedOutcome& outcome) {
+            Outcomes.push_back(outcome);
+            Log.push_back({true, outcome.Feed.FeedID});
+            if (FRefresher)
+                PeakRunning = std::max(PeakRunning, FRefresher->PeakRunning());
+        };
+        controller.OnFinished = [this] { ++Finished; };
+    }
 
     void Run(TFeedList& feeds) {
         TSyncPump pump;
         TRefreshController controller(feeds);
-        controller.OnStatus = [this](const std::string& text) { Statuses.push_back(text); };
-        controller.OnFinished = [this] { ++Finished; };
-        controller.OnOutcome = [this](const TFeedOutcome& outcome) { Outcomes.push_back(outcome); };
-        controller.MaxParallel = MaxParallel;
+        Attach(controller);
         controller.Start(CurrentMarks(feeds));
         ASSERT_TRUE(pump.PumpUntil([&] { return Finished > 0; }));
         EXPECT_FALSE(controller.IsRunning());
+        EXPECT_EQ(Finished, 1);
     }
+
+private:
+    TFeedsRefresher* FRefresher = nullptr;
 };
 
 } // namespace refresh_test
