@@ -85,7 +85,7 @@ TfrmMain::TfrmMain(TFeedList& feeds, QWidget* parent, const TNewsBrowserFactory&
     CreateControls(makeBrowser);
     CreateMenus();
 
-    FRefresher.OnStatus = [this](const std::string& text) { StatusPanel0->setText(ToQt(text)); };
+    FRefresher.OnStatus = [this](const std::string& text) { ShowRefreshStatus(text); };
     FRefresher.OnError = [](const std::string& message) { ShowMessage(message); };
     FRefresher.OnFinished = [this] { Guarded([&] { RefreshFinished(); }); };
 

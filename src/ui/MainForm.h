@@ -157,6 +157,10 @@ public:
     // The end of a refresh, once per refresh: Stop disabled, cursor restored, panel 0 cleared, the
     // marked feeds loaded, their images updated, then the selected entry's error page or the
     // news page, shown in the view.
+    // A refresh's progress text in the first status panel: a text wider than the panel loses its
+    // middle, so that the feed's name and its place " (k of N)" both stay in view; the whole text
+    // is the panel's tooltip.
+    void ShowRefreshStatus(const std::string& text);
     void RefreshFinished();
     // Stops a running refresh, waiting at most 1000 ms; a worker still busy is given up. Its end
     // runs at once (RefreshFinished). Nothing when no refresh runs.

@@ -135,7 +135,7 @@ void TfrmMain::RefreshFinished() {
         QApplication::restoreOverrideCursor();
         FBusyCursor = false;
     }
-    StatusPanel0->clear();
+    ShowRefreshStatus("");
     FNews->LoadMarkedFeeds();
     UpdateFeedIcons();
     const TFeedListItem* item = NodeItem(tvwFeeds->currentItem());
@@ -143,6 +143,13 @@ void TfrmMain::RefreshFinished() {
         ShowError(item->ErrorText);
     else
         ShowNewsPage();
+}
+
+void TfrmMain::ShowRefreshStatus(const std::string& text) {
+    const QString whole = ToQt(text);
+    StatusPanel0->setText(
+        StatusPanel0->fontMetrics().elidedText(whole, Qt::ElideMiddle, StatusPanel0->contentsRect().width()));
+    StatusPanel0->setToolTip(whole);
 }
 
 void TfrmMain::StopRefresh() {

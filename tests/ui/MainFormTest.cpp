@@ -554,6 +554,14 @@ private slots:
         browser->OnStatusTextChange("http://127.0.0.1/x");
         QCOMPARE(f.Form->StatusPanel0->text(), QString("http://127.0.0.1/x"));
         QVERIFY(f.Form->StatusPanel1->text().isEmpty());
+        // A refresh's progress text wider than the panel keeps its beginning and its place.
+        const std::string progress =
+            "Feed download: " + std::string(80, 'n') + " -> http://127.0.0.1/feed.xml (37 of 200)";
+        f.Form->ShowRefreshStatus(progress);
+        QVERIFY(f.Form->StatusPanel0->text().startsWith("Feed download: "));
+        QVERIFY(f.Form->StatusPanel0->text().endsWith(" (37 of 200)"));
+        QVERIFY(f.Form->StatusPanel0->text().size() < static_cast<int>(progress.size()));
+        QCOMPARE(f.Form->StatusPanel0->toolTip().toStdString(), progress);
     }
 
     void windowGeometryIsRemembered() {
