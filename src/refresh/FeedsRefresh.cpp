@@ -110,19 +110,19 @@ void TFeedsRefresher::Execute() {
 void TFeedsRefresher::Work(THTTPClient& client) {
     try {
         size_t index = 0;
-        int place = 0;
+        std::string place;
         for (;;) {
             {
                 std::unique_lock<std::mutex> lock(FLock);
                 if (!TakeFeed(lock, index, place))
                     break;
             }
+            FPosted.notify_one();
             TFeedOutcome outcome;
             outcome.Feed = FFeeds[index];
             const auto start = std::chrono::steady_clock::now();
             try {
-                ProcessFeed(outcome, client,
-                            " (" + std::to_string(place) + " of " + std::to_string(FFeeds.size()) + ")");
+                ProcessFeed(outcome, client, place);
             } catch (const EHTTPError&) {
                 outcome.ErrorText = "Unable to open " + outcome.Feed.FeedURL;
             } catch (const std::exception& e) {
@@ -171,7 +171,7 @@ void TFeedsRefresher::Work(THTTPClient& client) {
     FPosted.notify_one();
 }
 
-bool TFeedsRefresher::TakeFeed(std::unique_lock<std::mutex>& lock, size_t& index, int& place) {
+bool TFeedsRefresher::TakeFeed(std::unique_lock<std::mutex>& lock, size_t& index, std::string& place) {
     for (;;) {
         if (Cancelled())
             return false;
@@ -188,7 +188,10 @@ bool TFeedsRefresher::TakeFeed(std::unique_lock<std::mutex>& lock, size_t& index
             if (FRunning > FPeakRunning)
                 FPeakRunning = FRunning;
             index = i;
-            place = ++FStartedCount;
+            place = " (" + std::to_string(++FStartedCount) + " of " + std::to_string(FFeeds.size()) + ")";
+            // Posted here, so that the checks reach the panel in the order the feeds started.
+            FEvents.push_back(
+                {false, "Feed checking: " + FFeeds[i].FeedName + " -> " + FFeeds[i].FeedURL + place, {}});
             return true;
         }
         // Every feed left belongs to a busy host; one of its feeds ends soon, or the stop comes.
@@ -199,7 +202,6 @@ bool TFeedsRefresher::TakeFeed(std::unique_lock<std::mutex>& lock, size_t& index
 void TFeedsRefresher::ProcessFeed(TFeedOutcome& outcome, THTTPClient& client, const std::string& place) {
     TRefreshFeed& feed = outcome.Feed;
     client.StatusCode = 0;
-    PostStatus("Feed checking: " + feed.FeedName + " -> " + feed.FeedURL + place);
     client.Disconnect();
     feed.ETag = ReadETag(feed.FeedID);
     const TDownloadNeed need = NeedsDownload(feed);

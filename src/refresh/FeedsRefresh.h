@@ -142,16 +142,16 @@ private:
 
     // One worker's life: takes feeds until none is left or the refresh is stopped.
     void Work(THTTPClient& client);
-    // The next feed to start, marked started (FLock held); false when the refresh is stopped or
-    // every feed has started. Waits while the feeds left all belong to busy hosts.
-    bool TakeFeed(std::unique_lock<std::mutex>& lock, size_t& index, int& place);
-    // Shows "Feed checking: " and, when NeedsDownload asks for a request, "Feed download: " and
-    // one GET of the feed's address with client, following redirects (FetchFollowingRedirects),
-    // conditional when the rule says so. 304 leaves everything as it was. A document (2xx) goes
-    // into a temporary file beside the cache file (none for the same bytes), sets
-    // LastModifiedDate from "Last-Modified" (0 when missing) and ETag from "ETag" ("" when
-    // missing) and marks the outcome Downloaded; any other status raises EHTTPError. Raises on
-    // any failure, leaving no temporary file and the dates and tag as they were; raises too when
+    // The next feed to start, marked started, with its place " (k of N)", and its "Feed checking: "
+    // text posted (FLock held); false when the refresh is stopped or every feed has started.
+    // Waits while the feeds left all belong to busy hosts.
+    bool TakeFeed(std::unique_lock<std::mutex>& lock, size_t& index, std::string& place);
+    // The freshness rule and, when NeedsDownload asks for a request, "Feed download: " and one GET of the
+    // feed's address with client, following redirects (FetchFollowingRedirects), conditional when the rule
+    // says so. 304 leaves everything as it was. A document (2xx) goes into a temporary file beside the cache
+    // file (none for the same bytes), sets LastModifiedDate from "Last-Modified" (0 when missing) and ETag
+    // from "ETag" ("" when missing) and marks the outcome Downloaded; any other status raises EHTTPError.
+    // Raises on any failure, leaving no temporary file and the dates and tag as they were; raises too when
     // the refresh has been stopped, whatever the exchange returned. The exchange's status is left
     // in client.StatusCode (0 for none), also when it raises.
     void ProcessFeed(TFeedOutcome& outcome, THTTPClient& client, const std::string& place);

@@ -655,6 +655,14 @@ TEST_F(RefreshTest, EachFeedShowsItsOwnPlaceAmongTheMarkedFeeds) {
         EXPECT_EQ(item->ErrorText, item->FeedName == "missing" ? "Unable to open " + item->FeedURL : "");
     }
     EXPECT_EQ(places.size(), items.size());
+    // The checks reach the panel in the order the feeds started: 1, 2, 3, ...
+    int lastCheck = 0;
+    for (const std::string& text : run.Statuses) {
+        TStatus status;
+        if (ParseStatus(text, status) && status.Kind == "Feed checking: ") {
+            EXPECT_EQ(status.K, ++lastCheck) << text;
+        }
+    }
     // Within its interval a feed shows its check alone.
     for (const std::string& text : run.Statuses)
         EXPECT_NE(text.rfind("Feed download: " + FeedOf(recent), 0), 0u);
