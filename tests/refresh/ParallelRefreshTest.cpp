@@ -434,7 +434,7 @@ TEST_F(RefreshTest, ManyAtOnceEndLikeOneAfterAnother) {
 // No host has more than two exchanges at once, whatever its port or the letter case of its name;
 // a feed whose host is busy lets the later feeds start, and the first feeds start first.
 TEST_F(RefreshTest, NoHostRunsMoreThanTwoExchangesAndTheFirstFeedsStartFirst) {
-    struct TFeedSpec {
+    struct TPlannedFeed {
         std::string Name;
         std::string Host; // the host to the refresh: an address, or a name in lower case
         std::string Url;
@@ -454,7 +454,7 @@ TEST_F(RefreshTest, NoHostRunsMoreThanTwoExchangesAndTheFirstFeedsStartFirst) {
         SCOPED_TRACE(c.Name);
         Feeds.ClearRefreshMarks();
         TLoopbackSites sites(100);
-        std::vector<TFeedSpec> specs;
+        std::vector<TPlannedFeed> planned;
         for (int host = 0; host < c.Hosts; ++host) {
             const std::string address = LoopbackAddress(host);
             const int count = host < 2 ? c.OnBusyHosts : 1;
@@ -463,18 +463,18 @@ TEST_F(RefreshTest, NoHostRunsMoreThanTwoExchangesAndTheFirstFeedsStartFirst) {
                 // The second host is reached by name, through two ports and in three spellings.
                 const std::string url = host == 1 ? sites.Url(address, "/" + name, i % 2, spellings[i % 3])
                                                   : sites.Url(address, "/" + name);
-                specs.push_back({name, host == 1 ? "busy.test" : address, url});
+                planned.push_back({name, host == 1 ? "busy.test" : address, url});
             }
         }
         // Catalogue order, passing over a feed whose host has two running, up to the limit.
         std::vector<std::string> firstWave;
         std::map<std::string, int> perHost;
-        for (const TFeedSpec& spec : specs)
-            if (static_cast<int>(firstWave.size()) < c.MaxParallel && perHost[spec.Host]++ < 2)
-                firstWave.push_back(spec.Name);
+        for (const TPlannedFeed& feed : planned)
+            if (static_cast<int>(firstWave.size()) < c.MaxParallel && perHost[feed.Host]++ < 2)
+                firstWave.push_back(feed.Name);
         std::map<std::string, TFeedListItem*> items;
-        for (const TFeedSpec& spec : specs)
-            items[spec.Name] = AddFeed(spec.Name, spec.Url);
+        for (const TPlannedFeed& feed : planned)
+            items[feed.Name] = AddFeed(feed.Name, feed.Url);
         ForceRefresh = true;
         sites.HoldUntil(static_cast<int>(firstWave.size()));
 
@@ -487,13 +487,13 @@ TEST_F(RefreshTest, NoHostRunsMoreThanTwoExchangesAndTheFirstFeedsStartFirst) {
         EXPECT_EQ(sites.Peak(), static_cast<int>(firstWave.size()));
         EXPECT_EQ(run.PeakRunning, static_cast<int>(firstWave.size()));
         // The first wave is numbered 1, 2, ... in catalogue order, and it is what came first.
-        const std::map<std::string, int> places = PlacesOf(run.Statuses, static_cast<int>(specs.size()));
+        const std::map<std::string, int> places = PlacesOf(run.Statuses, static_cast<int>(planned.size()));
         for (size_t k = 0; k < firstWave.size(); ++k) {
             const auto place = places.find(FeedOf(items[firstWave[k]]));
             EXPECT_TRUE(place != places.end() && place->second == static_cast<int>(k + 1)) << firstWave[k];
         }
         std::vector<std::string> arrivals = sites.Arrivals();
-        ASSERT_EQ(arrivals.size(), specs.size());
+        ASSERT_EQ(arrivals.size(), planned.size());
         arrivals.resize(firstWave.size());
         std::vector<std::string> wavePaths;
         for (const std::string& name : firstWave)
@@ -501,11 +501,11 @@ TEST_F(RefreshTest, NoHostRunsMoreThanTwoExchangesAndTheFirstFeedsStartFirst) {
         std::sort(arrivals.begin(), arrivals.end());
         std::sort(wavePaths.begin(), wavePaths.end());
         EXPECT_EQ(arrivals, wavePaths);
-        for (const TFeedSpec& spec : specs) {
-            const TFeedListItem* item = items[spec.Name];
-            const std::string address = spec.Host == "busy.test" ? LoopbackAddress(1) : spec.Host;
-            EXPECT_EQ(item->ErrorText, "") << spec.Name;
-            EXPECT_EQ(ReadCache(item->FeedID), TLoopbackSites::Document(address, "/" + spec.Name));
+        for (const TPlannedFeed& feed : planned) {
+            const TFeedListItem* item = items[feed.Name];
+            const std::string address = feed.Host == "busy.test" ? LoopbackAddress(1) : feed.Host;
+            EXPECT_EQ(item->ErrorText, "") << feed.Name;
+            EXPECT_EQ(ReadCache(item->FeedID), TLoopbackSites::Document(address, "/" + feed.Name));
         }
     }
 }
