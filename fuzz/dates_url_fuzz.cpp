@@ -9,6 +9,7 @@
 
 #include "news/NewsDates.h"
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 
 namespace {
 

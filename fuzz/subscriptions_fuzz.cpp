@@ -10,6 +10,7 @@
 #include "catalogue/Opml.h"
 #include "news/FeedDiscovery.h"
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 
 namespace {
 

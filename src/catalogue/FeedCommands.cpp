@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "platform/Charset.h"
 #include "platform/Files.h"
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 
 const char* const kNotOpmlMessage = "The file is not an OPML subscription list";
 

@@ -6,6 +6,7 @@
 
 #include "news/NewsTypeCls.h"
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 #include "xml/XMLEntities.h"
 #include "xml/XMLNode.h"
 

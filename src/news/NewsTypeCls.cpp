@@ -11,6 +11,7 @@
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 
 namespace {
 

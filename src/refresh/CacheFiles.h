@@ -2,8 +2,7 @@
 
 #include <string>
 
-// The per-feed cache files beside the program, the validators kept beside them, and the
-// splitting and resolving of feed addresses.
+// The per-feed cache files beside the program and the validators kept beside them.
 
 // DataFolder() + "cache/" + feedId + ".xml", creating the cache folder (and its parents)
 // when missing; a folder that cannot be created is not reported here. Bytes of feedId other
@@ -48,34 +47,3 @@ void ForgetValidators(const std::string& feedId);
 // when the program ended before it could rename them into place; the number deleted. Only for a
 // moment when no refresh of this data folder runs.
 int DeleteCacheTemporaries();
-
-// A copy of text with every "\" replaced by "/".
-std::string ForwardSlashes(const std::string& text);
-
-// Whether the scheme before the first "://" is "https" in any letter case (backslashes count as
-// slashes); "" and any other scheme give false.
-bool IsSecureURL(const std::string& url);
-
-// The host of a URL: backslashes count as slashes, everything up to the first "://" is dropped
-// (any scheme, or none), then everything from the first "/" and then from the first ":".
-// "http://h:88/feeds" gives "h"; may be "". A bracketed literal gives what is inside the
-// brackets: "http://[::1]:8080/x" gives "::1".
-std::string ExtractURLHost(const std::string& url);
-
-// The request path, always beginning with "/": from the first "/" after the scheme and host
-// (query and fragment kept), cut at its first ":"; "/" when there is none.
-// "http://h/a:b" gives "/a", "http://[::1]:8080/x" gives "/x".
-std::string ExtractURLPath(const std::string& url);
-
-// The port: the text after the first ":" following the scheme (after the "]" of a bracketed
-// host), up to the next "/", read as an integer; when there is no ":" or the text is empty or
-// not an integer, 443 for an https URL (IsSecureURL) and 80 for any other ("http://h/x:81" gives
-// 81, "https://h/" gives 443). The value is not range-checked.
-int ExtractURLPort(const std::string& url);
-
-// The address that reference names when found in the document at base, as RFC 3986 resolves it:
-// a reference with a scheme as it is (dot segments removed), "//host/x" with base's scheme, "/x"
-// on base's host, "x" and "../x" against base's folder, "?q" and "#f" on base's path; dot
-// segments removed. Backslashes in base count as slashes; surrounding spaces of reference are
-// ignored. Never raises; an empty reference gives base without its fragment.
-std::string ResolveURL(const std::string& base, const std::string& reference);

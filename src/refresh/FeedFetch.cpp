@@ -10,6 +10,7 @@
 #include "platform/TimeZone.h"
 
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 
 namespace {
 

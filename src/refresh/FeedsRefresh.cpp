@@ -7,6 +7,7 @@
 #include "news/NewsDates.h"
 #include "platform/Files.h"
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 #include "refresh/FeedFetch.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include "catalogue/FeedCommands.h"
 #include "platform/SysUtils.h"
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 #include "refresh/DiscoveryFetch.h"
 #include "ui/Messages.h"
 #include "ui/QtText.h"

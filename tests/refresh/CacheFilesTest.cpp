@@ -1,4 +1,5 @@
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

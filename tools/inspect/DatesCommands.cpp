@@ -4,6 +4,7 @@
 #include "Inspect.h"
 #include "news/NewsDates.h"
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 
 // One JSON line per line of standard input (its "\n" or "\r\n" removed): the text and what both
 // date decoders make of it, 0 for a failure.

@@ -4,6 +4,7 @@
 #include "net/HTTPClient.h"
 #include "platform/Files.h"
 #include "refresh/CacheFiles.h"
+#include "url/Url.h"
 
 // fetch URL [--head] [--out FILE]: one exchange as the refresh makes it (the address split the
 // same way, https over TLS, a default client with a 5 s connect time-out), the body optionally

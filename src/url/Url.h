@@ -1,0 +1,92 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/SysUtils.h"
+
+// Feed and page addresses. Every address the program fetches goes through ParseURL once; nothing
+// downstream looks at the raw text again, so a leading blank or a "feed:" prefix cannot mean one
+// thing to one part of the program and another to the next.
+
+// A feed address that cannot be fetched: "Invalid feed address: " + DisplayURL(address), or
+// "The address holds a password but is not secure".
+class EURLError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// An http or https address, parsed by RFC 3986 from trimmed text.
+struct TUrl {
+    // "http" or "https".
+    std::string Scheme;
+    // The credentials written before "@" ("https://user:pw@host/"), percent-decoded; empty when
+    // none. Never part of Host.
+    std::string User;
+    std::string Password;
+    // Lower-cased; an IPv6 literal without its brackets ("::1").
+    std::string Host;
+    // The port written, else the scheme's own (80, 443).
+    int Port = 80;
+    // What the request line carries: the path (always beginning with "/") and the query, colons
+    // kept, spaces and bytes of 0x80 and above percent-encoded. Never holds a control character.
+    std::string PathAndQuery;
+    // Without its "#"; never sent to a server.
+    std::string Fragment;
+
+    bool Secure() const { return Scheme == "https"; }
+    bool HasCredentials() const { return !User.empty() || !Password.empty(); }
+    // The Host header's value: the host (an IPv6 literal in brackets), with ":port" when the port
+    // is not the scheme's default.
+    std::string HostHeader() const;
+    // The normalised address, credentials and fragment included.
+    std::string Text() const;
+};
+
+// The address in text, trimmed and parsed; nullopt for anything that is not an http or https
+// address with a host, or that holds a control character (bytes 0-31 and 127).
+std::optional<TUrl> ParseURL(std::string_view text);
+
+// As ParseURL for an address about to be fetched: raises EURLError "Invalid feed address: " +
+// DisplayURL(text) when it does not parse, and "The address holds a password but is not secure"
+// for credentials in a plain http address.
+TUrl ParseFeedURL(std::string_view text);
+
+// An address as shown to the user (status panel, error texts, tooltips, dialogs): any text, the
+// password of its credentials, if any, as "***", and control characters as "%XX".
+std::string DisplayURL(std::string_view address);
+
+// The scheme of an absolute reference, lower-cased ("HTTPS://x" gives "https"); "" when it has none.
+std::string URLScheme(std::string_view address);
+
+// A copy of text with every "\" replaced by "/".
+std::string ForwardSlashes(const std::string& text);
+
+// Whether the scheme before the first "://" is "https" in any letter case (backslashes count as
+// slashes); "" and any other scheme give false.
+bool IsSecureURL(const std::string& url);
+
+// The host of a URL: backslashes count as slashes, everything up to the first "://" is dropped
+// (any scheme, or none), then everything from the first "/" and then from the first ":".
+// "http://h:88/feeds" gives "h"; may be "". A bracketed literal gives what is inside the
+// brackets: "http://[::1]:8080/x" gives "::1".
+std::string ExtractURLHost(const std::string& url);
+
+// The request path, always beginning with "/": from the first "/" after the scheme and host
+// (query and fragment kept), cut at its first ":"; "/" when there is none.
+// "http://h/a:b" gives "/a", "http://[::1]:8080/x" gives "/x".
+std::string ExtractURLPath(const std::string& url);
+
+// The port: the text after the first ":" following the scheme (after the "]" of a bracketed
+// host), up to the next "/", read as an integer; when there is no ":" or the text is empty or
+// not an integer, 443 for an https URL (IsSecureURL) and 80 for any other ("http://h/x:81" gives
+// 81, "https://h/" gives 443). The value is not range-checked.
+int ExtractURLPort(const std::string& url);
+
+// The address that reference names when found in the document at base, as RFC 3986 resolves it:
+// a reference with a scheme as it is (dot segments removed), "//host/x" with base's scheme, "/x"
+// on base's host, "x" and "../x" against base's folder, "?q" and "#f" on base's path; dot
+// segments removed. Backslashes in base count as slashes; surrounding spaces of reference are
+// ignored. Never raises; an empty reference gives base without its fragment.
+std::string ResolveURL(const std::string& base, const std::string& reference);
