@@ -32,7 +32,7 @@ struct TUrl {
     // What the request line carries: the path (always beginning with "/") and the query, colons
     // kept, spaces and bytes of 0x80 and above percent-encoded. Never holds a control character.
     std::string PathAndQuery;
-    // Without its "#"; never sent to a server.
+    // Without its "#", encoded as the path is; never sent to a server.
     std::string Fragment;
 
     bool Secure() const { return Scheme == "https"; }
@@ -40,14 +40,21 @@ struct TUrl {
     // The Host header's value: the host (an IPv6 literal in brackets), with ":port" when the port
     // is not the scheme's default.
     std::string HostHeader() const;
-    // The normalised address, credentials and fragment included.
+    // The normalised address, credentials and fragment included: scheme, credentials
+    // percent-encoded, HostHeader(), PathAndQuery, "#" and the fragment when not empty.
+    // ParseURL(Text()) gives the same parts back.
     std::string Text() const;
 };
 
-// The address in text, trimmed and parsed; nullopt for anything that is not an http or https
-// address with a host, or that holds a control character (bytes 0-31 and 127).
-std::optional<TUrl> ParseURL(std::string_view text);
-
+// The address in text, trimmed (codes 0-32 at both ends) and parsed by RFC 3986; nullopt for
+// anything that is not an http or https address with a host, or that holds a control character
+// (bytes 0-31 and 127) anywhere. The scheme in any letter case; "feed://h/x" is "http://h/x",
+// "feed:https://h/x" and "feed:http://h/x" are what follows "feed:"; text without a scheme
+// ("example.com/rss", "localhost:8080") is read as http. Backslashes before the query count as
+// slashes, and "http:/h" names the host h, as in a browser. The credentials end at the last "@"
+// of the authority. A port is 1 to 65535 in digits ("h:" takes the scheme's own). Dot segments
+// of the path are removed; a space, '"', "<", ">" and bytes from 0x80 in the path, query and
+// fragment are percent-encoded (upper-case hex), existing "%XX" kept.
 // As ParseURL for an address about to be fetched: raises EURLError "Invalid feed address: " +
 // DisplayURL(text) when it does not parse, and "The address holds a password but is not secure"
 // for credentials in a plain http address.
