@@ -55,6 +55,8 @@ struct TUrl {
 // of the authority. A port is 1 to 65535 in digits ("h:" takes the scheme's own). Dot segments
 // of the path are removed; a space, '"', "<", ">" and bytes from 0x80 in the path, query and
 // fragment are percent-encoded (upper-case hex), existing "%XX" kept.
+std::optional<TUrl> ParseURL(std::string_view text);
+
 // As ParseURL for an address about to be fetched: raises EURLError "Invalid feed address: " +
 // DisplayURL(text) when it does not parse, and "The address holds a password but is not secure"
 // for credentials in a plain http address.
