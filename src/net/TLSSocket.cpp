@@ -112,6 +112,25 @@ std::string AddressLiteral(const std::string& host) {
     return text;
 }
 
+// Whether the handshake failed because the server offers no protocol version this side accepts:
+// OpenSSL words that in several ways, by which side noticed it first.
+bool ProtocolVersionRefused() {
+    unsigned long error;
+    while ((error = ERR_get_error()) != 0) {
+        if (ERR_GET_LIB(error) != ERR_LIB_SSL)
+            continue;
+        switch (ERR_GET_REASON(error)) {
+        case SSL_R_UNSUPPORTED_PROTOCOL:
+        case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+        case SSL_R_VERSION_TOO_LOW:
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
 long long MillisecondsLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left < 0 ? 0 : left;
@@ -146,6 +165,11 @@ void TTLSSocket::Start(const std::string& host, int timeoutMs) {
             SSL_CTX_free(context);
             Fail(ErrorQueueReason("the system's certificates cannot be read"));
         }
+        // Set here, not left to the system's configuration, which may allow older versions.
+        if (SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
+            SSL_CTX_free(context);
+            Fail(ErrorQueueReason("no secure context"));
+        }
         SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
         SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
         FContext = context;
@@ -170,7 +194,9 @@ void TTLSSocket::Start(const std::string& host, int timeoutMs) {
         std::string name = host;
         if (!name.empty() && name.back() == '.')
             name.pop_back();
-        X509_VERIFY_PARAM_set_hostflags(check, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        // The subject's common name never stands in for the alternative names.
+        X509_VERIFY_PARAM_set_hostflags(check, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS |
+                                                   X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         named = !name.empty() && name.find('\0') == std::string::npos &&
                 X509_VERIFY_PARAM_set1_host(check, name.c_str(), name.size()) == 1 &&
                 SSL_set_tlsext_host_name(FSSL, name.c_str()) == 1;
@@ -189,9 +215,13 @@ void TTLSSocket::Start(const std::string& host, int timeoutMs) {
             const long verified = SSL_get_verify_result(FSSL);
             if (verified != X509_V_OK)
                 Fail(X509_verify_cert_error_string(verified));
-            Fail(ErrorQueueReason(error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN
-                                      ? "the server closed the connection during the handshake"
-                                      : "the handshake failed"));
+            const std::string reason =
+                ErrorQueueReason(error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN
+                                     ? "the server closed the connection during the handshake"
+                                     : "the handshake failed");
+            if (ProtocolVersionRefused())
+                Fail("the server supports only TLS versions older than 1.2");
+            Fail(reason);
         }
         const long long left = timeoutMs > 0 ? MillisecondsLeft(deadline) : 0;
         const int ready =

@@ -10,8 +10,9 @@ struct ssl_ctx_st;
 
 // A secure connection that failed: "The secure connection to HOST failed: " and the reason, as
 // OpenSSL words it ("certificate has expired", "self-signed certificate", "unable to get local
-// issuer certificate", "hostname mismatch", a handshake alert). Neither an HTTP nor a socket error,
-// so that it reaches the user as it is.
+// issuer certificate", "hostname mismatch", a handshake alert), or "the server supports only TLS
+// versions older than 1.2". Neither an HTTP nor a socket error, so that it reaches the user as it
+// is.
 class ETLSError : public Exception {
 public:
     using Exception::Exception;
@@ -20,8 +21,9 @@ public:
 // TLS over the connection of a TBaseSocket, with the socket's own wait, available, receive and
 // send operations, so that one exchange loop serves both. The certificate is checked against
 // the system's CA store (OpenSSL's default paths, so SSL_CERT_FILE and SSL_CERT_DIR apply) and
-// against the host name, or the IP address for an address literal; an invalid one is never
-// accepted. One thread at a time.
+// against the host name (its alternative names only, never the subject's common name), or the IP
+// address for an address literal; an invalid one is never accepted. TLS 1.2 is the oldest version
+// spoken, whatever the system's configuration allows. One thread at a time.
 class TTLSSocket {
 public:
     explicit TTLSSocket(TBaseSocket& socket) : FSocket(socket) {}

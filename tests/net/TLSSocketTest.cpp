@@ -194,6 +194,8 @@ TEST_F(TLSSocketTest, InvalidCertificatesAreRefusedWithTheirReason) {
         {Certificates.WrongHost, "localhost", "hostname mismatch"},
         {Certificates.Good, "wrong.test", "hostname mismatch"},
         {Certificates.WrongHost, "127.0.0.1", "IP address mismatch"},
+        // The subject's common name is never taken for a host name.
+        {Certificates.CommonNameOnly, "localhost", "hostname mismatch"},
         {Certificates.Expired, "localhost", "certificate has expired"},
         {Certificates.SelfSigned, "localhost", "self-signed certificate"},
     };

@@ -38,6 +38,7 @@ TestCertificates::TestCertificates() {
                    "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\nsubjectAltName=" + names + "\n");
     Folder().Write("wrong.ext", "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n"
                                 "subjectAltName=DNS:wrong.test\n");
+    Folder().Write("cn-only.ext", "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
     // openssl ca, the one way to give a certificate a validity that has already ended.
     Folder().Write("ca.cnf",
                    "[ca]\ndefault_ca = test\n[test]\ndatabase = " + dir +
@@ -54,6 +55,7 @@ TestCertificates::TestCertificates() {
     CADir = dir + "trusted/";
     Good = {dir + "good.pem", dir + "good.key"};
     WrongHost = {dir + "wrong.pem", dir + "wrong.key"};
+    CommonNameOnly = {dir + "cn-only.pem", dir + "cn-only.key"};
     Expired = {dir + "expired.pem", dir + "expired.key"};
     SelfSigned = {dir + "self.pem", dir + "self.key"};
 
@@ -73,6 +75,8 @@ TestCertificates::TestCertificates() {
         sign("good", "server.ext", "11"),
         request("wrong", "/CN=wrong.test"),
         sign("wrong", "wrong.ext", "12"),
+        request("cn-only", "/CN=localhost"),
+        sign("cn-only", "cn-only.ext", "13"),
         request("expired", "/CN=localhost"),
         openssl + "ca -batch -notext -config ca.cnf -cert ca.pem -keyfile ca.key -in expired.csr -out " +
             "expired.pem -startdate 20200101000000Z -enddate 20200201000000Z",

@@ -4,8 +4,9 @@
 
 // Certificates for TLS tests, made once per test process with the openssl command in a temporary
 // folder: a test CA and, signed by it, a server certificate for localhost, 127.0.0.1 and ::1, one
-// for another host name only and one that expired in 2020; besides a self-signed one for the same
-// names. Keys are P-256, so making them all takes a fraction of a second.
+// for another host name only, one that names localhost in its subject alone (no alternative names)
+// and one that expired in 2020; besides a self-signed one for the same names. Keys are P-256, so making them
+// all takes a fraction of a second.
 //
 //   const TestCertificates& certificates = TestCertificates::Get();
 //   if (!certificates.Ok()) GTEST_SKIP() << certificates.Error();
@@ -33,6 +34,9 @@ public:
     TPair Good;
     // For "wrong.test" only.
     TPair WrongHost;
+    // Subject CN=localhost and no subjectAltName, as certificates were made before browsers
+    // stopped reading the subject.
+    TPair CommonNameOnly;
     // For the names of Good, valid from 1 January to 1 February 2020.
     TPair Expired;
     // For the names of Good, signed by its own key.
