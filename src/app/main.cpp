@@ -13,6 +13,7 @@
 #include "platform/DataFolder.h"
 #include "ui/FeedForm.h"
 #include "ui/MainForm.h"
+#include "ui/Messages.h"
 #include "ui/NewsBrowser.h"
 #include "ui/ProdInfo.h"
 
@@ -39,7 +40,14 @@ int main(int argc, char** argv) {
     // SIGTERM, SIGINT and SIGHUP end the event loop like closing the window, so the same saves run.
     TSignalBridge stopSignals([](int) { QCoreApplication::exit(0); });
 
-    const std::string dataFolder = DataFolder();
+    std::string dataFolder;
+    try {
+        dataFolder = DataFolder();
+    } catch (const ENoHomeFolder& e) {
+        // Never a shared folder instead: others could read or plant the catalogue there.
+        ShowException(e);
+        return 1;
+    }
     TSingleInstance guard(dataFolder);
     if (!guard.Acquire())
         return 0;

@@ -471,7 +471,8 @@ TFeedEntries LoadFeedsFile(const std::string& path) {
 }
 
 void SaveFeedsFile(const std::string& path, const TFeedEntries& items) {
-    WriteFileAtomically(path, FeedsFileText(items));
+    // The catalogue tells what the user reads: the user's alone, whatever the old file allowed.
+    WriteFileAtomically(path, FeedsFileText(items), true, faOwnerOnly);
 }
 
 } // namespace detail

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -53,6 +54,26 @@ int OpenForReading(const std::string& path, int flags = 0) {
     }
 }
 
+// Creates a new file named base followed by six random letters or digits, for writing, with mode
+// less the umask (O_EXCL: never one that exists, nor through a link); -1 when it cannot. base
+// receives the name.
+int CreateUniqueFile(std::string& base, mode_t mode) {
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof(kLetters) - 2);
+    const size_t length = base.size();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        base.resize(length);
+        for (int i = 0; i < 6; ++i)
+            base += kLetters[pick(random)];
+        const int fd = ::open(base.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || (errno != EEXIST && errno != EINTR))
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 // Flushes the folder holding path, so that a rename in it survives a crash; a failure here no
 // longer risks the file's content.
 void SyncFolderOf(const std::string& path) {
@@ -92,7 +113,7 @@ bool DirectoryExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ForceDirectories(const std::string& path) {
+bool ForceDirectories(const std::string& path, unsigned mode) {
     if (path.empty())
         return false;
     std::string current;
@@ -103,7 +124,7 @@ bool ForceDirectories(const std::string& path) {
             next = path.size();
         current = path.substr(0, next);
         if (!current.empty() && !DirectoryExists(current)) {
-            if (::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST)
+            if (::mkdir(current.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
                 return false;
         }
         pos = next + 1;
@@ -113,6 +134,13 @@ bool ForceDirectories(const std::string& path) {
 
 bool DeleteFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
+}
+
+bool RestrictToOwner(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    return (st.st_mode & 077) == 0 || ::chmod(path.c_str(), st.st_mode & 0700) == 0;
 }
 
 std::string ReadFileToString(const std::string& path) {
@@ -180,16 +208,21 @@ bool FileHoldsBytes(const std::string& path, const std::string& bytes) {
     return same;
 }
 
-TFileReplacement::TFileReplacement(std::string path, bool durable)
-    : FPath(std::move(path)), FTemporary(FPath + ".tmp-XXXXXX"), FDurable(durable) {
-    FHandle = ::mkstemp(FTemporary.data());
+TFileReplacement::TFileReplacement(std::string path, bool durable, TFileAccess access)
+    : FPath(std::move(path)), FTemporary(FPath + ".tmp-"), FDurable(durable) {
+    // The permissions are right from the start: a private file is never readable by others, not
+    // even for the moment before a chmod.
+    FHandle = CreateUniqueFile(FTemporary, access == faOwnerOnly ? 0600 : 0666);
     if (FHandle < 0)
         throw EFCreateError(FPath);
-    // Keep the permissions of the file being replaced; a new file gets the usual 0644.
-    struct stat st {};
-    const mode_t mode = ::stat(FPath.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    if (::fchmod(FHandle, mode) != 0)
-        Fail();
+    // A file the user has closed to others stays closed when the program writes it anew.
+    struct stat old {
+    }, made{};
+    if (access == faUmask && ::stat(FPath.c_str(), &old) == 0 && ::fstat(FHandle, &made) == 0) {
+        const mode_t narrowed = made.st_mode & old.st_mode & 0777;
+        if (narrowed != (made.st_mode & 0777) && ::fchmod(FHandle, narrowed) != 0)
+            Fail();
+    }
     FBuffer.reserve(kBufferSize);
 }
 
@@ -249,8 +282,9 @@ void TFileReplacement::Fail() {
     throw EFCreateError(FPath);
 }
 
-std::string WriteTemporaryFile(const std::string& path, const std::string& data, bool durable) {
-    TFileReplacement file(path, durable);
+std::string WriteTemporaryFile(const std::string& path, const std::string& data, bool durable,
+                               TFileAccess access) {
+    TFileReplacement file(path, durable, access);
     file.Write(data);
     return file.Finish();
 }
@@ -264,6 +298,6 @@ void RenameIntoPlace(const std::string& temporary, const std::string& path, bool
         SyncFolderOf(path);
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& data, bool durable) {
-    RenameIntoPlace(WriteTemporaryFile(path, data, durable), path, durable);
+void WriteFileAtomically(const std::string& path, const std::string& data, bool durable, TFileAccess access) {
+    RenameIntoPlace(WriteTemporaryFile(path, data, durable, access), path, durable);
 }

@@ -38,9 +38,10 @@ std::string EscapeFeedId(const std::string& id) {
 
 std::string CacheFileName(const std::string& feedId) {
     const std::string folder = DataFolder() + "cache";
-    // A folder that cannot be made shows up later as the failure to create the file.
+    // A folder that cannot be made shows up later as the failure to create the file. The documents
+    // tell what the user reads, so the folder and its files are the user's alone.
     if (!DirectoryExists(folder))
-        ForceDirectories(folder);
+        ForceDirectories(folder, 0700);
     return folder + "/" + EscapeFeedId(feedId) + ".xml";
 }
 
@@ -53,9 +54,12 @@ void SaveStringToFile(const std::string& text, const std::string& path) {
 std::string PrepareCacheFile(const std::string& text, const std::string& path) {
     // Most feeds are unchanged from one refresh to the next: reading the old document costs less
     // than writing a new file.
-    if (FileHoldsBytes(path, text))
+    // One left by an earlier version may still be open to others.
+    if (FileHoldsBytes(path, text)) {
+        RestrictToOwner(path);
         return std::string();
-    return WriteTemporaryFile(path, text, false);
+    }
+    return WriteTemporaryFile(path, text, false, faOwnerOnly);
 }
 
 void CommitCacheFile(const std::string& temporary, const std::string& path) {

@@ -12,8 +12,9 @@ std::string CacheFileName(const std::string& feedId);
 
 // Replaces the file at path with exactly the bytes of text (an empty text makes an empty file)
 // through the atomic write: readers never see half a document and a failure keeps the old file.
-// A cached document can always be downloaded again, so nothing waits for the disk. A regular file
-// that already holds exactly these bytes is left untouched. Raises EFCreateError "Cannot create
+// A cached document can always be downloaded again, so nothing waits for the disk. The file is
+// the user's alone (0600). A regular file that already holds exactly these bytes is left as it is,
+// only closed to group and others. Raises EFCreateError "Cannot create
 // file %s" naming path.
 void SaveStringToFile(const std::string& text, const std::string& path);
 

@@ -6,12 +6,14 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "FileModes.h"
 #include "TempDir.h"
 #include "platform/SysUtils.h"
 
@@ -28,6 +30,77 @@ TEST(FilesTest, DataFolderBesideTheProgramOnlyWithAFeedsFileOrTheMarker) {
     DeleteFile(program + "tovelrss.portable");
     dir.Write("feeds.data", "");
     EXPECT_EQ(ChooseDataFolder(program, "/xdg/data", "/home/u"), program);
+}
+
+TEST(FilesTest, WithoutHOMETheHomeFolderComesFromThePasswordDatabase) {
+    const passwd* user = ::getpwuid(::getuid());
+    if (user == nullptr || user->pw_dir == nullptr || user->pw_dir[0] != '/')
+        GTEST_SKIP() << "this user has no home folder in the password database";
+    const std::string home = user->pw_dir;
+    const std::string expected = home + (home.back() == '/' ? "" : "/") + ".local/share/tovelrss/";
+    TempDir dir;
+    // Unset, empty or relative: none of them is a place, and never /tmp either.
+    for (const char* value : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+        const ScopedEnv unset("HOME", value);
+        EXPECT_EQ(HomeFolder(), home) << (value ? value : "(unset)");
+        EXPECT_EQ(ChooseDataFolder(dir.Path(), nullptr, HomeFolder()), expected);
+    }
+    const ScopedEnv set("HOME", "/home/u");
+    EXPECT_EQ(HomeFolder(), "/home/u");
+}
+
+TEST(FilesTest, WithoutAHomeFolderOnlyXDGDataHomeOrAPortableCopyGiveAPlace) {
+    TempDir dir;
+    const std::string program = dir.Path();
+    for (const char* xdg : {static_cast<const char*>(nullptr), "relative/data"}) {
+        try {
+            ADD_FAILURE() << "a place was found: " << ChooseDataFolder(program, xdg, "");
+        } catch (const ENoHomeFolder& e) {
+            EXPECT_EQ(e.Message(), "Cannot find a home folder to keep the feeds in");
+        }
+    }
+    EXPECT_EQ(ChooseDataFolder(program, "/xdg/data", ""), "/xdg/data/tovelrss/");
+    dir.Write("tovelrss.portable", "");
+    EXPECT_EQ(ChooseDataFolder(program, nullptr, ""), program);
+}
+
+// DataFolder() decides once per process, so each case runs it in a child of its own (a death test
+// that is expected to live), and this process looks at what it made.
+class DataFolderDeathTest : public ::testing::Test {
+protected:
+    DataFolderDeathTest() { ForceDirectories(Dir.File("bin")); }
+    ~DataFolderDeathTest() override { SetProgramFolderForTesting(""); }
+
+    // Whether DataFolder() in a child gives expected, with the program in Dir's "bin/".
+    void ExpectDataFolder(const std::string& expected) {
+        SetProgramFolderForTesting(Dir.File("bin/"));
+        EXPECT_EXIT(std::_Exit(DataFolder() == expected ? 0 : 1), ::testing::ExitedWithCode(0), "");
+    }
+
+    TempDir Dir;
+    ScopedUmask Mask{022};
+};
+
+TEST_F(DataFolderDeathTest, AFolderTheProgramMakesIsTheUsersAlone) {
+    const ScopedEnv xdg("XDG_DATA_HOME", Dir.File("xdg/share").c_str());
+    ExpectDataFolder(Dir.File("xdg/share/tovelrss/"));
+    EXPECT_EQ(ModeOf(Dir.File("xdg/share/tovelrss")), 0700);
+    EXPECT_EQ(ModeOf(Dir.File("xdg/share")), 0700) << "its missing parents too";
+    EXPECT_EQ(ModeOf(Dir.File("xdg")), 0700);
+}
+
+TEST_F(DataFolderDeathTest, AFolderThatExistsKeepsItsMode) {
+    ASSERT_TRUE(ForceDirectories(Dir.File("xdg/tovelrss")));
+    ASSERT_EQ(::chmod(Dir.File("xdg/tovelrss").c_str(), 0750), 0);
+    const ScopedEnv xdg("XDG_DATA_HOME", Dir.File("xdg").c_str());
+    ExpectDataFolder(Dir.File("xdg/tovelrss/"));
+    EXPECT_EQ(ModeOf(Dir.File("xdg/tovelrss")), 0750);
+
+    // The portable program's own folder.
+    Dir.Write("bin/tovelrss.portable", "");
+    ASSERT_EQ(::chmod(Dir.File("bin").c_str(), 0755), 0);
+    ExpectDataFolder(Dir.File("bin/"));
+    EXPECT_EQ(ModeOf(Dir.File("bin")), 0755);
 }
 
 TEST(FilesTest, DataAndTemplateFoldersCanBeOverridden) {
@@ -111,6 +184,89 @@ TEST(FilesTest, ForceDirectoriesMakesParents) {
     EXPECT_FALSE(ForceDirectories(dir.File("file/sub")));
 }
 
+TEST(FilesTest, ForceDirectoriesGivesTheModeToTheFoldersItMakesOnly) {
+    const ScopedUmask mask(022);
+    TempDir dir;
+    ASSERT_TRUE(ForceDirectories(dir.File("old")));
+    ASSERT_EQ(::chmod(dir.File("old").c_str(), 0751), 0);
+    EXPECT_TRUE(ForceDirectories(dir.File("old/new/inner"), 0700));
+    EXPECT_EQ(ModeOf(dir.File("old")), 0751);
+    EXPECT_EQ(ModeOf(dir.File("old/new")), 0700);
+    EXPECT_EQ(ModeOf(dir.File("old/new/inner")), 0700);
+    EXPECT_TRUE(ForceDirectories(dir.File("plain")));
+    EXPECT_EQ(ModeOf(dir.File("plain")), 0755) << "0777 less the umask by default";
+}
+
+TEST(FileAccessTest, OwnerOnlyFilesAreTheUsersAloneWhateverTheyReplaceAndTheUmask) {
+    for (const mode_t mask : {0, 02, 022, 027, 077}) {
+        SCOPED_TRACE(mask);
+        const ScopedUmask scoped(mask);
+        TempDir dir;
+        const std::string path = dir.File("feeds.data");
+        WriteFileAtomically(path, "new", false, faOwnerOnly);
+        EXPECT_EQ(ModeOf(path), 0600);
+        for (const mode_t old : {0644, 0666, 0604}) {
+            ASSERT_EQ(::chmod(path.c_str(), old), 0);
+            // Already so while it is written.
+            const std::string temp = WriteTemporaryFile(path, "next", false, faOwnerOnly);
+            EXPECT_EQ(ModeOf(temp), 0600);
+            RenameIntoPlace(temp, path, false);
+            EXPECT_EQ(ModeOf(path), 0600) << "replacing " << old;
+            EXPECT_EQ(dir.Read("feeds.data"), "next");
+        }
+    }
+}
+
+TEST(FileAccessTest, OtherFilesFollowTheUmaskAndNeverOpenWiderThanTheFileTheyReplace) {
+    struct TCase {
+        mode_t Mask;
+        int Old; // -1: no file yet
+        int Expected;
+    };
+    const TCase cases[] = {
+        {022, -1, 0644},
+        {027, -1, 0640},
+        {077, -1, 0600},
+        {002, -1, 0664},
+        // A page left by an earlier run is narrowed to the umask...
+        {027, 0644, 0640},
+        {077, 0664, 0600},
+        // ...and a file the user has closed to others stays closed.
+        {022, 0600, 0600},
+        {002, 0640, 0640},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Mask) + " " + std::to_string(c.Old));
+        const ScopedUmask scoped(c.Mask);
+        TempDir dir;
+        const std::string path = dir.File("gen.html");
+        if (c.Old >= 0) {
+            dir.Write("gen.html", "old");
+            ASSERT_EQ(::chmod(path.c_str(), static_cast<mode_t>(c.Old)), 0);
+        }
+        WriteFileAtomically(path, "page", false);
+        EXPECT_EQ(ModeOf(path), c.Expected);
+        EXPECT_EQ(dir.Read("gen.html"), "page");
+    }
+}
+
+TEST(FilesTest, RestrictToOwnerClosesARegularFileToOthers) {
+    TempDir dir;
+    const std::string path = dir.Write("feed.xml", "x");
+    ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+    EXPECT_TRUE(RestrictToOwner(path));
+    EXPECT_EQ(ModeOf(path), 0600);
+    EXPECT_TRUE(RestrictToOwner(path));
+    EXPECT_EQ(ModeOf(path), 0600);
+    // A link is not followed: the file it names is no file of ours.
+    const std::string outside = dir.Write("outside", "y");
+    ASSERT_EQ(::chmod(outside.c_str(), 0644), 0);
+    ASSERT_EQ(::symlink(outside.c_str(), dir.File("link.xml").c_str()), 0);
+    EXPECT_FALSE(RestrictToOwner(dir.File("link.xml")));
+    EXPECT_EQ(ModeOf(outside), 0644);
+    EXPECT_FALSE(RestrictToOwner(dir.File("missing")));
+}
+
 namespace {
 
 // Makes every write beyond limit bytes fail (EFBIG) for the rest of the scope, also for root.
@@ -166,7 +322,7 @@ TEST(AtomicWriteHalvesTest, TheTemporaryFileLiesBesideTheTargetUntilItIsRenamed)
     EXPECT_FALSE(FileExists(temp));
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u) << "the replaced file's permissions are kept";
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "never more open than the file it replaces";
     EXPECT_EQ(FilesStartingWith(dir.Path(), "feed.xml.tmp-"), 0);
 }
 
