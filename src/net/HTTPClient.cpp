@@ -19,6 +19,32 @@ std::string HostText(const std::string& host) {
     return IsIPv6Literal(host) ? "[" + host + "]" : host;
 }
 
+// Whether text holds a byte a request line or header must never carry: CR and LF would end it
+// early, and the rest (0-31, 127) no server reads the same way as the next.
+bool HoldsControl(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        return b < 32 || b == 127;
+    });
+}
+
+// text for a message, its control characters as "%XX".
+std::string DisplayText(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (const char c : text) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 32 || b == 127) {
+            shown += '%';
+            shown += kHex[b >> 4];
+            shown += kHex[b & 15];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 // Answers that never carry a body, whatever their headers say.
 bool HasNoBody(int status) {
     return (status >= 100 && status < 200) || status == 204 || status == 304;
@@ -132,18 +158,39 @@ void THTTPClient::Execute() {
         }
     };
     TEndExchange end{*this};
+    // A request that cannot be sent is refused before any connection is made.
+    BuildRequest();
     if (!CheckConnected())
         Connect();
-    BuildRequest();
     SendRequest();
     ReceiveResponse();
     ParseResponse();
 }
 
+std::string THTTPClient::HostHeader() const {
+    std::string header = HostText(Host);
+    if (Port != (Secure ? 443 : 80))
+        header += ":" + std::to_string(Port);
+    return header;
+}
+
 void THTTPClient::BuildRequest() {
+    Buffer.clear();
     RequestHeaders.SetValue("Connection", KeepAlive ? "Keep-Alive" : "Close");
     if (!UserAgent.empty())
         RequestHeaders.SetValue("User-Agent", UserAgent);
+    const auto refuse = [](const std::string& what) {
+        throw EHTTPError("The request holds a control character in its " + what);
+    };
+    if (HoldsControl(Method))
+        refuse("method");
+    if (HoldsControl(Path))
+        refuse("target");
+    if (HoldsControl(Host) || HoldsControl(ProxyHost))
+        refuse("host");
+    for (int i = 0; i < RequestHeaders.Count(); ++i)
+        if (HoldsControl(RequestHeaders.Strings(i)))
+            refuse("header " + DisplayText(RequestHeaders.Names(i)));
     Buffer = Method + " ";
     if (!ProxyHost.empty() && !Secure) {
         Buffer += "http://" + HostText(Host);
@@ -151,7 +198,7 @@ void THTTPClient::BuildRequest() {
             Buffer += ":" + std::to_string(Port);
     }
     Buffer += Path + " HTTP/1.1\r\n";
-    Buffer += "Host: " + HostText(Host) + "\r\n";
+    Buffer += "Host: " + HostHeader() + "\r\n";
     for (int i = 0; i < RequestHeaders.Count(); ++i) {
         const std::string name = RequestHeaders.Names(i);
         Buffer += name + ": " + RequestHeaders.Values(name) + "\r\n";

@@ -10,8 +10,9 @@
 #include "net/TLSSocket.h"
 #include "platform/SysUtils.h"
 
-// A malformed response ("The server response is incorrect", "The server response is too large")
-// or a status of 400 and above (the reason phrase as message).
+// A malformed response ("The server response is incorrect", "The server response is too large"),
+// a status of 400 and above (the reason phrase as message), or a request that must not be sent
+// ("The request holds a control character in its target").
 class EHTTPError : public Exception {
 public:
     using Exception::Exception;
@@ -55,9 +56,9 @@ public:
     THTTPClient& operator=(const THTTPClient&) = delete;
 
     // Server host name, dotted address or IPv6 literal without brackets ("::1"): the connection
-    // target (unless a proxy is set) and the Host header (an IPv6 literal there in brackets).
+    // target (unless a proxy is set) and the Host header (see HostHeader).
     std::string Host;
-    // Server port.
+    // Server port; named in the Host header when it is not the scheme's own.
     int Port = 80;
     // Connect over TLS to Host:Port, the certificate checked for Host (ETLSError when it fails).
     // A proxy is not used for secure connections.
@@ -115,6 +116,9 @@ public:
     // Host:Port and then the TLS handshake, within Timeout as well. Socket and TLS errors
     // propagate, leave no connection open and leave Connected unchanged.
     void Connect();
+    // The Host header's value: Host (an IPv6 literal in brackets), with ":" and Port when Port is
+    // not 443 for a Secure client or 80 for another ("example.org", "[::1]:8080").
+    std::string HostHeader() const;
     // Closes the connection when Connected; otherwise nothing.
     void Disconnect();
     // Whether a kept connection is still usable; a connection the server has closed is
@@ -122,12 +126,15 @@ public:
     bool CheckConnected();
     // One exchange with the current properties; results in StatusCode, StatusText,
     // ResponseHeaders and Content. Without KeepAlive it always ends disconnected, also when it
-    // raises.
+    // raises. The request is built before any connection, so a refused one connects nowhere.
     void Execute();
 
     // The steps of Execute, in order.
     // The request text into Buffer: request line (absolute target through a proxy), Host
-    // without port, RequestHeaders, Content-Length for PostData, blank line, PostData.
+    // (HostHeader), RequestHeaders, Content-Length for PostData, blank line, PostData. Raises
+    // EHTTPError "The request holds a control character in its " + "method", "target", "host"
+    // or "header " + name, leaving Buffer empty, when one of them holds a byte 0-31 or 127: no
+    // caller's line break ever reaches the wire. PostData may hold any byte.
     void BuildRequest();
     // Sends Buffer whole; a send that stalls for IdleTimeout raises the time-out error. A send
     // given up through Aborted counts as a failed one: the receive loop then ends at once.

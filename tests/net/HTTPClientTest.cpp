@@ -163,7 +163,7 @@ TEST(HTTPClientTest, BuildRequestBytes) {
     client.KeepAlive = true;
     client.UserAgent = "Tovel/1.0";
     client.BuildRequest();
-    EXPECT_EQ("HEAD /rss.xml HTTP/1.1\r\nHost: example.org\r\nConnection: Keep-Alive\r\n"
+    EXPECT_EQ("HEAD /rss.xml HTTP/1.1\r\nHost: example.org:8080\r\nConnection: Keep-Alive\r\n"
               "User-Agent: Tovel/1.0\r\n\r\n",
               client.Buffer);
 
@@ -175,7 +175,7 @@ TEST(HTTPClientTest, BuildRequestBytes) {
     client.ProxyHost = "proxy";
     client.Port = 81;
     client.BuildRequest();
-    EXPECT_EQ("POST http://example.org:81/rss.xml HTTP/1.1\r\nHost: example.org\r\n"
+    EXPECT_EQ("POST http://example.org:81/rss.xml HTTP/1.1\r\nHost: example.org:81\r\n"
               "Connection: Close\r\nUser-Agent: Tovel/1.0\r\nContent-Length: 5\r\n\r\n" +
                   client.PostData,
               client.Buffer);
@@ -183,17 +183,90 @@ TEST(HTTPClientTest, BuildRequestBytes) {
     client.Port = 80;
     client.PostData.clear();
     client.BuildRequest();
-    EXPECT_EQ(0u, client.Buffer.find("POST http://example.org/rss.xml HTTP/1.1\r\n"));
+    EXPECT_EQ(0u, client.Buffer.find("POST http://example.org/rss.xml HTTP/1.1\r\nHost: example.org\r\n"));
 
     // An IPv6 literal is written in brackets, on the request line and in the Host header.
     client.Host = "::1";
     client.Port = 8080;
     client.BuildRequest();
-    EXPECT_EQ(0u, client.Buffer.find("POST http://[::1]:8080/rss.xml HTTP/1.1\r\nHost: [::1]\r\n"));
+    EXPECT_EQ(0u, client.Buffer.find("POST http://[::1]:8080/rss.xml HTTP/1.1\r\nHost: [::1]:8080\r\n"));
     // A secure connection goes to the server itself: no absolute target.
     client.Secure = true;
     client.BuildRequest();
-    EXPECT_EQ(0u, client.Buffer.find("POST /rss.xml HTTP/1.1\r\nHost: [::1]\r\n"));
+    EXPECT_EQ(0u, client.Buffer.find("POST /rss.xml HTTP/1.1\r\nHost: [::1]:8080\r\n"));
+}
+
+// The Host header names the port whenever it is not the scheme's own, so that a server holding
+// several sites on one port finds the right one.
+TEST(HTTPClientTest, HostHeaderNamesAPortOtherThanTheSchemes) {
+    struct TCase {
+        const char* Host;
+        int Port;
+        bool Secure;
+        const char* Header;
+    } cases[] = {
+        {"example.org", 80, false, "example.org"},
+        {"example.org", 8080, false, "example.org:8080"},
+        {"example.org", 443, false, "example.org:443"},
+        {"example.org", 443, true, "example.org"},
+        {"example.org", 80, true, "example.org:80"},
+        {"example.org", 8443, true, "example.org:8443"},
+        {"::1", 80, false, "[::1]"},
+        {"::1", 8080, true, "[::1]:8080"},
+    };
+    for (const TCase& c : cases) {
+        THTTPClient client;
+        client.Host = c.Host;
+        client.Port = c.Port;
+        client.Secure = c.Secure;
+        client.BuildRequest();
+        EXPECT_EQ(0u,
+                  client.Buffer.find(std::string("GET / HTTP/1.1\r\nHost: ") + c.Header + "\r\nConnection"))
+            << c.Host << " " << c.Port << " " << c.Secure << ": " << client.Buffer;
+    }
+}
+
+// No control character of a caller's reaches the wire: a line break in the target or a header
+// would start a request or header of its own. The request is refused before any connection.
+TEST(HTTPClientTest, ControlCharactersInTheRequestAreRefused) {
+    struct TCase {
+        const char* Name;
+        std::function<void(THTTPClient&)> Set;
+        const char* Message;
+    } cases[] = {
+        {"path", [](THTTPClient& c) { c.Path = "/a HTTP/1.1\r\nHost: x\r\n\r\nGET /b"; },
+         "The request holds a control character in its target"},
+        {"path tab", [](THTTPClient& c) { c.Path = "/a\tb"; },
+         "The request holds a control character in its target"},
+        {"method", [](THTTPClient& c) { c.Method = "GET\n"; },
+         "The request holds a control character in its method"},
+        {"host", [](THTTPClient& c) { c.Host = "127.0.0.1\r\nX-A: b"; },
+         "The request holds a control character in its host"},
+        {"header", [](THTTPClient& c) { c.RequestHeaders.SetValue("If-None-Match", "\"a\"\r\nX-B: c"); },
+         "The request holds a control character in its header If-None-Match"},
+        {"user agent", [](THTTPClient& c) { c.UserAgent = std::string("Reader\0", 7); },
+         "The request holds a control character in its header User-Agent"},
+        {"delete", [](THTTPClient& c) { c.RequestHeaders.SetValue("X-A", "b\x7f"); },
+         "The request holds a control character in its header X-A"},
+    };
+    for (const TCase& c : cases) {
+        auto server = LoopbackHttpServer::Replying("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        THTTPClient client;
+        Aim(client, *server);
+        c.Set(client);
+        EXPECT_EQ(c.Message, ErrorOf([&] { client.Execute(); })) << c.Name;
+        EXPECT_EQ(0, server->Connections()) << c.Name;
+        EXPECT_EQ(std::string::npos, client.Buffer.find("\r\n")) << c.Name;
+        EXPECT_FALSE(client.Connected) << c.Name;
+    }
+    // A body is bytes of its own: it may hold anything.
+    auto server = LoopbackHttpServer::Replying("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    THTTPClient client;
+    Aim(client, *server);
+    client.Method = "POST";
+    client.PostData = "a\r\nb\x01";
+    client.Execute();
+    EXPECT_EQ("ok", client.Content);
 }
 
 TEST(HTTPClientTest, StatusLines) {
@@ -372,7 +445,8 @@ TEST(HTTPClientTest, SendsExactlyTheRequestAndEndsWithContentLength) {
     EXPECT_FALSE(client.Connected);
     EXPECT_EQ(-1, client.Socket.Handle);
     ASSERT_EQ(1u, server->Requests().size());
-    EXPECT_EQ("GET /feed.xml HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Close\r\n\r\n",
+    EXPECT_EQ("GET /feed.xml HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->Port()) +
+                  "\r\nConnection: Close\r\n\r\n",
               server->Requests()[0]);
 }
 
@@ -506,7 +580,9 @@ TEST(HTTPClientTest, IPv6LiteralHostOnTheLoopback) {
     client.Host = "::1";
     client.Execute();
     EXPECT_EQ("v6", client.Content);
-    EXPECT_EQ("GET /feed.xml HTTP/1.1\r\nHost: [::1]\r\nConnection: Close\r\n\r\n", server.Requests()[0]);
+    EXPECT_EQ("GET /feed.xml HTTP/1.1\r\nHost: [::1]:" + std::to_string(server.Port()) +
+                  "\r\nConnection: Close\r\n\r\n",
+              server.Requests()[0]);
 }
 
 TEST(HTTPClientTest, ChunkedBodyArrivingInPiecesEndsAtItsLastChunk) {
@@ -699,7 +775,8 @@ TEST(HTTPClientTest, KeptConnectionIsReusedUntilTheServerCloses) {
     client.Execute();
     EXPECT_EQ("r0", client.Content);
     EXPECT_EQ(2, server.Connections());
-    EXPECT_EQ("GET /feed.xml HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\n\r\n",
+    EXPECT_EQ("GET /feed.xml HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) +
+                  "\r\nConnection: Keep-Alive\r\n\r\n",
               server.Requests()[1]);
     client.Disconnect();
     EXPECT_FALSE(client.Connected);
@@ -715,7 +792,7 @@ TEST(HTTPClientTest, ProxyGetsTheConnectionAndTheAbsoluteTarget) {
     client.ProxyPort = server->Port();
     client.Execute();
     EXPECT_EQ("ok", client.Content);
-    EXPECT_EQ("GET http://feeds.example.invalid:81/feed.xml HTTP/1.1\r\nHost: feeds.example.invalid\r\n"
+    EXPECT_EQ("GET http://feeds.example.invalid:81/feed.xml HTTP/1.1\r\nHost: feeds.example.invalid:81\r\n"
               "Connection: Close\r\n\r\n",
               server->Requests()[0]);
 }
