@@ -29,7 +29,8 @@ TDiscoveryResult DiscoverFeedsAt(THTTPClient& client, const std::string& url,
     TDiscoveryResult result;
     result.FinalURL = url;
     try {
-        result.FinalURL = FetchFollowingRedirects(client, url, beforeExchange).FinalURL;
+        const TUrl address = ParseFeedURL(url);
+        result.FinalURL = FetchFollowingRedirects(client, address, beforeExchange).FinalURL.Text();
         client.Disconnect();
         if (client.StatusCode < 200 || client.StatusCode > 299)
             throw EHTTPError("The server response is incorrect");

@@ -26,7 +26,8 @@ enum TDiscoveryOutcome {
 
 struct TDiscoveryResult {
     TDiscoveryOutcome Outcome = doFailed;
-    // The address of the last exchange, after redirects.
+    // The address of the last exchange, after redirects, normalised (TUrl::Text); url as it was
+    // given when it does not parse.
     std::string FinalURL;
     // doIsFeed: the feed document's own title ("" when it has none).
     std::string FeedTitle;
@@ -36,8 +37,9 @@ struct TDiscoveryResult {
     std::string ErrorText;
 };
 
-// One GET of url through FetchFollowingRedirects (beforeExchange as there), then the answer
-// read: a 2xx body that is a feed gives doIsFeed, an HTML page that names feeds doFeedsFound
+// One GET of url, parsed by ParseFeedURL (an address that does not parse gives doFailed with its
+// message and no request), through FetchFollowingRedirects (beforeExchange as there), then the
+// answer read: a 2xx body that is a feed gives doIsFeed, an HTML page that names feeds doFeedsFound
 // (relative links resolved against the address after redirects, titles in the charset of the
 // Content-Type), any other 2xx body doNothingFound. Never raises: an error of the fetch, or an
 // answer outside 2xx ("The server response is incorrect"), gives doFailed with its message.

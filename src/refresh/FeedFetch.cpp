@@ -18,13 +18,24 @@ bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Whether the scheme of an address the fetch would go to is one it speaks.
-bool IsWebURL(const std::string& url) {
-    const size_t colon = url.find("://");
-    if (colon == std::string::npos)
-        return false;
-    const std::string scheme = LowerCaseAscii(url.substr(0, colon));
-    return scheme == "http" || scheme == "https";
+// bytes in base64 with padding, as Basic authorization writes them.
+std::string Base64(const std::string& bytes) {
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        unsigned group = 0;
+        for (size_t k = 0; k < 3; ++k)
+            group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        for (size_t k = 0; k < 4; ++k)
+            text += k <= n ? kDigits[(group >> (18 - 6 * k)) & 63] : '=';
+    }
+    return text;
+}
+
+// What makes two exchanges the same request: everything but the credentials and the fragment.
+std::string RequestKey(const TUrl& url) {
+    return url.Scheme + "://" + url.HostHeader() + url.PathAndQuery;
 }
 
 } // namespace
@@ -58,30 +69,40 @@ std::string FormatHttpDate(TDateTime utc) {
     return text;
 }
 
-std::string RedirectTarget(const std::string& current, const std::string& location) {
-    if (Trim(location).empty())
+TUrl RedirectTarget(const TUrl& current, const std::string& location) {
+    const std::string reference = Trim(location);
+    if (reference.empty())
         throw EHTTPError("The server response is incorrect");
-    const std::string next = ResolveURL(current, location);
-    if (IsSecureURL(current) && !IsSecureURL(next))
-        throw ERedirectError("The server redirects to an insecure address: " + Trim(location));
-    if (!IsWebURL(next))
+    const std::string next = ResolveURL(current.Text(), reference);
+    const std::string scheme = URLScheme(next);
+    if (current.Secure() && scheme != "https")
+        throw ERedirectError("The server redirects to an insecure address: " + DisplayURL(reference));
+    if (scheme != "http" && scheme != "https")
         throw EHTTPError("The server response is incorrect");
-    return next;
+    return ParseFeedURL(next);
 }
 
-void AimClient(THTTPClient& client, const std::string& url) {
+bool SameOrigin(const TUrl& a, const TUrl& b) {
+    return a.Scheme == b.Scheme && a.Host == b.Host && a.Port == b.Port;
+}
+
+void AimClient(THTTPClient& client, const TUrl& url) {
     client.Disconnect();
-    client.Host = ExtractURLHost(url);
-    client.Path = ExtractURLPath(url);
-    client.Port = ExtractURLPort(url);
-    client.Secure = IsSecureURL(url);
+    client.Host = url.Host;
+    client.Port = url.Port;
+    client.Path = url.PathAndQuery;
+    client.Secure = url.Secure();
+    // Never in plain text: an empty value removes the header a previous address may have left.
+    const bool authorize = url.HasCredentials() && url.Secure();
+    client.RequestHeaders.SetValue("Authorization",
+                                   authorize ? "Basic " + Base64(url.User + ":" + url.Password) : "");
 }
 
-TFetchResult FetchFollowingRedirects(THTTPClient& client, const std::string& url,
+TFetchResult FetchFollowingRedirects(THTTPClient& client, const TUrl& url,
                                      const std::function<void()>& beforeExchange) {
     TFetchResult result;
     result.FinalURL = url;
-    std::vector<std::string> asked{url};
+    std::vector<std::string> asked{RequestKey(url)};
     for (;;) {
         AimClient(client, result.FinalURL);
         if (beforeExchange)
@@ -90,10 +111,16 @@ TFetchResult FetchFollowingRedirects(THTTPClient& client, const std::string& url
         client.Execute();
         if (!IsRedirect(client.StatusCode))
             return result;
-        const std::string next = RedirectTarget(result.FinalURL, client.ResponseHeaders.Values("Location"));
-        if (result.Redirects == kMaxRedirects || std::find(asked.begin(), asked.end(), next) != asked.end())
-            throw ERedirectError("Too many redirects for " + url);
-        asked.push_back(next);
+        TUrl next = RedirectTarget(result.FinalURL, client.ResponseHeaders.Values("Location"));
+        // The user gave the credentials to one site: a server cannot pass them on, nor choose
+        // others.
+        const bool ownSite = SameOrigin(next, url);
+        next.User = ownSite ? url.User : std::string();
+        next.Password = ownSite ? url.Password : std::string();
+        const std::string key = RequestKey(next);
+        if (result.Redirects == kMaxRedirects || std::find(asked.begin(), asked.end(), key) != asked.end())
+            throw ERedirectError("Too many redirects for " + DisplayURL(url.Text()));
+        asked.push_back(key);
         result.FinalURL = next;
         ++result.Redirects;
     }

@@ -5,6 +5,7 @@
 
 #include "net/HTTPClient.h"
 #include "platform/SysUtils.h"
+#include "url/Url.h"
 
 // A redirect the refresh will not follow. Not an EHTTPError, so that its own message becomes
 // the feed's error text rather than "Unable to open ".
@@ -28,20 +29,27 @@ std::string FormatHttpDate(TDateTime utc);
 // The most redirects one fetch follows; the next one fails with "Too many redirects for ".
 constexpr int kMaxRedirects = 5;
 
-// Disconnects client and aims it at url: Host, Port, Path and Secure as the URL splitting gives
-// them.
-void AimClient(THTTPClient& client, const std::string& url);
+// Disconnects client and aims it at url: Host, Port, Secure, and Path := url's PathAndQuery (the
+// fragment is never sent). url's credentials, when it has any and is secure, go into the request
+// headers as "Authorization: Basic " + base64(User ":" Password); otherwise any Authorization
+// header is removed.
+void AimClient(THTTPClient& client, const TUrl& url);
 
-// The address a redirect from current to location leads to (location resolved against current).
-// Raises ERedirectError "The server redirects to an insecure address: " + location (trimmed) when
-// current is https and the target is not; EHTTPError "The server response is incorrect" for an
-// empty location or a target whose scheme is neither http nor https.
-std::string RedirectTarget(const std::string& current, const std::string& location);
+// The address a redirect from current to location leads to: location resolved against current
+// and parsed as a feed's address is (ParseFeedURL, whose EURLError it raises). Raises
+// ERedirectError "The server redirects to an insecure address: " + DisplayURL(location, trimmed)
+// when current is https and the target is not; EHTTPError "The server response is incorrect"
+// for an empty location or a target whose scheme is neither http nor https.
+TUrl RedirectTarget(const TUrl& current, const std::string& location);
+
+// Whether two addresses name the same site: scheme, host and port.
+bool SameOrigin(const TUrl& a, const TUrl& b);
 
 // What a fetch ended with, besides the client's own results of its last exchange.
 struct TFetchResult {
-    // The address of the last exchange: url itself when no redirect was followed.
-    std::string FinalURL;
+    // The address of the last exchange: url itself when no redirect was followed. It carries
+    // url's credentials only when it is on url's own site.
+    TUrl FinalURL;
     // Redirects followed.
     int Redirects = 0;
 };
@@ -50,12 +58,14 @@ struct TFetchResult {
 // Timeout), following 301, 302, 303, 307 and 308 answers to their Location, absolute or relative
 // to the address just asked, at most kMaxRedirects times. Every hop keeps the method and request
 // headers and aims the client anew (AimClient); beforeExchange runs before each exchange and may
-// raise to end the fetch. http to https is followed; a redirect from https to any other scheme
-// raises ERedirectError "The server redirects to an insecure address: " + Location; a sixth
-// redirect, or one back to an address already asked, raises ERedirectError
-// "Too many redirects for " + url. A redirect without a Location, or to a scheme other than http
-// and https, raises EHTTPError "The server response is incorrect". The client's StatusCode is
-// 0 before each exchange, so after a failure it tells whether the server answered. Errors of the
-// client itself propagate.
-TFetchResult FetchFollowingRedirects(THTTPClient& client, const std::string& url,
+// raise to end the fetch. url's credentials (secure, as ParseFeedURL leaves them) go to every hop
+// on url's own site (SameOrigin) and to no other; those a Location writes are never used. http
+// to https is followed; a redirect from https to any other scheme raises ERedirectError "The
+// server redirects to an insecure address: " + Location; a sixth redirect, or one back to an
+// address already asked, raises ERedirectError "Too many redirects for " + DisplayURL of url. A
+// redirect without a Location, or to a scheme other than http and https, raises EHTTPError "The
+// server response is incorrect"; one to an address that does not parse, EURLError. The client's
+// StatusCode is 0 before each exchange, so after a failure it tells whether the server
+// answered. Errors of the client itself propagate.
+TFetchResult FetchFollowingRedirects(THTTPClient& client, const TUrl& url,
                                      const std::function<void()>& beforeExchange = {});

@@ -7,8 +7,8 @@
 #include "news/NewsDates.h"
 #include "platform/Files.h"
 #include "refresh/CacheFiles.h"
-#include "url/Url.h"
 #include "refresh/FeedFetch.h"
+#include "url/Url.h"
 
 namespace {
 
@@ -34,9 +34,19 @@ std::vector<TRefreshFeed> MarkedFeeds(const TFeedList& feeds) {
 TFeedsRefresher::TFeedsRefresher(std::vector<TRefreshFeed> feeds, bool force, int maxParallel)
     : FFeeds(std::move(feeds)), FForce(force), FStarted(FFeeds.size(), false) {
     PrepareFeedClient(Client);
+    FAddresses.reserve(FFeeds.size());
     FHosts.reserve(FFeeds.size());
-    for (const TRefreshFeed& feed : FFeeds)
-        FHosts.push_back(LowerCaseAscii(ExtractURLHost(feed.FeedURL)));
+    for (const TRefreshFeed& feed : FFeeds) {
+        TAddress address;
+        try {
+            address.Url = ParseFeedURL(feed.FeedURL);
+        } catch (const EURLError& e) {
+            address.Error = e.Message();
+        }
+        // An address that does not parse makes no request; its feeds share a key of their own.
+        FHosts.push_back(address.Error.empty() ? address.Url.Host : std::string());
+        FAddresses.push_back(std::move(address));
+    }
     const size_t workers = std::min(static_cast<size_t>(std::max(1, maxParallel)), FFeeds.size());
     for (size_t i = 1; i < workers; ++i) {
         FMoreClients.push_back(std::make_unique<THTTPClient>());
@@ -123,9 +133,9 @@ void TFeedsRefresher::Work(THTTPClient& client) {
             outcome.Feed = FFeeds[index];
             const auto start = std::chrono::steady_clock::now();
             try {
-                ProcessFeed(outcome, client, place);
+                ProcessFeed(outcome, client, FAddresses[index], place);
             } catch (const EHTTPError&) {
-                outcome.ErrorText = "Unable to open " + outcome.Feed.FeedURL;
+                outcome.ErrorText = "Unable to open " + DisplayURL(outcome.Feed.FeedURL);
             } catch (const std::exception& e) {
                 outcome.ErrorText = e.what();
             }
@@ -192,7 +202,9 @@ bool TFeedsRefresher::TakeFeed(std::unique_lock<std::mutex>& lock, size_t& index
             place = " (" + std::to_string(++FStartedCount) + " of " + std::to_string(FFeeds.size()) + ")";
             // Posted here, so that the checks reach the panel in the order the feeds started.
             FEvents.push_back(
-                {false, "Feed checking: " + FFeeds[i].FeedName + " -> " + FFeeds[i].FeedURL + place, {}});
+                {false,
+                 "Feed checking: " + FFeeds[i].FeedName + " -> " + DisplayURL(FFeeds[i].FeedURL) + place,
+                 {}});
             return true;
         }
         // Every feed left belongs to a busy host; one of its feeds ends soon, or the stop comes.
@@ -200,17 +212,21 @@ bool TFeedsRefresher::TakeFeed(std::unique_lock<std::mutex>& lock, size_t& index
     }
 }
 
-void TFeedsRefresher::ProcessFeed(TFeedOutcome& outcome, THTTPClient& client, const std::string& place) {
+void TFeedsRefresher::ProcessFeed(TFeedOutcome& outcome, THTTPClient& client, const TAddress& address,
+                                  const std::string& place) {
     TRefreshFeed& feed = outcome.Feed;
     client.StatusCode = 0;
     client.Disconnect();
+    // Nothing of a feed whose address cannot be fetched changes but its error.
+    if (!address.Error.empty())
+        throw EURLError(address.Error);
     feed.ETag = ReadETag(feed.FeedID);
     const TDownloadNeed need = NeedsDownload(feed);
     if (need != dnNone) {
-        PostStatus("Feed download: " + feed.FeedName + " -> " + feed.FeedURL + place);
+        PostStatus("Feed download: " + feed.FeedName + " -> " + DisplayURL(feed.FeedURL) + place);
         client.Method = "GET";
         SetConditions(client, feed, need == dnConditional);
-        FetchFollowingRedirects(client, feed.FeedURL, [this] { CheckNotCancelled(); });
+        FetchFollowingRedirects(client, address.Url, [this] { CheckNotCancelled(); });
         CheckNotCancelled();
         client.Disconnect();
         const int status = client.StatusCode;

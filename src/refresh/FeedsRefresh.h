@@ -15,6 +15,7 @@
 #include "net/HTTPClient.h"
 #include "platform/SysUtils.h"
 #include "platform/Thread.h"
+#include "url/Url.h"
 
 // Makes every refresh download each feed it processes, whatever its cache file and dates say.
 // False at start; the window writes it, and a refresh takes its value when it starts.
@@ -54,7 +55,7 @@ struct TFeedOutcome {
 };
 
 // How many exchanges one refresh runs at once unless told otherwise, and how many of them may go
-// to one host (a URL's host name, whatever the port).
+// to one host (an address's host name, whatever the port and letter case).
 constexpr int kDefaultMaxParallel = 16;
 constexpr int kMaxPerHost = 2;
 
@@ -94,9 +95,9 @@ public:
     // The text most recently shown through OnStatus.
     std::string StatusText;
     // The status panel of the window: run on the user-interface thread for each status text
-    // ("" clears the panel): "Feed checking: " or "Feed download: " + name + " -> " + address +
-    // " (k of N)", k the feed's place in the order the feeds were started and N the number of
-    // feeds; "" after a feed that succeeded while no other was in progress.
+    // ("" clears the panel): "Feed checking: " or "Feed download: " + name + " -> " + the address
+    // as DisplayURL shows it (no password) + " (k of N)", k the feed's place in the order the feeds were
+    // started and N the number of feeds; "" after a feed that succeeded while no other was in progress.
     std::function<void(const std::string& text)> OnStatus;
     // Run on the user-interface thread for each feed a worker finishes, while this thread waits.
     // From the call on, the outcome's temporary file is the handler's: it renames it into place
@@ -133,6 +134,12 @@ protected:
     void ShowStatus();
 
 private:
+    // A feed's address, parsed once when the refresh is made: the parts, or why it cannot be
+    // fetched.
+    struct TAddress {
+        TUrl Url;
+        std::string Error;
+    };
     // A status text or a finished feed, posted by a worker for the user-interface thread.
     struct TEvent {
         bool IsOutcome = false;
@@ -146,15 +153,19 @@ private:
     // text posted (FLock held); false when the refresh is stopped or every feed has started.
     // Waits while the feeds left all belong to busy hosts.
     bool TakeFeed(std::unique_lock<std::mutex>& lock, size_t& index, std::string& place);
-    // The freshness rule and, when NeedsDownload asks for a request, "Feed download: " and one GET of the
-    // feed's address with client, following redirects (FetchFollowingRedirects), conditional when the rule
-    // says so. 304 leaves everything as it was. A document (2xx) goes into a temporary file beside the cache
-    // file (none for the same bytes), sets LastModifiedDate from "Last-Modified" (0 when missing) and ETag
-    // from "ETag" ("" when missing) and marks the outcome Downloaded; any other status raises EHTTPError.
-    // Raises on any failure, leaving no temporary file and the dates and tag as they were; raises too when
-    // the refresh has been stopped, whatever the exchange returned. The exchange's status is left
-    // in client.StatusCode (0 for none), also when it raises.
-    void ProcessFeed(TFeedOutcome& outcome, THTTPClient& client, const std::string& place);
+    // The freshness rule and, when NeedsDownload asks for a request, "Feed download: " and one GET
+    // of the feed's address with client, following redirects (FetchFollowingRedirects),
+    // conditional when the rule says so. An address that does not parse raises its EURLError
+    // before anything else, so that no request is made and the dates stay as they were. 304
+    // leaves everything as it was. A document (2xx) goes into a temporary file beside the cache
+    // file (none for the same bytes), sets LastModifiedDate from "Last-Modified" (0 when missing)
+    // and ETag from "ETag" ("" when missing) and marks the outcome Downloaded; any other status
+    // raises EHTTPError. Raises on any failure, leaving no temporary file and the dates and tag
+    // as they were; raises too when the refresh has been stopped, whatever the exchange
+    // returned. The exchange's status is left in client.StatusCode (0 for none), also when it
+    // raises.
+    void ProcessFeed(TFeedOutcome& outcome, THTTPClient& client, const TAddress& address,
+                     const std::string& place);
     // Queues a status text for the user-interface thread.
     void PostStatus(const std::string& text);
     // Hands one posted event to the user-interface thread; a stopped refresh drops it instead.
@@ -172,6 +183,8 @@ private:
 
     const std::vector<TRefreshFeed> FFeeds;
     const bool FForce;
+    // Each feed's address, parsed.
+    std::vector<TAddress> FAddresses;
     // The host each feed counts against.
     std::vector<std::string> FHosts;
     // The clients of the workers after the first (which uses Client); made with the object so

@@ -3,7 +3,11 @@
 #include "refresh/FeedsRefresh.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+
+#include <mutex>
 
 #include "NginxFixture.h"
 #include "RefreshTestSupport.h"
@@ -314,6 +318,108 @@ TEST_F(RefreshTest, ATruncatedDocumentLeavesTheCacheAsItWas) {
     EXPECT_EQ(ReadETag(chunked->FeedID), "\"old\"");
     EXPECT_EQ(chunked->LastModifiedDate, 1234.5);
     EXPECT_EQ(StrayCacheFiles(), std::vector<std::string>{"" + chunked->FeedID + ".etag"});
+}
+
+// ---- Addresses as they are stored: blanks, prefixes, line breaks, colons and fragments ----
+
+// A server that records the first bytes of every connection, read straight from the socket, and
+// closes it: a TLS ClientHello begins with 0x16, a plain request with its method.
+class TFirstBytesServer {
+public:
+    TFirstBytesServer()
+        : FServer([this](LoopbackConnection& connection) {
+              pollfd readable{connection.Handle(), POLLIN, 0};
+              std::string first;
+              if (::poll(&readable, 1, 5000) == 1) {
+                  char buffer[16];
+                  const ssize_t got = ::recv(connection.Handle(), buffer, sizeof buffer, 0);
+                  first.assign(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
+              }
+              std::lock_guard<std::mutex> lock(FLock);
+              FFirst.push_back(first);
+          }) {}
+    int Port() const { return FServer.Port(); }
+    std::vector<std::string> First() const {
+        std::lock_guard<std::mutex> lock(FLock);
+        return FFirst;
+    }
+
+private:
+    mutable std::mutex FLock;
+    std::vector<std::string> FFirst;
+    LoopbackHttpServer FServer;
+};
+
+// A secure address stored with a blank or a tab before it, or as "feed:https:", is still a
+// secure one: the server is greeted with a TLS handshake, never a plain request.
+TEST_F(RefreshTest, ASecureAddressBehindABlankOrAFeedPrefixIsNeverAskedInPlainText) {
+    TFirstBytesServer server;
+    const std::string address = "https://127.0.0.1:" + std::to_string(server.Port()) + "/feed";
+    TFeedListItem* blank = AddFeed("blank", " " + address);
+    TFeedListItem* tab = AddFeed("tab", "\t" + address);
+    TFeedListItem* prefixed = AddFeed("prefixed", "feed:" + address);
+    ForceRefresh = true;
+    TRefreshRun run;
+    run.Run(Feeds);
+    const std::vector<std::string> first = server.First();
+    ASSERT_EQ(first.size(), 3u);
+    for (const std::string& bytes : first) {
+        ASSERT_FALSE(bytes.empty());
+        EXPECT_EQ(bytes[0], '\x16') << "a plain request reached the secure port: " << bytes;
+    }
+    // The server closed during the handshake.
+    for (const TFeedListItem* feed : {blank, tab, prefixed})
+        EXPECT_NE(feed->ErrorText, "") << feed->FeedName;
+}
+
+// A line break in a stored address could carry a second request of the feed's choosing onto the
+// connection. No byte of such an address reaches a server, and the error shows the breaks.
+TEST_F(RefreshTest, AnAddressHoldingALineBreakAsksNothing) {
+    // A lenient server: it answers every request a connection brings.
+    LoopbackHttpServer server([](LoopbackConnection& connection) {
+        while (!connection.ReadRequest().empty())
+            connection.Send(Response("200 OK", "", "<rss/>"));
+    });
+    const std::string base = server.Url("/a");
+    TFeedListItem* smuggler = AddFeed("smuggler", base + " HTTP/1.1\r\n\r\nGET /smuggled");
+    auto other = Site({{"/b", Response("200 OK", "", "<rss/>")}});
+    TFeedListItem* plain = AddFeed("plain", other->Url("/b\r\n"));
+    ForceRefresh = true;
+    TRefreshRun run;
+    run.Run(Feeds);
+    server.Stop();
+    int requests = 0;
+    for (const std::string& request : server.Requests())
+        requests += request.empty() ? 0 : 1;
+    EXPECT_EQ(requests, 0);
+    EXPECT_EQ(server.Connections(), 0);
+    EXPECT_EQ(smuggler->ErrorText, "Invalid feed address: " + base + " HTTP/1.1%0D%0A%0D%0AGET /smuggled");
+    EXPECT_EQ(run.OutcomeOf(smuggler->FeedID).StatusCode, 0);
+    // A trailing line break is trimmed like a blank: that address is fine.
+    EXPECT_EQ(plain->ErrorText, "");
+    for (const std::string& status : run.Statuses)
+        EXPECT_EQ(status.find_first_of("\r\n"), std::string::npos) << status;
+}
+
+// The path is asked whole, colons and query included; the fragment stays with the reader, and
+// the Host header names the port the address gives.
+TEST_F(RefreshTest, ThePathIsAskedWholeWithoutTheFragment) {
+    auto site =
+        Site({{"/wiki/Special:RecentChanges?feed=rss&x=a:b", Response("200 OK", "", "<rss>changes</rss>")}});
+    TFeedListItem* feed = AddFeed("wiki", site->Url("/wiki/Special:RecentChanges?feed=rss&x=a:b#latest"));
+    ForceRefresh = true;
+    TRefreshRun run;
+    run.Run(Feeds);
+    ASSERT_EQ(site->Requests().size(), 1u);
+    const std::string head = RequestHead(site->Requests()[0]);
+    EXPECT_EQ(head.rfind("GET /wiki/Special:RecentChanges?feed=rss&x=a:b HTTP/1.1\r\n"
+                         "Host: 127.0.0.1:" +
+                             std::to_string(site->Port()) + "\r\n",
+                         0),
+              0u)
+        << head;
+    EXPECT_EQ(feed->ErrorText, "");
+    EXPECT_EQ(ReadCache(feed->FeedID), "<rss>changes</rss>");
 }
 
 // The served document's modification time drives nginx's Last-Modified.

@@ -3,12 +3,12 @@
 #include "Inspect.h"
 #include "net/HTTPClient.h"
 #include "platform/Files.h"
-#include "refresh/CacheFiles.h"
+#include "refresh/FeedFetch.h"
 #include "url/Url.h"
 
-// fetch URL [--head] [--out FILE]: one exchange as the refresh makes it (the address split the
-// same way, https over TLS, a default client with a 5 s connect time-out), the body optionally
-// saved to FILE.
+// fetch URL [--head] [--out FILE]: one exchange as the refresh makes it (the address parsed and
+// the client aimed the same way, https over TLS, credentials only over it, a default client with
+// a 5 s connect time-out; no redirect followed), the body optionally saved to FILE.
 int CmdFetch(const TArgs& args) {
     std::string url;
     std::string out;
@@ -27,10 +27,7 @@ int CmdFetch(const TArgs& args) {
         return PrintError("usage: tovel-inspect fetch URL [--head] [--out FILE]");
     try {
         THTTPClient client;
-        client.Host = ExtractURLHost(url);
-        client.Path = ExtractURLPath(url);
-        client.Port = ExtractURLPort(url);
-        client.Secure = IsSecureURL(url);
+        AimClient(client, ParseFeedURL(url));
         client.Timeout = 5000;
         if (head)
             client.Method = "HEAD";

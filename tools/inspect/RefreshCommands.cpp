@@ -1,6 +1,6 @@
 // refresh --data DIR [--force] [--parallel N]: one refresh of every feed of a data folder with the
 // program's own refresher (N feeds at once, 1 for one after another), then each feed loaded as the
-// news view loads it.
+// news view loads it. Addresses are printed as the window shows them, without their password.
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -14,6 +14,7 @@
 #include "platform/Files.h"
 #include "platform/Thread.h"
 #include "refresh/RefreshController.h"
+#include "url/Url.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ int CmdRefresh(const TArgs& args) {
         const auto outcome = outcomes.find(item->FeedID);
         const bool known = outcome != outcomes.end();
         PrintJson(Json{{"name", JsonText(item->FeedName)},
-                       {"url", JsonText(item->FeedURL)},
+                       {"url", JsonText(DisplayURL(item->FeedURL))},
                        {"downloaded", known && outcome->second.Downloaded},
                        {"status", known && outcome->second.StatusCode != 0 ? Json(outcome->second.StatusCode)
                                                                            : Json(nullptr)},
