@@ -61,25 +61,14 @@ bool IsAcceptableName(std::string_view text) {
     return !TrimView(text).empty();
 }
 
-namespace {
-
-// Whether text begins with prefix, ASCII letters compared without regard to case.
-bool StartsWithText(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && SameTextAscii(text.substr(0, prefix.size()), prefix);
-}
-
-} // namespace
-
 bool IsDroppedFeedURL(std::string_view text) {
-    return StartsWithText(text, "http://") || StartsWithText(text, "https://");
+    const std::string scheme = URLScheme(text);
+    return (scheme == "http" || scheme == "https" || scheme == "feed") && ParseURL(text).has_value();
 }
 
 std::string NormalizeFeedURL(std::string_view url) {
-    if (StartsWithText(url, "feed://"))
-        return "http://" + std::string(url.substr(7));
-    if (StartsWithText(url, "feed:") && IsDroppedFeedURL(url.substr(5)))
-        return std::string(url.substr(5));
-    return std::string(url);
+    const std::optional<TUrl> address = ParseURL(url);
+    return address ? address->Text() : std::string();
 }
 
 void DeleteFeedEntries(TFeedList& feeds, TFeedListItem& entry,
@@ -110,7 +99,8 @@ bool ApplyFeedProperties(TFeedListItem& item, const std::string& name, const std
 }
 
 bool NeedsLiveJournalCorrection(const std::string& url) {
-    if (LowerCaseAscii(ExtractURLHost(url)).find("livejournal") == std::string::npos)
+    const std::optional<TUrl> address = ParseURL(url);
+    if (!address || address->Host.find("livejournal") == std::string::npos)
         return false;
     return LowerCaseAscii(url).find("/data/") == std::string::npos;
 }

@@ -35,13 +35,16 @@ int CompareFeedNodes(int imageIndex1, std::string_view text1, int imageIndex2, s
 // Whether text may become a name: anything but the empty or blank text (codes 0 to 32 only).
 bool IsAcceptableName(std::string_view text);
 
-// Whether a dropped text is taken as a feed address: it begins with "http://" or "https://" in
-// any letter case. Callers pass it through NormalizeFeedURL first.
+// Whether a dropped text is taken as a feed address: it names the scheme http, https or feed
+// ("feed://h/x", "feed:https://h/x"), in any letter case, and parses as an address (ParseURL;
+// blanks around it are trimmed). Text without a scheme ("example.com") is not, so that a dropped
+// word never becomes an address.
 bool IsDroppedFeedURL(std::string_view text);
 
-// The address that a browser's "feed:" form stands for: "feed://host/x" is "http://host/x", and
-// "feed:https://host/x" or "feed:http://host/x" is what follows "feed:" ("feed" in any letter
-// case). Any other text comes back unchanged.
+// The form in which an address entering through the dialog, a drop, a subscription list or a
+// found feed link is stored: TUrl::Text() of ParseURL(url), so "feed:https://h/x" becomes
+// "https://h/x", " HTTP://H/a b" becomes "http://h/a%20b" and "example.com/rss" becomes
+// "http://example.com/rss". "" when url does not parse.
 std::string NormalizeFeedURL(std::string_view url);
 
 // Deletes entry together with descendantsDeepestFirst (in that order, before entry itself),
@@ -57,8 +60,8 @@ void DeleteFeedEntries(TFeedList& feeds, TFeedListItem& entry,
 bool ApplyFeedProperties(TFeedListItem& item, const std::string& name, const std::string& url,
                          bool aggInclude, bool showAuthor);
 
-// Whether url is a LiveJournal blog address that is not yet a feed address: its host contains
-// "livejournal" and the whole address does not contain "/data/", both in any letter case.
+// Whether url is a LiveJournal blog address that is not yet a feed address: it parses, its host
+// contains "livejournal" and the whole address does not contain "/data/", both in any letter case.
 bool NeedsLiveJournalCorrection(const std::string& url);
 
 // The feed address of a LiveJournal blog: "/" appended unless url ends with one, then

@@ -5,6 +5,8 @@
 #include <functional>
 #include <unordered_set>
 
+#include <sys/stat.h>
+
 #include <pugixml.hpp>
 
 #include "platform/Charset.h"
@@ -13,6 +15,7 @@
 #include "url/Url.h"
 
 const char* const kNotOpmlMessage = "The file is not an OPML subscription list";
+const char* const kOpmlTooLargeMessage = "The file is too large for a subscription list";
 
 namespace {
 
@@ -60,7 +63,12 @@ void ReadOutlines(const pugi::xml_node& parent, std::vector<TOpmlOutline>& into)
         if (!HasName(node, "outline"))
             continue;
         TOpmlOutline outline;
-        outline.URL = std::string(TrimView(Attribute(node, "xmlUrl")));
+        // A line break inside the attribute ("&#13;&#10;") is no part of any address: such an
+        // outline is kept, marked, so that the import can say it left it out.
+        const std::string_view written = TrimView(Attribute(node, "xmlUrl"));
+        const std::optional<TUrl> address = ParseURL(written);
+        outline.URL = address ? address->Text() : std::string(written);
+        outline.BadAddress = !written.empty() && !address;
         outline.Name = std::string(TrimView(Attribute(node, "title")));
         if (outline.Name.empty())
             outline.Name = std::string(TrimView(Attribute(node, "text")));
@@ -71,7 +79,7 @@ void ReadOutlines(const pugi::xml_node& parent, std::vector<TOpmlOutline>& into)
             continue;
         }
         if (outline.Name.empty())
-            outline.Name = ExtractURLHost(outline.URL);
+            outline.Name = address ? address->Host : outline.URL;
         into.push_back(std::move(outline));
         // A feed has no children in the catalogue; whatever a file nests in it stays with it.
         ReadOutlines(node, into);
@@ -82,8 +90,12 @@ class TImporter {
 public:
     explicit TImporter(TFeedList& feeds) : FFeeds(feeds) {
         for (const auto& item : feeds.Items)
-            if (!item->FeedURL.empty())
+            if (!item->FeedURL.empty()) {
                 FKnownURLs.insert(item->FeedURL);
+                // The catalogue keeps its addresses as written; a list brings them normalised.
+                if (const std::optional<TUrl> address = ParseURL(item->FeedURL))
+                    FKnownURLs.insert(address->Text());
+            }
     }
 
     // Adds outlines below the folder that parentId makes on its first call, and the entries made
@@ -91,6 +103,10 @@ public:
     void Add(const std::vector<TOpmlOutline>& outlines, const std::function<const std::string&()>& parentId,
              std::vector<TFeedTreeEntry>& into) {
         for (const TOpmlOutline& outline : outlines) {
+            if (outline.BadAddress) {
+                ++Result.BadAddresses;
+                continue;
+            }
             if (!outline.URL.empty()) {
                 if (!FKnownURLs.insert(outline.URL).second)
                     continue;
@@ -225,6 +241,9 @@ std::vector<TOpmlOutline> ParseOpml(std::string_view text) {
 }
 
 std::vector<TOpmlOutline> LoadOpmlFile(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0 && status.st_size > kOpmlMaxFileSize)
+        throw EOpmlError(kOpmlTooLargeMessage);
     return ParseOpml(ReadFileToString(path));
 }
 
@@ -237,8 +256,12 @@ TOpmlImport ImportOpml(TFeedList& feeds, const std::string& parentId,
 }
 
 std::string OpmlImportSummary(const TOpmlImport& import) {
-    return "Imported " + Counted(import.Feeds, "feed", "feeds") + " and " +
-           Counted(import.Folders, "folder", "folders");
+    std::string summary = "Imported " + Counted(import.Feeds, "feed", "feeds") + " and " +
+                          Counted(import.Folders, "folder", "folders");
+    if (import.BadAddresses > 0)
+        summary +=
+            ", " + Counted(import.BadAddresses, "feed", "feeds") + " skipped (not http or https addresses)";
+    return summary;
 }
 
 std::string OpmlExportSummary(int feeds) {

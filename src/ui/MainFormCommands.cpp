@@ -199,9 +199,8 @@ void TfrmMain::AddFeed(QTreeWidgetItem* parent, const std::string& url) {
 }
 
 void TfrmMain::UrlDropped(TDropTarget&, const std::string& Text, const QPoint&) {
-    const std::string url = NormalizeFeedURL(Text);
-    if (!IsDroppedFeedURL(url))
+    if (!IsDroppedFeedURL(Text))
         return;
     if (QTreeWidgetItem* parent = NewEntryParent())
-        AddFeed(parent, url);
+        AddFeed(parent, NormalizeFeedURL(Text));
 }

@@ -83,26 +83,28 @@ TEST(FeedCommands, NamesAndDroppedAddresses) {
 
     EXPECT_TRUE(IsDroppedFeedURL("http://127.0.0.1/rss"));
     EXPECT_TRUE(IsDroppedFeedURL("HTTP://127.0.0.1/rss"));
-    EXPECT_TRUE(IsDroppedFeedURL("http://"));
     EXPECT_TRUE(IsDroppedFeedURL("https://127.0.0.1/rss"));
     EXPECT_TRUE(IsDroppedFeedURL("HttpS://127.0.0.1/rss"));
-    EXPECT_FALSE(IsDroppedFeedURL("ftp://127.0.0.1/rss"));
-    EXPECT_FALSE(IsDroppedFeedURL(" http://127.0.0.1/"));
-    EXPECT_FALSE(IsDroppedFeedURL("http:/"));
-    EXPECT_FALSE(IsDroppedFeedURL("https:/"));
-    EXPECT_FALSE(IsDroppedFeedURL("feed://127.0.0.1/rss")) << "normalised first";
+    EXPECT_TRUE(IsDroppedFeedURL(" http://127.0.0.1/\r\n"));
+    EXPECT_TRUE(IsDroppedFeedURL("feed://127.0.0.1/rss"));
+    EXPECT_TRUE(IsDroppedFeedURL("feed:https://127.0.0.1/rss"));
+    // A word, another scheme, or no host at all is not an address to subscribe to.
+    for (const char* text : {"", "http://", "http:/", "https:/", "ftp://127.0.0.1/rss", "example.com/rss",
+                             "hello", "javascript:alert(1)", "file:///etc/passwd", "http://127.0.0.1/a\r\nb"})
+        EXPECT_FALSE(IsDroppedFeedURL(text)) << text;
 }
 
-TEST(FeedCommands, FeedSchemeFormsBecomeTheirAddresses) {
+TEST(FeedCommands, AddressesAreStoredNormalised) {
     EXPECT_EQ(NormalizeFeedURL("feed://127.0.0.1/x"), "http://127.0.0.1/x");
     EXPECT_EQ(NormalizeFeedURL("FEED://127.0.0.1/X"), "http://127.0.0.1/X");
     EXPECT_EQ(NormalizeFeedURL("feed:https://127.0.0.1/x"), "https://127.0.0.1/x");
-    EXPECT_EQ(NormalizeFeedURL("Feed:HTTP://127.0.0.1/x"), "HTTP://127.0.0.1/x");
-    // Everything else stays as it is.
-    for (const char* url : {"http://127.0.0.1/feed://x", "https://127.0.0.1/x", "feed:ftp://127.0.0.1/x",
-                            "feed:", "feed:/x", " feed://127.0.0.1/x", "feeds://127.0.0.1/x", ""})
-        EXPECT_EQ(NormalizeFeedURL(url), url);
-    EXPECT_TRUE(IsDroppedFeedURL(NormalizeFeedURL("feed:https://127.0.0.1/x")));
+    EXPECT_EQ(NormalizeFeedURL("Feed:HTTP://127.0.0.1/x"), "http://127.0.0.1/x");
+    EXPECT_EQ(NormalizeFeedURL(" \thttps://Example.ORG:443/a b\r\n"), "https://example.org/a%20b");
+    EXPECT_EQ(NormalizeFeedURL("example.org/rss"), "http://example.org/rss");
+    EXPECT_EQ(NormalizeFeedURL("https://u:pw@127.0.0.1/x"), "https://u:pw@127.0.0.1/x");
+    for (const char* url :
+         {"feed:ftp://127.0.0.1/x", "feed:", "feed:/x", "ftp://127.0.0.1/x", "", "http://h/\na"})
+        EXPECT_EQ(NormalizeFeedURL(url), "") << url;
 }
 
 TEST(FeedCommands, DeleteRemovesSubtreeDeepestFirstAndOnlyTheFeedsOwnCacheFile) {
@@ -164,6 +166,10 @@ TEST(FeedCommands, LiveJournalCorrection) {
     // The host decides, not the path.
     EXPECT_FALSE(NeedsLiveJournalCorrection("http://127.0.0.1/livejournal/"));
     EXPECT_TRUE(NeedsLiveJournalCorrection("someone.livejournal.com:80/x"));
+    // Credentials are not the host; neither is a name after the host's "@".
+    EXPECT_FALSE(NeedsLiveJournalCorrection("https://livejournal:pw@127.0.0.1/"));
+    EXPECT_TRUE(NeedsLiveJournalCorrection("https://127.0.0.1@someone.livejournal.com/"));
+    EXPECT_FALSE(NeedsLiveJournalCorrection("ftp://someone.livejournal.com/"));
 
     EXPECT_EQ(LiveJournalFeedURL("http://a.livejournal.com/"), "http://a.livejournal.com/data/rss/");
     EXPECT_EQ(LiveJournalFeedURL("http://a.livejournal.com"), "http://a.livejournal.com/data/rss/");

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
@@ -156,6 +158,57 @@ TEST(OpmlImport, WhatIsNotASubscriptionListChangesNothing) {
     EXPECT_THROW(LoadOpmlFile(dir.File("missing.opml")), EFOpenError);
     // An empty body is a list with nothing in it.
     EXPECT_TRUE(ParseOpml("<opml version=\"1.0\"><body/></opml>").empty());
+}
+
+// Addresses come in normalised; one the reader cannot fetch is counted and left out, so that a
+// line break inside an attribute never reaches a request line.
+TEST(OpmlImport, AddressesNormalisedAndUnfetchableOnesLeftOut) {
+    TempDir dir;
+    TFeedList list(dir.File("feeds.data"));
+    list.Add("root", "Old", "HTTP://127.0.0.1/old");
+    const std::vector<TOpmlOutline> outlines = ParseOpml(Opml(R"x(
+        <outline text="Old" xmlUrl="http://127.0.0.1/old"/>
+        <outline text="Split" xmlUrl="http://127.0.0.1/a&#13;&#10;Host: other"/>
+        <outline text="Ends" xmlUrl="&#13;&#10;feed:https://127.0.0.1/ends&#13;&#10;"/>
+        <outline xmlUrl="HTTPS://User:Pw@Example.ORG:443/wiki/Special:Feed?a b"/>
+        <outline text="Script" xmlUrl="javascript:alert(1)"/>
+        <outline text="File" xmlUrl="file:///etc/passwd"/>)x"));
+    ASSERT_EQ(outlines.size(), 6u);
+    EXPECT_TRUE(outlines[1].BadAddress);
+    EXPECT_EQ(outlines[2].URL, "https://127.0.0.1/ends");
+    EXPECT_EQ(outlines[3].URL, "https://User:Pw@example.org/wiki/Special:Feed?a%20b");
+    EXPECT_EQ(outlines[3].Name, "example.org");
+
+    const TOpmlImport import = ImportOpml(list, "root", outlines);
+    EXPECT_EQ(import.Feeds, 2);
+    EXPECT_EQ(import.BadAddresses, 3);
+    EXPECT_EQ(OpmlImportSummary(import),
+              "Imported 2 feeds and 0 folders, 3 feeds skipped (not http or https addresses)");
+    EXPECT_EQ(Paths(list),
+              (std::vector<std::string>{"Old <HTTP://127.0.0.1/old>", "Ends <https://127.0.0.1/ends>",
+                                        "example.org <https://User:Pw@example.org/wiki/"
+                                        "Special:Feed?a%20b>"}));
+}
+
+// A file above 16 MB is refused before it is read; a sparse file costs no disk.
+TEST(OpmlImport, LargeFilesAreRefusedUnread) {
+    TempDir dir;
+    const std::string path =
+        dir.Write("huge.opml", Opml("<outline text=\"a\" xmlUrl=\"http://127.0.0.1/a\"/>"));
+    ASSERT_EQ(truncate(path.c_str(), kOpmlMaxFileSize), 0);
+    // Exactly the limit is still read, whatever its zero bytes make of it.
+    try {
+        LoadOpmlFile(path);
+    } catch (const EOpmlError& e) {
+        EXPECT_STRNE(e.what(), kOpmlTooLargeMessage);
+    }
+    ASSERT_EQ(truncate(path.c_str(), kOpmlMaxFileSize + 1), 0);
+    try {
+        LoadOpmlFile(path);
+        ADD_FAILURE() << "read a file above the limit";
+    } catch (const EOpmlError& e) {
+        EXPECT_STREQ(e.what(), "The file is too large for a subscription list");
+    }
 }
 
 // A service's flat export: one level, text only, no titles, no type.
