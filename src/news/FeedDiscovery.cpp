@@ -270,7 +270,14 @@ std::vector<TDiscoveredFeed> FindFeedLinks(std::string_view html, const std::str
     std::vector<TDiscoveredFeed> feeds;
     std::set<std::string> seen;
     for (TFoundLink& link : links) {
-        std::string url = ResolveURL(base, link.Href);
+        // Only what the reader can fetch is offered: a javascript:, data: or file: link is no
+        // feed, whatever its type says.
+        const std::string resolved = ResolveURL(base, link.Href);
+        const std::string scheme = URLScheme(resolved);
+        const std::optional<TUrl> address = ParseURL(resolved);
+        if (!address || (scheme != "http" && scheme != "https" && scheme != "feed"))
+            continue;
+        std::string url = address->Text();
         if (!seen.insert(url).second)
             continue;
         feeds.push_back({Trim(ConvertCharset(std::move(link.Title), titleCharset)), std::move(url),

@@ -11,22 +11,23 @@
 struct TDiscoveredFeed {
     // The link's title, entities decoded, as UTF-8, trimmed; "" when it has none.
     std::string Title;
-    // The href resolved against the page's address (or its <base href>).
+    // The href resolved against the page's address (or its <base href>), normalised
+    // (TUrl::Text()); always an http or https address.
     std::string URL;
     // "application/rss+xml", "application/atom+xml" or "application/rdf+xml".
     std::string Type;
 };
 
 // The feeds named by the <link> elements of an HTML page's head, in document order, each
-// address once (the first link wins). A link counts when its rel lists "alternate" among its
-// space-separated words and its type is one of the three feed types (letter case and
-// parameters after ";" ignored). Tag and attribute names in any letter case, attributes in any
-// order, values double-quoted, single-quoted or bare; entities in values decoded. A relative
-// href is resolved against pageURL, or against the page's first <base href> (itself resolved
-// against pageURL) when there is one. The scan stops at </head> or <body>; comments and the
-// content of script and style elements are skipped. charset is the one the server named
-// (Content-Type); "" lets a <meta charset> or http-equiv declaration of the page decide, else
-// titles are read as UTF-8.
+// address once (the first link wins); links that do not resolve to an http or https address
+// (ParseURL; "feed:" forms count as the addresses they stand for) are left out. A link counts when its rel
+// lists "alternate" among its space-separated words and its type is one of the three feed types (letter case
+// and parameters after ";" ignored). Tag and attribute names in any letter case, attributes in any order,
+// values double-quoted, single-quoted or bare; entities in values decoded. A relative href is resolved
+// against pageURL, or against the page's first <base href> (itself resolved against pageURL) when there is
+// one. The scan stops at </head> or <body>; comments and the content of script and style elements are
+// skipped. charset is the one the server named (Content-Type); "" lets a <meta charset> or http-equiv
+// declaration of the page decide, else titles are read as UTF-8.
 std::vector<TDiscoveredFeed> FindFeedLinks(std::string_view html, const std::string& pageURL,
                                            const std::string& charset = std::string());
 

@@ -86,6 +86,24 @@ TEST(FeedLinksTest, RelativeAddressesAndBaseHref) {
               (Strings{"https://127.0.0.3/b/f"}));
 }
 
+// A page names what it likes; only addresses the reader can fetch are offered, normalised, so
+// a script or a local file never becomes a subscription.
+TEST(FeedLinksTest, OnlyHttpAndHttpsLinksNormalised) {
+    const std::string rss = "<link rel=alternate type=application/rss+xml href=";
+    EXPECT_EQ(Urls(FindFeedLinks(rss + "\"javascript:alert(1)\">" + rss + "\"JavaScript:x\">" + rss +
+                                     "\"file:///etc/passwd\">" + rss + "\"data:text/xml,<rss/>\">" + rss +
+                                     "\"ftp://127.0.0.1/rss\">" + rss + "\"mailto:a@127.0.0.1\">" + rss +
+                                     "\"/a&#13;&#10;Host: x\">" + rss + "\"feed:https://127.0.0.1/f\">" +
+                                     rss + "\"HTTP://127.0.0.1:80/Caf\xC3\xA9 x#top\">" + rss + "\"/ok\">",
+                                 kPage)),
+              (Strings{"https://127.0.0.1/f", "http://127.0.0.1/Caf%C3%A9%20x#top", "http://127.0.0.1/ok"}));
+    // A base that is a script leaves nothing to resolve against.
+    EXPECT_TRUE(FindFeedLinks("<base href=\"javascript:void(0)/\">" + rss + "rss.xml>", kPage).empty());
+    // Two spellings of one address give one feed.
+    EXPECT_EQ(Urls(FindFeedLinks(rss + "\"/x y\">" + rss + "\"http://127.0.0.1/x%20y\">", kPage)),
+              (Strings{"http://127.0.0.1/x%20y"}));
+}
+
 TEST(FeedLinksTest, EntitiesAndCharsets) {
     const auto feeds = FindFeedLinks(
         "<link rel=\"alternate\" type=\"application/rss+xml\" title=\"Blog &raquo; Feed &amp; more "
