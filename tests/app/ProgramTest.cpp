@@ -4,6 +4,9 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <grp.h>
+#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "FileModes.h"
 #include "TempDir.h"
 #include "catalogue/FeedListCls.h"
 
@@ -72,6 +76,8 @@ public:
             std::ofstream(Bin() + "tovelrss.portable") << "portable\n";
     }
 
+    // The folder that holds everything, Bin() and Home() among them.
+    std::string Root() const { return FDir.Path(); }
     std::string Bin() const { return FDir.File("bin/"); }
     std::string Home() const { return FDir.File("home/"); }
     std::string XdgDataHome() const { return FDir.File("xdg/"); }
@@ -107,8 +113,12 @@ private:
 // One run of the program.
 class TRun {
 public:
-    TRun(const TProgramFolder& folder, const QProcessEnvironment& env) {
+    // childSetup runs in the child between fork and exec.
+    TRun(const TProgramFolder& folder, const QProcessEnvironment& env,
+         const std::function<void()>& childSetup = {}) {
         FProcess.setProcessEnvironment(env);
+        if (childSetup)
+            FProcess.setChildProcessModifier(childSetup);
         FProcess.setProcessChannelMode(QProcess::MergedChannels);
         FProcess.start(QString::fromStdString(folder.Bin() + "tovelrss"), {});
         FProcess.waitForStarted(10000);
@@ -221,6 +231,10 @@ TEST(Program, InstalledProgramKeepsItsDataInTheUsersDataFolder) {
         run.Signal(SIGTERM);
         EXPECT_EQ(run.Finish(), 0) << run.Output();
         EXPECT_TRUE(Exists(data + "feeds.data"));
+        // Made for the user alone, as the catalogue in it.
+        EXPECT_EQ(ModeOf(data), 0700);
+        EXPECT_EQ(ModeOf(folder.XdgDataHome()), 0700);
+        EXPECT_EQ(ModeOf(data + "feeds.data"), 0600);
     }
     {
         // Without XDG_DATA_HOME the folder is ~/.local/share/tovelrss/, created on the first start.
@@ -235,6 +249,36 @@ TEST(Program, InstalledProgramKeepsItsDataInTheUsersDataFolder) {
     for (const auto& entry : fs::directory_iterator(folder.Bin()))
         EXPECT_TRUE(entry.path().filename() == "tovelrss" || entry.path().filename() == "template")
             << entry.path();
+}
+
+TEST(Program, WithoutAHomeFolderItSaysSoAndStops) {
+    // A user the password database does not know, with neither HOME nor XDG_DATA_HOME: only root
+    // can start a program as such a user.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can run the program as a user without a home folder";
+    uid_t stranger = 61000;
+    while (::getpwuid(stranger) != nullptr)
+        ++stranger;
+    TProgramFolder folder(false);
+    // The stranger reaches the program and writes the message log, nothing else.
+    ASSERT_EQ(::chmod(folder.Root().c_str(), 0755), 0);
+    std::ofstream(folder.MessageLog()) << "";
+    ASSERT_EQ(::chmod(folder.MessageLog().c_str(), 0666), 0);
+    const bool sharedBefore = Exists("/tmp/.local/share/tovelrss");
+    QProcessEnvironment env = folder.Environment(nullptr, false);
+    env.remove("HOME");
+    env.remove("XDG_RUNTIME_DIR");
+
+    TRun run(folder, env, [stranger] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(stranger) != 0 || ::setuid(stranger) != 0)
+            ::_exit(126);
+    });
+    EXPECT_EQ(run.Finish(), 1) << run.Output();
+    EXPECT_EQ(folder.Messages(), "message\tCannot find a home folder to keep the feeds in\n");
+    // Never a shared folder in its place.
+    if (!sharedBefore) {
+        EXPECT_FALSE(Exists("/tmp/.local/share/tovelrss"));
+    }
 }
 
 TEST(Program, SecondStartLeavesTheFolderToTheFirst) {
