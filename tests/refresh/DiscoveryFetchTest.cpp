@@ -188,6 +188,28 @@ TEST(DiscoveryScriptedTest, RedirectsToARelativeLocationAndTheServersCharset) {
     EXPECT_EQ(result.Feeds[0].Title, "\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8");
 }
 
+// The address typed into the dialog goes through the one parse too: a line break asks nothing,
+// and "feed:https:" is a secure address, whose redirect target keeps the path whole.
+TEST(DiscoveryScriptedTest, TheAddressIsParsedBeforeAnyRequest) {
+    auto server = LoopbackHttpServer::Replying("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n<rss/>");
+    const TDiscoveryResult broken = Discover(server->Url("/a") + " HTTP/1.1\r\n\r\nGET /b");
+    EXPECT_EQ(broken.Outcome, doFailed);
+    EXPECT_EQ(broken.ErrorText, "Invalid feed address: " + server->Url("/a") + " HTTP/1.1%0D%0A%0D%0AGET /b");
+    const TDiscoveryResult plain =
+        Discover("http://user:pw@127.0.0.1:" + std::to_string(server->Port()) + "/");
+    EXPECT_EQ(plain.Outcome, doFailed);
+    EXPECT_EQ(plain.ErrorText, "The address holds a password but is not secure");
+    EXPECT_EQ(server->Connections(), 0);
+
+    const std::string colon = server->Url("/wiki/Special:Feed?x=1") + "#top";
+    const TDiscoveryResult whole = Discover(colon);
+    EXPECT_EQ(whole.Outcome, doIsFeed) << whole.ErrorText;
+    EXPECT_EQ(whole.FinalURL, colon);
+    ASSERT_EQ(server->Requests().size(), 1u);
+    EXPECT_EQ(server->Requests()[0].rfind("GET /wiki/Special:Feed?x=1 HTTP/1.1\r\n", 0), 0u)
+        << server->Requests()[0];
+}
+
 TEST(DiscoveryThreadTest, EndsOnTheUserInterfaceThreadOrNotAtAllWhenCancelled) {
     TSyncPump pump;
     const std::string page = "<head><link rel=alternate type=application/rss+xml href=/f.xml title=F></head>";
