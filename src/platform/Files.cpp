@@ -216,8 +216,8 @@ TFileReplacement::TFileReplacement(std::string path, bool durable, TFileAccess a
     if (FHandle < 0)
         throw EFCreateError(FPath);
     // A file the user has closed to others stays closed when the program writes it anew.
-    struct stat old {
-    }, made{};
+    struct stat old {};
+    struct stat made {};
     if (access == faUmask && ::stat(FPath.c_str(), &old) == 0 && ::fstat(FHandle, &made) == 0) {
         const mode_t narrowed = made.st_mode & old.st_mode & 0777;
         if (narrowed != (made.st_mode & 0777) && ::fchmod(FHandle, narrowed) != 0)
