@@ -5,6 +5,8 @@ set -euo pipefail
 PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libpugixml-dev
+    # The HTML5 parser that cleans feed markup.
+    libgumbo-dev pkg-config
     nginx-light curl locales tzdata
     # https (OpenSSL and the system's CA store; the openssl command makes the tests' certificates)
     # and compressed bodies.

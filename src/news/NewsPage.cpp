@@ -1,58 +1,70 @@
-// The news page: templates, the description treatment and the page file.
+// The news page: templates, the values made safe for where they land, and the page file.
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "news/HtmlCleaner.h"
 #include "news/NewsDates.h"
 #include "news/NewsTypeCls.h"
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
+#include "url/Url.h"
 
 namespace {
 
 const char kLineBreak[] = "\r\n";
 
-// The first match of what in text at or after from, or npos. With ignoreCase the ASCII letters of
-// what (given in lower case) match in either case; the search then goes by what's first byte that
-// is not a letter ("<" of "<a", "=" of "src="), which has one case only.
-size_t FindMatch(const std::string& text, std::string_view what, size_t from, bool ignoreCase) {
-    if (!ignoreCase)
-        return text.find(what, from);
-    const size_t anchor = what.find_first_not_of("abcdefghijklmnopqrstuvwxyz");
-    for (size_t at = text.find(what[anchor], from + anchor); at != std::string::npos;
-         at = text.find(what[anchor], at + 1)) {
-        if (SameTextAscii(std::string_view(text).substr(at - anchor, what.size()), what))
-            return at - anchor;
-    }
-    return std::string::npos;
-}
+// The placeholders of the item template, in the order of their values. Letter case counts.
+enum TPlaceholder { kAuthor, kTitle, kDescription, kDate, kLink, kPlaceholderCount };
+const std::string_view kPlaceholderNames[kPlaceholderCount] = {"{author}", "{title}", "{description}",
+                                                               "{date}", "{link}"};
+using TPlaceholderValues = std::array<std::string_view, kPlaceholderCount>;
 
-// Appends text to out with every occurrence of what replaced by with, scanning once from the
-// start, so the inserted text is not looked at again.
-void AppendReplaced(std::string& out, const std::string& text, std::string_view what, std::string_view with,
-                    bool ignoreCase = false) {
-    size_t from = 0;
-    for (size_t pos = FindMatch(text, what, 0, ignoreCase); pos != std::string::npos;
-         pos = FindMatch(text, what, from, ignoreCase)) {
-        out.append(text, from, pos - from);
-        out += with;
-        from = pos + what.size();
+// The item template cut once into its text and its placeholders, so that each item is filled in
+// one pass over the pieces: what a value holds is never read as a placeholder, and a title made
+// of "{description}" two hundred times stays two hundred short words.
+class TItemTemplate {
+public:
+    explicit TItemTemplate(std::string text) : FText(std::move(text)) {
+        size_t literal = 0;
+        for (size_t at = FText.find('{'); at != std::string::npos; at = FText.find('{', at + 1)) {
+            for (int placeholder = 0; placeholder < kPlaceholderCount; ++placeholder) {
+                const std::string_view name = kPlaceholderNames[placeholder];
+                if (FText.compare(at, name.size(), name) != 0)
+                    continue;
+                FPieces.push_back({literal, at - literal, -1});
+                FPieces.push_back({0, 0, placeholder});
+                literal = at + name.size();
+                at = literal - 1;
+                break;
+            }
+        }
+        FPieces.push_back({literal, FText.size() - literal, -1});
     }
-    out.append(text, from, std::string::npos);
-}
 
-// Every occurrence of what in text replaced by with, as AppendReplaced; text is left alone when
-// what does not occur.
-void ReplaceAll(std::string& text, std::string_view what, std::string_view with, bool ignoreCase = false) {
-    if (FindMatch(text, what, 0, ignoreCase) == std::string::npos)
-        return;
-    std::string out;
-    out.reserve(text.size() + with.size());
-    AppendReplaced(out, text, what, with, ignoreCase);
-    text.swap(out);
-}
+    void AppendFilled(std::string& out, const TPlaceholderValues& values) const {
+        for (const TPiece& piece : FPieces) {
+            if (piece.Placeholder < 0)
+                out.append(FText, piece.From, piece.Length);
+            else
+                out.append(values[piece.Placeholder]);
+        }
+    }
+
+private:
+    // Template text from From, Length bytes long, or the value of a placeholder (not -1).
+    struct TPiece {
+        size_t From;
+        size_t Length;
+        int Placeholder;
+    };
+    std::string FText;
+    std::vector<TPiece> FPieces;
+};
 
 // Whether the text holds a byte other than the blanks (codes 0 to 32) that trimming removes.
 bool HasVisibleByte(const std::string& text) {
@@ -70,20 +82,21 @@ std::string TNewsType::LoadTemplate(const std::string& fileName) {
     return ReadFileToString(TemplateFolder() + fileName);
 }
 
-std::string TNewsType::PrepareDescription(const std::string& description, bool picturesShown) {
-    // Links in the news open outside the news view; without pictures the browser loads nothing
-    // that a src attribute names.
-    std::string text;
-    text.reserve(description.size() + description.size() / 8);
-    AppendReplaced(text, description, "<a", "<a target=\"_blank\" ", true);
-    if (!picturesShown)
-        ReplaceAll(text, "src=", "tempsrc=", true);
-    return text;
+std::string TNewsType::PrepareDescription(const std::string& description, bool picturesShown,
+                                          const std::string& baseURL) {
+    return CleanDescriptionHtml(description, baseURL, picturesShown);
+}
+
+std::string TNewsType::ItemBaseURL(const TNewsItem& item) {
+    const std::string scheme = URLScheme(item.Link);
+    if (scheme == "http" || scheme == "https")
+        return std::string(TrimView(item.Link));
+    return item.Feed ? item.Feed->FeedURL : std::string();
 }
 
 void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bool picturesShown) {
     // Read before the page is touched: a missing item template leaves the old page as it was.
-    const std::string itemTemplate = LoadTemplate("item.html");
+    const TItemTemplate itemTemplate(LoadTemplate("item.html"));
     // The page goes to a file of its own that replaces the old one in one step, so the view never
     // reads half a page. A missing top or bottom template still replaces it with what came before
     // that template (nothing, or the top and the items), then stops the render.
@@ -101,7 +114,7 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
     };
     writeTemplate("top.html");
 
-    std::string author, date, chunk, line;
+    std::string author, date, title, description, link, line;
     TDateTime shownDate = 0;
     bool dateShown = false;
     bool written = false;
@@ -111,29 +124,28 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
         written = true;
         author.clear();
         if (item->Feed) {
-            author = item->Feed->FeedName;
-            if (item->Feed->ShowAuthor && HasVisibleByte(item->Author))
-                author.append(": ").append(item->Author);
+            AppendEscapedHtml(author, item->Feed->FeedName);
+            if (item->Feed->ShowAuthor && HasVisibleByte(item->Author)) {
+                author += ": ";
+                AppendEscapedHtml(author, item->Author);
+            }
         }
         // Items of one moment follow each other after the sort: their date text is made once.
         if (!dateShown || item->Date != shownDate) {
-            date = item->Date != 0 ? FormatNewsDate(item->Date) : std::string("Unable to decode the date");
+            date = EscapeHtml(item->Date != 0 ? FormatNewsDate(item->Date) : "Unable to decode the date");
             shownDate = item->Date;
             dateShown = true;
         }
-        // Each step sees what the steps before it put in: "{link}" inside a title becomes the link.
-        chunk = itemTemplate;
-        ReplaceAll(chunk, "{author}", author);
-        ReplaceAll(chunk, "{title}", item->Title);
-        ReplaceAll(chunk, "{description}", PrepareDescription(item->Description, picturesShown));
-        ReplaceAll(chunk, "{date}", date);
+        title = CleanTitleHtml(item->Title);
+        description = PrepareDescription(item->Description, picturesShown, ItemBaseURL(*item));
+        link = EscapeHtml(SafePageURL(item->Link, std::string(), true));
         line.clear();
-        AppendReplaced(line, chunk, "{link}", item->Link);
+        itemTemplate.AppendFilled(line, {author, title, description, date, link});
         line += kLineBreak;
         page.Write(line);
     }
     if (!written) {
-        page.Write("There are no news for the selected filter (" + filterCaption + ")");
+        page.Write("There are no news for the selected filter (" + EscapeHtml(filterCaption) + ")");
         page.Write(kLineBreak);
     }
     writeTemplate("bottom.html");
@@ -143,14 +155,9 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
 void TNewsType::WriteErrorPage(const std::string& errorText) {
     // The text carries addresses, names from documents and the TLS library's words: any of them
     // may hold markup, which must show as text.
-    std::string escaped = errorText;
-    ReplaceAll(escaped, "&", "&amp;"); // first, so the entities below stay whole
-    ReplaceAll(escaped, "<", "&lt;");
-    ReplaceAll(escaped, ">", "&gt;");
-    ReplaceAll(escaped, "\"", "&quot;");
     std::string page;
     AppendLine(page, "<html><body><font face=\"arial\" color=\"red\">");
-    AppendLine(page, "Error: " + escaped);
+    AppendLine(page, "Error: " + EscapeHtml(errorText));
     AppendLine(page, "</font></body></html>");
     WriteFileAtomically(PagePath, page, false);
 }

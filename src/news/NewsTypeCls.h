@@ -95,22 +95,32 @@ public:
     void SortItems();
 
     // Writes the page to PagePath: top, each item passing the age filter through the item
-    // template (or the no-news line with filterCaption), bottom. The page is made in memory and
-    // replaces the old one whole (a temporary file beside it, renamed), so the view never reads
-    // half a page. A missing "item.html" raises "Cannot open file %s" before the page is touched;
-    // a missing "top.html" leaves it empty and a missing "bottom.html" leaves it without its end.
-    // "Cannot create file %s" when the page cannot be written; the old page then stays.
+    // template (or the no-news line with filterCaption), bottom. The item template is filled in one
+    // pass: "{author}", "{title}", "{description}", "{date}" and "{link}" (letter case counts) take
+    // their values, any other "{...}" stays, and a value put in is never read again, so a title
+    // holding "{description}" shows those letters. Each value is made safe for where it lands:
+    // the feed name and author, and the date, escaped as text; the title through CleanTitleHtml;
+    // the description through PrepareDescription; the link escaped for an attribute, and empty
+    // unless it is an absolute http, https or mailto address.
+    // The page is made in memory and replaces the old one whole (a temporary file beside it,
+    // renamed), so the view never reads half a page. A missing "item.html" raises
+    // "Cannot open file %s" before the page is touched; a missing "top.html" leaves it empty and a
+    // missing "bottom.html" leaves it without its end. "Cannot create file %s" when the page
+    // cannot be written; the old page then stays.
     void RenderPage(int filterIndex, const std::string& filterCaption, bool picturesShown);
     // Replaces the page at PagePath, as RenderPage does, with the error page for errorText, whose
-    // &, <, > and " are escaped; raises "Cannot create file %s" when it cannot.
+    // &, <, >, " and ' are escaped; raises "Cannot create file %s" when it cannot.
     void WriteErrorPage(const std::string& errorText);
     // The bytes of TemplateFolder() + fileName, read anew at every call; raises
     // EFOpenError "Cannot open file %s" with the full path.
     static std::string LoadTemplate(const std::string& fileName);
-    // Every "<a" (any case, abbr and area tags too) becomes '<a target="_blank" '; then, without
-    // pictures, every "src=" (any case) becomes "tempsrc=". One pass each; inserted text is not
-    // scanned again.
-    static std::string PrepareDescription(const std::string& description, bool picturesShown);
+    // A description as the page shows it: CleanDescriptionHtml, relative addresses resolved
+    // against baseURL (the item's link, else its feed's address; none resolve when it is empty).
+    static std::string PrepareDescription(const std::string& description, bool picturesShown,
+                                          const std::string& baseURL = std::string());
+    // The address the item's relative addresses resolve against: its link when that is an
+    // absolute http or https address, else its feed's address.
+    static std::string ItemBaseURL(const TNewsItem& item);
 
 private:
     // Recognises the format of the Document just read and runs its extractor.

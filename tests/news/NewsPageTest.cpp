@@ -11,6 +11,9 @@
 
 namespace {
 
+const std::string kLink = "https://news.example/item";
+const std::string kOpen = " target=\"_blank\" rel=\"noopener noreferrer\">";
+
 class NewsPageTest : public ::testing::Test, protected TNewsFixtureBase {
 protected:
     NewsPageTest() {
@@ -26,7 +29,7 @@ protected:
         item->Title = title;
         item->Description = description;
         item->Date = date;
-        item->Link = "L";
+        item->Link = "https://news.example/item";
         return item;
     }
     std::string Render(int filter = 5, bool pictures = true) {
@@ -63,22 +66,28 @@ TEST_F(NewsPageTest, PageIsTopItemsAndBottomEachEndedByCRLF) {
     Add("One", "d1");
     Add("Two", "d2");
     EXPECT_EQ(Render(), "<top>\r\n"
-                        "[Feed|One|L|Unable to decode the date|d1]\r\n"
-                        "[Feed|Two|L|Unable to decode the date|d2]\r\n"
-                        "<bottom>\r\n");
+                        "[Feed|One|" +
+                            kLink +
+                            "|Unable to decode the date|d1]\r\n"
+                            "[Feed|Two|" +
+                            kLink +
+                            "|Unable to decode the date|d2]\r\n"
+                            "<bottom>\r\n");
     // A dated item shows the date text of the news dates.
     News->ClearItems();
     Add("Dated", "", 40000.5);
-    EXPECT_EQ(Render(), "<top>\r\n[Feed|Dated|L|" + FormatNewsDate(40000.5) + "|]\r\n<bottom>\r\n");
+    EXPECT_EQ(Render(),
+              "<top>\r\n[Feed|Dated|" + kLink + "|" + FormatNewsDate(40000.5) + "|]\r\n<bottom>\r\n");
     // Each item shows its own date, also next to items of the same moment.
     Add("Same", "", 40000.5);
     Add("Later", "", 40001.25);
     Add("Undated");
     Add("Again", "", 40001.25);
-    EXPECT_EQ(Render(), "<top>\r\n[Feed|Dated|L|" + FormatNewsDate(40000.5) + "|]\r\n[Feed|Same|L|" +
-                            FormatNewsDate(40000.5) + "|]\r\n[Feed|Later|L|" + FormatNewsDate(40001.25) +
-                            "|]\r\n[Feed|Undated|L|Unable to decode the date|]\r\n[Feed|Again|L|" +
-                            FormatNewsDate(40001.25) + "|]\r\n<bottom>\r\n");
+    EXPECT_EQ(Render(), "<top>\r\n[Feed|Dated|" + kLink + "|" + FormatNewsDate(40000.5) +
+                            "|]\r\n[Feed|Same|" + kLink + "|" + FormatNewsDate(40000.5) +
+                            "|]\r\n[Feed|Later|" + kLink + "|" + FormatNewsDate(40001.25) +
+                            "|]\r\n[Feed|Undated|" + kLink + "|Unable to decode the date|]\r\n[Feed|Again|" +
+                            kLink + "|" + FormatNewsDate(40001.25) + "|]\r\n<bottom>\r\n");
 }
 
 TEST_F(NewsPageTest, NoNewsLineNamesTheFilter) {
@@ -90,31 +99,69 @@ TEST_F(NewsPageTest, NoNewsLineNamesTheFilter) {
     EXPECT_NE(Render(0).find("|Undated|"), std::string::npos);
 }
 
-TEST_F(NewsPageTest, LaterReplacementsSeeEarlierValuesButNotTheirOwn) {
-    Temp.Write("template/item.html", "{title}/{title}/{Title}/{link}");
+TEST_F(NewsPageTest, PlaceholdersAreFilledInOnePass) {
+    Temp.Write("template/item.html", "{title}/{title}/{Title}/{link}/{unknown}");
     TNewsItem* item = Add("T{link}{description}{title}", "<b>D</b>");
     item->Link = "http://x/{date}";
-    // {title} inside the title stays (no rescan); {description} and {link} inside it are filled by
-    // the later steps; the link's own {date} was put in after the date step and stays.
+    // A value is never read again: the placeholders a title or link holds stay as they are.
     EXPECT_EQ(Render(),
               "<top>\r\n"
-              "Thttp://x/{date}<b>D</b>{title}/Thttp://x/{date}<b>D</b>{title}/{Title}/http://x/{date}\r\n"
+              "T{link}{description}{title}/T{link}{description}{title}/{Title}/http://x/{date}/{unknown}\r\n"
               "<bottom>\r\n");
-    News->ClearItems();
-    Add("{author}");
-    EXPECT_EQ(Render(), "<top>\r\n{author}/{author}/{Title}/L\r\n<bottom>\r\n");
 
-    // A description is put in after the title: its {title} stays, its {date} and {link} are filled.
     Temp.Write("template/item.html", "{description}");
     News->ClearItems();
-    Add("T", "<a>{title}|{date}|{link}");
-    EXPECT_EQ(Render(), "<top>\r\n<a target=\"_blank\" >{title}|Unable to decode the date|L\r\n<bottom>\r\n");
+    Add("T", "<p>{title}|{date}|{link}</p>");
+    EXPECT_EQ(Render(), "<top>\r\n<p>{title}|{date}|{link}</p>\r\n<bottom>\r\n");
 
-    // Braces of the template around a value can make a placeholder for a later step too.
-    Temp.Write("template/item.html", "{{title}}|{date}}");
+    // Braces of the template around a value make no placeholder either.
+    Temp.Write("template/item.html", "{{title}}|{date}}|{{link}");
     News->ClearItems();
     Add("link");
-    EXPECT_EQ(Render(), "<top>\r\nL|Unable to decode the date}\r\n<bottom>\r\n");
+    EXPECT_EQ(Render(), "<top>\r\n{link}|Unable to decode the date}|{" + kLink + "\r\n<bottom>\r\n");
+}
+
+TEST_F(NewsPageTest, PlaceholdersInsideValuesDoNotMultiplyThePage) {
+    // 200 copies of "{description}" in a title used to receive 200 copies of the description.
+    std::string title;
+    for (int i = 0; i < 200; ++i)
+        title += "{description}";
+    const std::string description = "<p>" + std::string(100000, 'd') + "</p>";
+    Temp.Write("template/item.html", "<h2>{title}</h2>{description}");
+    Add(title, description);
+    const std::string page = Render();
+    EXPECT_LT(page.size(), title.size() + description.size() + 100);
+    EXPECT_NE(page.find("<h2>" + title + "</h2>"), std::string::npos);
+}
+
+TEST_F(NewsPageTest, ValuesAreEscapedForWhereTheyLand) {
+    Temp.Write("template/item.html", "<a href=\"{link}\">{title}</a>|{author}|{date}");
+    Feed->FeedName = "Tom & \"Jerry\" <script>";
+    Feed->ShowAuthor = true;
+    TNewsItem* item = Add("<b>Bold</b> <img src=x onerror=alert(1)> <a href=y>a</a><script>x</script>");
+    item->Author = "<i>Ann</i>";
+    // The link cannot leave its attribute.
+    item->Link = "https://ok.example/\" style=\"position:fixed;top:0;left:0;width:100%;height:100%\" x=\"";
+    EXPECT_EQ(Render(),
+              "<top>\r\n<a href=\"https://ok.example/&quot; style=&quot;position:fixed;top:0;left:0;"
+              "width:100%;height:100%&quot; x=&quot;\"><b>Bold</b>  a</a>|Tom &amp; &quot;Jerry&quot; "
+              "&lt;script&gt;: &lt;i&gt;Ann&lt;/i&gt;|Unable to decode the date\r\n<bottom>\r\n");
+    // Only web and mail addresses are links.
+    for (const char* bad : {"javascript:alert(1)", " JAVASCRIPT:alert(1)", "data:text/html,x",
+                            "file:///etc/passwd", "relative/junk", "java\nscript:alert(1)"}) {
+        item->Link = bad;
+        EXPECT_NE(Render().find("<a href=\"\">"), std::string::npos) << bad;
+    }
+    item->Link = "mailto:ann@ok.example";
+    EXPECT_NE(Render().find("<a href=\"mailto:ann@ok.example\">"), std::string::npos);
+}
+
+TEST_F(NewsPageTest, EncodedMarkupInATitleKeepsItsLook) {
+    Temp.Write("template/item.html", "{title}");
+    TFeedListItem* feed = AddFeed("f", nullptr);
+    News->LoadFeedFromString(*feed, "<rss><channel><item><title>&lt;b&gt;x&lt;/b&gt; &amp;amp; "
+                                    "&lt;script&gt;alert(1)&lt;/script&gt;</title></item></channel></rss>");
+    EXPECT_EQ(Render(), "<top>\r\n<b>x</b> &amp; \r\n<bottom>\r\n");
 }
 
 TEST_F(NewsPageTest, AuthorFollowsTheFeedNameOnlyWhenAsked) {
@@ -127,30 +174,36 @@ TEST_F(NewsPageTest, AuthorFollowsTheFeedNameOnlyWhenAsked) {
     EXPECT_EQ(Render(), "<top>\r\nFeed:  Ann \r\nFeed\r\nFeed\r\n<bottom>\r\n");
 }
 
-TEST_F(NewsPageTest, DescriptionsOpenLinksOutsideAndCanHidePictures) {
-    EXPECT_EQ(TNewsType::PrepareDescription("<A HREF=\"u\">x</A><abbr>y</abbr>", true),
-              "<a target=\"_blank\"  HREF=\"u\">x</A><a target=\"_blank\" bbr>y</abbr>");
-    EXPECT_EQ(TNewsType::PrepareDescription("<img SRC=\"p.png\"><img src='q'>", true),
-              "<img SRC=\"p.png\"><img src='q'>");
-    EXPECT_EQ(TNewsType::PrepareDescription("<img SRC=\"p.png\"><iframe Src=x>", false),
-              "<img tempsrc=\"p.png\"><iframe tempsrc=x>");
-    // One pass: text put in is not matched again.
-    EXPECT_EQ(TNewsType::PrepareDescription("src=src=<a<a", false),
-              "tempsrc=tempsrc=<a target=\"_blank\" <a target=\"_blank\" ");
-    EXPECT_EQ(TNewsType::PrepareDescription("xsrc=1 SrC=2 src =3 <", false), "xtempsrc=1 tempsrc=2 src =3 <");
-    EXPECT_EQ(TNewsType::PrepareDescription("x<a", false), "x<a target=\"_blank\" ");
+TEST_F(NewsPageTest, DescriptionsAreCleanedAgainstTheItemsAddress) {
+    EXPECT_EQ(TNewsType::PrepareDescription("<A HREF=\"u\">x</A><abbr>y</abbr>", true, "http://h/d/p"),
+              "<a href=\"http://h/d/u\"" + kOpen + "x</a><abbr>y</abbr>");
+    EXPECT_EQ(TNewsType::PrepareDescription("<img SRC=\"p.png\"><img src='q'>", true, "http://h/"),
+              "<img src=\"http://h/p.png\"><img src=\"http://h/q\">");
+    EXPECT_EQ(TNewsType::PrepareDescription("<img SRC=\"p.png\"><iframe Src=x></iframe>", false, "http://h/"),
+              "");
     EXPECT_EQ(TNewsType::PrepareDescription("", false), "");
-    EXPECT_EQ(TNewsType::PrepareDescription("no markup <", false), "no markup <");
+    EXPECT_EQ(TNewsType::PrepareDescription("no markup <", false), "no markup &lt;");
+
+    // Relative addresses resolve against the item's link, else against the feed's address.
+    Temp.Write("template/item.html", "{description}");
+    Add("t", "<a href=next>n</a>")->Link = "https://site.example/posts/one";
+    Add("u", "<a href=next>n</a>")->Link = "";
+    EXPECT_EQ(Render(), "<top>\r\n<a href=\"https://site.example/posts/next\"" + kOpen +
+                            "n</a>\r\n<a href=\"http://127.0.0.1/next\"" + kOpen + "n</a>\r\n<bottom>\r\n");
 }
 
 TEST_F(NewsPageTest, TogglingPicturesTwiceGivesTheSamePage) {
-    Add("t", "<p><a href=u><IMG SRC=p></a></p>");
+    Add("t", "<p><a href=u><IMG SRC=p srcset=\"q 2x\"></a><video poster=v src=m></video></p>");
     const std::string shown = Render(5, true);
     const std::string hidden = Render(5, false);
     EXPECT_NE(shown, hidden);
-    EXPECT_NE(hidden.find("tempsrc=p"), std::string::npos);
+    EXPECT_NE(shown.find("<img src=\"https://news.example/p\">"), std::string::npos);
+    for (const char* loads : {"<img", "src=", "srcset", "poster"})
+        EXPECT_EQ(hidden.find(loads), std::string::npos) << loads;
     EXPECT_EQ(Render(5, true), shown);
-    EXPECT_EQ(TNewsType::PrepareDescription("<IMG SRC=p>", true), "<IMG SRC=p>") << "items stay untreated";
+    EXPECT_EQ(News->Item(0)->Description,
+              "<p><a href=u><IMG SRC=p srcset=\"q 2x\"></a><video poster=v src=m></video></p>")
+        << "items stay untreated";
 }
 
 TEST_F(NewsPageTest, MissingTemplatesStopTheRenderAtTheirStep) {
@@ -211,9 +264,10 @@ TEST_F(NewsPageTest, ErrorPageHasItsThreeLinesAndEscapesItsText) {
     // Markup from a certificate name or an address shows as text; an entity already in the text
     // is escaped once more, so it shows as written; other bytes stay.
     News->WriteErrorPage("CN=<img src=x onerror=alert(1)>&amp; 'q' \xC3\xA9");
-    EXPECT_EQ(Temp.Read("gen.html"), "<html><body><font face=\"arial\" color=\"red\">\r\n"
-                                     "Error: CN=&lt;img src=x onerror=alert(1)&gt;&amp;amp; 'q' \xC3\xA9\r\n"
-                                     "</font></body></html>\r\n");
+    EXPECT_EQ(Temp.Read("gen.html"),
+              "<html><body><font face=\"arial\" color=\"red\">\r\n"
+              "Error: CN=&lt;img src=x onerror=alert(1)&gt;&amp;amp; &#39;q&#39; \xC3\xA9\r\n"
+              "</font></body></html>\r\n");
 }
 
 TEST_F(NewsPageTest, ShippedTemplatesMakeAUTF8PageWithoutScripts) {
@@ -224,6 +278,8 @@ TEST_F(NewsPageTest, ShippedTemplatesMakeAUTF8PageWithoutScripts) {
     EXPECT_NE(top.find("Content-Security-Policy"), std::string::npos);
     EXPECT_NE(top.find("script-src 'none'"), std::string::npos);
     EXPECT_NE(top.find("object-src 'none'"), std::string::npos);
+    EXPECT_NE(top.find("default-src 'none'"), std::string::npos);
+    EXPECT_NE(item.find("href=\"{link}\""), std::string::npos) << "the link's attribute is double-quoted";
     for (const char* placeholder : {"{author}", "{title}", "{description}", "{date}", "{link}"})
         EXPECT_NE(item.find(placeholder), std::string::npos) << placeholder;
 

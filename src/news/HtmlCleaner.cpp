@@ -1,0 +1,736 @@
+// Feed HTML through an HTML5 parser and an allowlist, written back so that the browser reads the
+// same tree again.
+#include "news/HtmlCleaner.h"
+
+#include <gumbo.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <vector>
+
+#include "platform/SysUtils.h"
+#include "url/Url.h"
+
+namespace {
+
+using detail::kMaxCleanedInput;
+using detail::kMaxNesting;
+
+// What the cleaner writes at most: the room left below the input cap is for the end tags of the
+// elements still open, so a cleaned text is never cut when it is cleaned again.
+constexpr size_t kMaxOutput = kMaxCleanedInput - (64u << 10);
+
+bool IsIn(GumboTag tag, std::initializer_list<GumboTag> tags) {
+    return std::find(tags.begin(), tags.end(), tag) != tags.end();
+}
+
+// ---- Which elements stay ------------------------------------------------------------------
+
+enum class TProfile { Description, Title };
+enum class TAction { Keep, Unwrap, Drop, Media };
+
+TAction ActionOf(GumboTag tag, TProfile profile) {
+    if (IsIn(tag,
+             {GUMBO_TAG_SCRIPT,   GUMBO_TAG_STYLE, GUMBO_TAG_IFRAME, GUMBO_TAG_OBJECT,   GUMBO_TAG_EMBED,
+              GUMBO_TAG_FORM,     GUMBO_TAG_META,  GUMBO_TAG_LINK,   GUMBO_TAG_BASE,     GUMBO_TAG_NOSCRIPT,
+              GUMBO_TAG_TEMPLATE, GUMBO_TAG_SVG,   GUMBO_TAG_MATH,   GUMBO_TAG_NOEMBED,  GUMBO_TAG_NOFRAMES,
+              GUMBO_TAG_FRAMESET, GUMBO_TAG_FRAME, GUMBO_TAG_TITLE,  GUMBO_TAG_TEXTAREA, GUMBO_TAG_SELECT}))
+        return TAction::Drop;
+    if (profile == TProfile::Title) {
+        if (IsIn(tag, {GUMBO_TAG_VIDEO, GUMBO_TAG_AUDIO}))
+            return TAction::Drop;
+        return IsIn(tag, {GUMBO_TAG_B, GUMBO_TAG_I, GUMBO_TAG_EM, GUMBO_TAG_STRONG, GUMBO_TAG_CODE,
+                          GUMBO_TAG_SUB, GUMBO_TAG_SUP, GUMBO_TAG_SPAN})
+                   ? TAction::Keep
+                   : TAction::Unwrap;
+    }
+    if (IsIn(tag, {GUMBO_TAG_VIDEO, GUMBO_TAG_AUDIO}))
+        return TAction::Media;
+    return IsIn(tag,
+                {GUMBO_TAG_P,     GUMBO_TAG_BR,    GUMBO_TAG_HR,    GUMBO_TAG_H1,     GUMBO_TAG_H2,
+                 GUMBO_TAG_H3,    GUMBO_TAG_H4,    GUMBO_TAG_H5,    GUMBO_TAG_H6,     GUMBO_TAG_BLOCKQUOTE,
+                 GUMBO_TAG_PRE,   GUMBO_TAG_CODE,  GUMBO_TAG_UL,    GUMBO_TAG_OL,     GUMBO_TAG_LI,
+                 GUMBO_TAG_DL,    GUMBO_TAG_DT,    GUMBO_TAG_DD,    GUMBO_TAG_TABLE,  GUMBO_TAG_CAPTION,
+                 GUMBO_TAG_THEAD, GUMBO_TAG_TBODY, GUMBO_TAG_TFOOT, GUMBO_TAG_TR,     GUMBO_TAG_TH,
+                 GUMBO_TAG_TD,    GUMBO_TAG_A,     GUMBO_TAG_IMG,   GUMBO_TAG_FIGURE, GUMBO_TAG_FIGCAPTION,
+                 GUMBO_TAG_B,     GUMBO_TAG_I,     GUMBO_TAG_EM,    GUMBO_TAG_STRONG, GUMBO_TAG_S,
+                 GUMBO_TAG_U,     GUMBO_TAG_SMALL, GUMBO_TAG_SUB,   GUMBO_TAG_SUP,    GUMBO_TAG_SPAN,
+                 GUMBO_TAG_DIV,   GUMBO_TAG_ABBR,  GUMBO_TAG_Q,     GUMBO_TAG_CITE,   GUMBO_TAG_TIME,
+                 GUMBO_TAG_DEL,   GUMBO_TAG_INS,   GUMBO_TAG_MARK})
+               ? TAction::Keep
+               : TAction::Unwrap;
+}
+
+bool IsVoid(GumboTag tag) {
+    return IsIn(tag, {GUMBO_TAG_BR, GUMBO_TAG_HR, GUMBO_TAG_IMG});
+}
+
+bool IsHeading(GumboTag tag) {
+    return IsIn(tag, {GUMBO_TAG_H1, GUMBO_TAG_H2, GUMBO_TAG_H3, GUMBO_TAG_H4, GUMBO_TAG_H5, GUMBO_TAG_H6});
+}
+
+// The kept elements whose start closes an open p (in "button scope").
+bool ClosesParagraph(GumboTag tag) {
+    return IsHeading(tag) ||
+           IsIn(tag, {GUMBO_TAG_BLOCKQUOTE, GUMBO_TAG_DIV, GUMBO_TAG_DL, GUMBO_TAG_FIGCAPTION,
+                      GUMBO_TAG_FIGURE, GUMBO_TAG_OL, GUMBO_TAG_UL, GUMBO_TAG_P, GUMBO_TAG_PRE,
+                      GUMBO_TAG_TABLE, GUMBO_TAG_HR, GUMBO_TAG_LI, GUMBO_TAG_DD, GUMBO_TAG_DT});
+}
+
+// The kept elements of the parser's "special" category that stop the search for an li, dd or dt
+// to close (div and p do not).
+bool StopsListSearch(GumboTag tag) {
+    return IsHeading(tag) ||
+           IsIn(tag, {GUMBO_TAG_BLOCKQUOTE, GUMBO_TAG_CAPTION, GUMBO_TAG_DD, GUMBO_TAG_DL, GUMBO_TAG_DT,
+                      GUMBO_TAG_FIGCAPTION, GUMBO_TAG_FIGURE, GUMBO_TAG_LI, GUMBO_TAG_OL, GUMBO_TAG_PRE,
+                      GUMBO_TAG_TABLE, GUMBO_TAG_TBODY, GUMBO_TAG_TD, GUMBO_TAG_TFOOT, GUMBO_TAG_TH,
+                      GUMBO_TAG_THEAD, GUMBO_TAG_TR, GUMBO_TAG_UL});
+}
+
+// Inside these only rows, cells and their groups stand; text there would be moved out of the table.
+bool IsTableFrame(GumboTag tag) {
+    return IsIn(tag, {GUMBO_TAG_TABLE, GUMBO_TAG_THEAD, GUMBO_TAG_TBODY, GUMBO_TAG_TFOOT, GUMBO_TAG_TR});
+}
+
+// Attributes kept as text wherever they stand.
+bool IsTextAttribute(const char* name) {
+    for (const char* allowed : {"alt", "title", "width", "height", "colspan", "rowspan", "datetime"})
+        if (std::strcmp(name, allowed) == 0)
+            return true;
+    return false;
+}
+
+// ---- The parser's memory ------------------------------------------------------------------
+
+// Gumbo's memory for one parse, released at once with the arena: the parser's own release walks
+// the tree recursively, which a deep document would overflow the stack with.
+class TParseArena {
+public:
+    TParseArena() = default;
+    ~TParseArena() {
+        for (void* block : FBlocks)
+            std::free(block);
+    }
+    TParseArena(const TParseArena&) = delete;
+    TParseArena& operator=(const TParseArena&) = delete;
+
+    static void* Allocate(void* arena, size_t size) { return static_cast<TParseArena*>(arena)->Take(size); }
+    static void Release(void*, void*) {}
+
+private:
+    void* Take(size_t size) {
+        size = (size + 15) & ~size_t(15);
+        if (size > FLeft) {
+            FBlockSize = std::max(std::min<size_t>(FBlockSize * 2, 8u << 20), size);
+            FNext = static_cast<char*>(std::malloc(FBlockSize));
+            if (!FNext)
+                std::abort(); // the parser has no way to fail
+            FBlocks.push_back(FNext);
+            FLeft = FBlockSize;
+        }
+        void* block = FNext;
+        FNext += size;
+        FLeft -= size;
+        return block;
+    }
+
+    std::vector<void*> FBlocks;
+    char* FNext = nullptr;
+    size_t FLeft = 0;
+    size_t FBlockSize = 8u << 10;
+};
+
+// ---- Writing the allowed tree -------------------------------------------------------------
+
+// Writes the allowed part of a parsed fragment so that parsing the result gives that same tree:
+// an element the parser would move or close where it stands (a p inside a p, a link inside a
+// link, a cell outside a row) gives way to its content, as one that is not allowed does.
+class TWriter {
+public:
+    TWriter(TProfile profile, const std::string& baseURL, bool picturesShown)
+        : FProfile(profile), FBase(baseURL), FPictures(picturesShown) {}
+
+    std::string Write(const GumboNode& root) {
+        FFrames.push_back({&root.v.element.children, 0, GUMBO_TAG_LAST});
+        while (!FFrames.empty()) {
+            TFrame& frame = FFrames.back();
+            if (frame.Next == frame.Children->length) {
+                if (frame.Closes != GUMBO_TAG_LAST) {
+                    FOut.append("</").append(gumbo_normalized_tagname(frame.Closes)).append(">");
+                    FOpen.pop_back();
+                }
+                FFrames.pop_back();
+                continue;
+            }
+            Visit(*static_cast<const GumboNode*>(frame.Children->data[frame.Next++]));
+        }
+        return std::move(FOut);
+    }
+
+private:
+    // The children of an element still to write, and the element to close after them
+    // (GUMBO_TAG_LAST when its tags are left out).
+    struct TFrame {
+        const GumboVector* Children;
+        unsigned Next;
+        GumboTag Closes;
+    };
+
+    void Visit(const GumboNode& node) {
+        if (FFull)
+            return;
+        if (node.type == GUMBO_NODE_TEXT || node.type == GUMBO_NODE_WHITESPACE ||
+            node.type == GUMBO_NODE_CDATA) {
+            AppendText(node.v.text.text);
+            return;
+        }
+        if (node.type != GUMBO_NODE_ELEMENT || node.v.element.tag_namespace != GUMBO_NAMESPACE_HTML)
+            return; // comments, template contents, svg and math
+        const GumboElement& element = node.v.element;
+        switch (ActionOf(element.tag, FProfile)) {
+        case TAction::Drop:
+            return;
+        case TAction::Media:
+            AppendMediaLink(element);
+            return;
+        case TAction::Keep:
+            if (Open(element))
+                return;
+            break;
+        case TAction::Unwrap:
+            break;
+        }
+        if (element.children.length > 0)
+            FFrames.push_back({&element.children, 0, GUMBO_TAG_LAST});
+    }
+
+    // Writes the start tag of a kept element; false when it must give way to its content.
+    bool Open(const GumboElement& element) {
+        const GumboTag tag = element.tag;
+        std::string src;
+        if (tag == GUMBO_TAG_IMG) {
+            const GumboAttribute* attribute = gumbo_get_attribute(&element.attributes, "src");
+            if (!FPictures || !attribute)
+                return true;
+            src = SafePageURL(attribute->value, FBase, false);
+            if (src.empty())
+                return true;
+        }
+        if (!CanOpen(tag))
+            return false;
+        std::string start = "<";
+        start += gumbo_normalized_tagname(tag);
+        if (tag == GUMBO_TAG_IMG)
+            AppendAttribute(start, "src", src);
+        if (FProfile == TProfile::Description)
+            AppendAttributes(start, element);
+        if (tag == GUMBO_TAG_A)
+            start += " target=\"_blank\" rel=\"noopener noreferrer\"";
+        start += '>';
+        // The parser drops a line break right after <pre>; one of ours goes first.
+        if (tag == GUMBO_TAG_PRE)
+            start += '\n';
+        if (!Fits(start.size()))
+            return true;
+        FOut += start;
+        if (!IsVoid(tag)) {
+            FOpen.push_back(tag);
+            FFrames.push_back({&element.children, 0, tag});
+        }
+        return true;
+    }
+
+    // Whether an element opened here is read back in the same place.
+    bool CanOpen(GumboTag tag) const {
+        if (FOpen.size() >= kMaxNesting)
+            return false;
+        const GumboTag parent = FOpen.empty() ? GUMBO_TAG_LAST : FOpen.back();
+        switch (tag) {
+        case GUMBO_TAG_CAPTION:
+        case GUMBO_TAG_THEAD:
+        case GUMBO_TAG_TBODY:
+        case GUMBO_TAG_TFOOT:
+            return parent == GUMBO_TAG_TABLE;
+        case GUMBO_TAG_TR:
+            return IsIn(parent, {GUMBO_TAG_THEAD, GUMBO_TAG_TBODY, GUMBO_TAG_TFOOT});
+        case GUMBO_TAG_TD:
+        case GUMBO_TAG_TH:
+            return parent == GUMBO_TAG_TR;
+        default:
+            if (IsTableFrame(parent))
+                return false;
+        }
+        if (ClosesParagraph(tag) &&
+            IsOpen({GUMBO_TAG_P}, {GUMBO_TAG_TABLE, GUMBO_TAG_TD, GUMBO_TAG_TH, GUMBO_TAG_CAPTION}))
+            return false;
+        if (IsHeading(tag) && IsHeading(parent))
+            return false;
+        if (tag == GUMBO_TAG_LI && IsOpenBeforeSpecial({GUMBO_TAG_LI}))
+            return false;
+        if ((tag == GUMBO_TAG_DD || tag == GUMBO_TAG_DT) && IsOpenBeforeSpecial({GUMBO_TAG_DD, GUMBO_TAG_DT}))
+            return false;
+        if (tag == GUMBO_TAG_A && IsOpen({GUMBO_TAG_A}, {GUMBO_TAG_TD, GUMBO_TAG_TH, GUMBO_TAG_CAPTION}))
+            return false;
+        return true;
+    }
+
+    // Whether one of tags is open above the innermost of bounds.
+    bool IsOpen(std::initializer_list<GumboTag> tags, std::initializer_list<GumboTag> bounds) const {
+        for (auto it = FOpen.rbegin(); it != FOpen.rend(); ++it) {
+            if (IsIn(*it, tags))
+                return true;
+            if (IsIn(*it, bounds))
+                return false;
+        }
+        return false;
+    }
+    bool IsOpenBeforeSpecial(std::initializer_list<GumboTag> tags) const {
+        for (auto it = FOpen.rbegin(); it != FOpen.rend(); ++it) {
+            if (IsIn(*it, tags))
+                return true;
+            if (StopsListSearch(*it))
+                return false;
+        }
+        return false;
+    }
+
+    void AppendAttributes(std::string& start, const GumboElement& element) const {
+        for (unsigned i = 0; i < element.attributes.length; ++i) {
+            const auto& attribute = *static_cast<const GumboAttribute*>(element.attributes.data[i]);
+            const char* name = attribute.name;
+            if (std::strcmp(name, "href") == 0) {
+                if (element.tag == GUMBO_TAG_A)
+                    AppendAttribute(start, name, SafePageURL(attribute.value, FBase, true));
+            } else if (std::strcmp(name, "cite") == 0) {
+                AppendAttribute(start, name, SafePageURL(attribute.value, FBase, false));
+            } else if (IsTextAttribute(name)) {
+                start.append(" ").append(name).append("=\"");
+                AppendEscapedHtml(start, attribute.value);
+                start += '"';
+            }
+        }
+    }
+    // An address attribute; left out when the address is.
+    static void AppendAttribute(std::string& start, const char* name, const std::string& url) {
+        if (url.empty())
+            return;
+        start.append(" ").append(name).append("=\"");
+        AppendEscapedHtml(start, url);
+        start += '"';
+    }
+
+    // A video or audio as a link to its media: its src, else the first source child's.
+    void AppendMediaLink(const GumboElement& element) {
+        std::string url;
+        if (const GumboAttribute* src = gumbo_get_attribute(&element.attributes, "src"))
+            url = SafePageURL(src->value, FBase, false);
+        for (unsigned i = 0; url.empty() && i < element.children.length; ++i) {
+            const auto& child = *static_cast<const GumboNode*>(element.children.data[i]);
+            if (child.type != GUMBO_NODE_ELEMENT || child.v.element.tag != GUMBO_TAG_SOURCE)
+                continue;
+            if (const GumboAttribute* src = gumbo_get_attribute(&child.v.element.attributes, "src"))
+                url = SafePageURL(src->value, FBase, false);
+        }
+        if (url.empty())
+            return;
+        const char* label = element.tag == GUMBO_TAG_VIDEO ? "Video" : "Audio";
+        if (!CanOpen(GUMBO_TAG_A)) {
+            AppendText(label);
+            return;
+        }
+        std::string link = "<a href=\"";
+        AppendEscapedHtml(link, url);
+        link.append("\" target=\"_blank\" rel=\"noopener noreferrer\">").append(label).append("</a>");
+        if (Fits(link.size()))
+            FOut += link;
+    }
+
+    void AppendText(std::string_view text) {
+        if (FFull || (!FOpen.empty() && IsTableFrame(FOpen.back())))
+            return;
+        const size_t start = FOut.size();
+        AppendEscapedHtml(FOut, text);
+        if (FOut.size() <= kMaxOutput)
+            return;
+        // The last text that fits, cut between characters and never inside an entity.
+        FFull = true;
+        FOut.resize(start);
+        std::string piece;
+        for (const char c : text) {
+            piece.clear();
+            AppendEscapedHtml(piece, std::string_view(&c, 1));
+            if (FOut.size() + piece.size() > kMaxOutput)
+                break;
+            FOut += piece;
+        }
+        size_t lead = FOut.size();
+        while (lead > start && (static_cast<unsigned char>(FOut[lead - 1]) & 0xC0) == 0x80)
+            --lead;
+        if (lead > start && static_cast<unsigned char>(FOut[lead - 1]) >= 0xC0) {
+            const unsigned char first = static_cast<unsigned char>(FOut[lead - 1]);
+            const size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+            if (FOut.size() - (lead - 1) < length)
+                FOut.resize(lead - 1);
+        }
+    }
+
+    // Whether more bytes fit; once something does not, nothing more is written but end tags.
+    bool Fits(size_t more) {
+        if (!FFull && FOut.size() + more <= kMaxOutput)
+            return true;
+        FFull = true;
+        return false;
+    }
+
+    const TProfile FProfile;
+    const std::string& FBase;
+    const bool FPictures;
+    std::string FOut;
+    std::vector<GumboTag> FOpen;
+    std::vector<TFrame> FFrames;
+    bool FFull = false;
+};
+
+std::string Clean(std::string_view html, TProfile profile, const std::string& baseURL, bool picturesShown) {
+    html = html.substr(0, std::min(html.size(), kMaxCleanedInput));
+    html = html.substr(0, detail::NestingCut(html, kMaxNesting));
+    if (html.empty())
+        return std::string();
+    TParseArena arena;
+    GumboOptions options = kGumboDefaultOptions;
+    options.allocator = &TParseArena::Allocate;
+    options.deallocator = &TParseArena::Release;
+    options.userdata = &arena;
+    options.max_errors = 0;
+    // Read as the content of a div, as the page's description holds it.
+    options.fragment_context = GUMBO_TAG_DIV;
+    const GumboOutput* output = gumbo_parse_with_options(&options, html.data(), html.size());
+    return TWriter(profile, baseURL, picturesShown).Write(*output->root);
+}
+
+} // namespace
+
+std::string CleanDescriptionHtml(std::string_view html, const std::string& baseURL, bool picturesShown) {
+    return Clean(html, TProfile::Description, baseURL, picturesShown);
+}
+
+std::string CleanTitleHtml(std::string_view html) {
+    return Clean(html, TProfile::Title, std::string(), false);
+}
+
+void AppendEscapedHtml(std::string& out, std::string_view text) {
+    size_t from = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char* entity = nullptr;
+        switch (text[i]) {
+        case '&':
+            entity = "&amp;";
+            break;
+        case '<':
+            entity = "&lt;";
+            break;
+        case '>':
+            entity = "&gt;";
+            break;
+        case '"':
+            entity = "&quot;";
+            break;
+        case '\'':
+            entity = "&#39;";
+            break;
+        default:
+            continue;
+        }
+        out.append(text, from, i - from).append(entity);
+        from = i + 1;
+    }
+    out.append(text, from, std::string_view::npos);
+}
+
+std::string EscapeHtml(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    AppendEscapedHtml(out, text);
+    return out;
+}
+
+std::string SafePageURL(std::string_view address, const std::string& baseURL, bool allowMailto) {
+    // The browser drops tabs and line breaks anywhere in an address ("java\tscript:") and blanks
+    // around it; the scheme is judged on what it will read.
+    std::string url;
+    url.reserve(address.size());
+    for (const char c : address)
+        if (c != '\t' && c != '\n' && c != '\r')
+            url += c;
+    url = std::string(TrimView(url));
+    if (url.empty())
+        return std::string();
+    std::string scheme = URLScheme(url);
+    if (scheme.empty()) {
+        const std::string baseScheme = URLScheme(baseURL);
+        if (baseScheme != "http" && baseScheme != "https")
+            return std::string();
+        url = ResolveURL(baseURL, url);
+        scheme = URLScheme(url);
+    }
+    if (scheme != "http" && scheme != "https" && !(allowMailto && scheme == "mailto"))
+        return std::string();
+    for (const char c : url)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return std::string();
+    return url;
+}
+
+// ---- The nesting guard --------------------------------------------------------------------
+//
+// The parser takes time in the square of the nesting, so the text it gets is cut before the
+// start tag that a count puts deeper than the limit. The count never under-reads the nesting:
+// every "<" and a letter pushes its name (inside comments, raw text and attribute values too),
+// while an end tag pops only when it is surely one (not inside any of these) and names the
+// innermost element counted. Only the few closings the parser makes by itself whatever lies
+// between are followed: a p by a block, an li by an li, a dd or dt by either, a cell by a cell or
+// row. Inside svg and math everything nests.
+
+namespace {
+
+bool IsTagSpace(char c) {
+    return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
+}
+
+bool IsAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool NameIs(std::string_view name, std::initializer_list<std::string_view> names) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Where a tag's name ends: at a space, "/" or ">".
+size_t TagNameEnd(std::string_view html, size_t at) {
+    while (at < html.size() && !IsTagSpace(html[at]) && html[at] != '/' && html[at] != '>')
+        ++at;
+    return at;
+}
+
+// Past the ">" that ends a tag whose name ends at at, by the tokenizer's states for attributes
+// (a quote opens a value only after "="); html.size() when the tag does not end.
+size_t TagEnd(std::string_view html, size_t at, bool& selfClosing) {
+    enum {
+        kName,
+        kBeforeAttribute,
+        kAttribute,
+        kAfterAttribute,
+        kBeforeValue,
+        kQuoted,
+        kUnquoted,
+        kAfterQuoted,
+        kSelfClosing
+    } state = kName;
+    char quote = 0;
+    selfClosing = false;
+    for (; at < html.size(); ++at) {
+        const char c = html[at];
+        const bool space = IsTagSpace(c);
+        switch (state) {
+        case kQuoted:
+            if (c == quote)
+                state = kAfterQuoted;
+            continue;
+        case kBeforeValue:
+            if (space)
+                continue;
+            if (c == '"' || c == '\'') {
+                quote = c;
+                state = kQuoted;
+                continue;
+            }
+            if (c == '>')
+                return at + 1;
+            state = kUnquoted;
+            continue;
+        case kUnquoted:
+            if (space)
+                state = kBeforeAttribute;
+            else if (c == '>')
+                return at + 1;
+            continue;
+        default:
+            break;
+        }
+        if (c == '>') {
+            selfClosing = state == kSelfClosing;
+            return at + 1;
+        }
+        if (space) {
+            state = state == kAttribute || state == kAfterAttribute ? kAfterAttribute : kBeforeAttribute;
+        } else if (c == '/') {
+            state = kSelfClosing;
+        } else if (c == '=' && (state == kAttribute || state == kAfterAttribute)) {
+            state = kBeforeValue;
+        } else if (state != kName) {
+            state = kAttribute;
+        }
+    }
+    return html.size();
+}
+
+// Whether html holds, at at, "<" or "</" (end) and name in any case, then a space, "/" or ">".
+bool IsTagAt(std::string_view html, size_t at, std::string_view name, bool end) {
+    const size_t open = end ? 2 : 1;
+    if (html.size() < at + open + name.size() + 1 || html.compare(at, open, end ? "</" : "<") != 0)
+        return false;
+    const char after = html[at + open + name.size()];
+    return SameTextAscii(html.substr(at + open, name.size()), name) &&
+           (IsTagSpace(after) || after == '/' || after == '>');
+}
+
+// Where the raw text of an element that ends at from ends: at its end tag, html.size() without.
+// A script's text can hide its end tag inside "<!--" and "<script": the count takes the longest
+// reading.
+size_t RawTextEnd(std::string_view html, size_t from, std::string_view name) {
+    const bool script = name == "script";
+    int escaped = 0; // 1 after "<!--", 2 after a "<script" there
+    // The first "-->" from where it was last looked for; searched again only once passed, so a
+    // script without one costs one search.
+    size_t close = 0;
+    const auto nextClose = [&](size_t at) {
+        if (close != std::string_view::npos && close < at)
+            close = html.find("-->", at);
+    };
+    for (size_t at = html.find('<', from); at != std::string_view::npos; at = html.find('<', at + 1)) {
+        if (escaped == 1 && close < at)
+            escaped = 0;
+        if (IsTagAt(html, at, name, true)) {
+            if (escaped < 2)
+                return at;
+            escaped = 1;
+            nextClose(at);
+        } else if (script && escaped == 0 && html.compare(at, 4, "<!--") == 0) {
+            escaped = 1;
+            nextClose(at + 4);
+        } else if (script && escaped == 1 && IsTagAt(html, at, "script", false)) {
+            escaped = 2;
+        }
+    }
+    return html.size();
+}
+
+// Past the first what at or after from; html.size() without.
+size_t Past(std::string_view html, size_t from, std::string_view what) {
+    const size_t at = html.find(what, from);
+    return at == std::string_view::npos ? html.size() : at + what.size();
+}
+
+// The rank of a table part: a cell, a row or a row group closes the open parts of its rank or
+// below; 0 for anything else.
+int TablePartRank(std::string_view name) {
+    if (name == "td" || name == "th")
+        return 1;
+    if (name == "tr")
+        return 2;
+    return NameIs(name, {"tbody", "thead", "tfoot"}) ? 3 : 0;
+}
+
+// Elements that the parser closes without their end tag: a p, li, dd or dt, an option, a ruby
+// part; in a table also cells, rows, row groups and captions.
+bool EndsByItself(std::string_view name, bool inTable) {
+    return NameIs(name, {"p", "li", "dd", "dt", "option", "optgroup", "rb", "rp", "rt", "rtc"}) ||
+           (inTable && NameIs(name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup"}));
+}
+
+// End tags that close those elements open above their own element ("</ul>" after "<li>"): the
+// block-level ones, whose element the parser never leaves out when it meets the start tag.
+bool ClosesWhatEndsByItself(std::string_view name) {
+    return NameIs(name,
+                  {"address", "article", "aside",    "blockquote", "center", "details", "dialog",  "dir",
+                   "div",     "dl",      "fieldset", "figcaption", "figure", "footer",  "header",  "hgroup",
+                   "listing", "main",    "menu",     "nav",        "ol",     "pre",     "section", "summary",
+                   "ul",      "li",      "dd",       "dt",         "p",      "table"});
+}
+
+// Pops the innermost counted elements that the parser closes when a start tag named name comes.
+void CloseImplied(std::vector<std::string>& open, const std::string& name) {
+    if (!open.empty() && open.back() == "p" &&
+        NameIs(name,
+               {"address", "article", "aside",    "blockquote", "center", "details", "dialog",  "dir",
+                "div",     "dl",      "fieldset", "figcaption", "figure", "footer",  "header",  "hgroup",
+                "main",    "menu",    "nav",      "ol",         "p",      "section", "summary", "ul",
+                "h1",      "h2",      "h3",       "h4",         "h5",     "h6",      "pre",     "listing",
+                "form",    "table",   "hr",       "xmp",        "li",     "dd",      "dt"}))
+        open.pop_back();
+    if (open.empty())
+        return;
+    if (name == "li" && open.back() == "li")
+        open.pop_back();
+    else if ((name == "dd" || name == "dt") && (open.back() == "dd" || open.back() == "dt"))
+        open.pop_back();
+    const int rank = TablePartRank(name);
+    while (rank > 0 && !open.empty() && TablePartRank(open.back()) > 0 && TablePartRank(open.back()) <= rank)
+        open.pop_back();
+}
+
+} // namespace
+
+size_t detail::NestingCut(std::string_view html, size_t maxNesting) {
+    std::vector<std::string> open;
+    size_t foreign = 0; // svg and math elements counted open
+    size_t quiet = 0;   // before this, a "<" may be no tag at all
+    for (size_t at = html.find('<'); at != std::string_view::npos && at + 1 < html.size();
+         at = html.find('<', at + 1)) {
+        const bool sure = at >= quiet;
+        const char c = html[at + 1];
+        if (IsAsciiLetter(c)) {
+            const size_t nameEnd = TagNameEnd(html, at + 1);
+            const std::string name = LowerCaseAscii(std::string(html.substr(at + 1, nameEnd - at - 1)));
+            bool selfClosing = false;
+            if (sure) {
+                quiet = TagEnd(html, nameEnd, selfClosing);
+                if (NameIs(name, {"script", "style", "xmp", "iframe", "noembed", "noframes", "noscript",
+                                  "textarea", "title"}))
+                    quiet = RawTextEnd(html, quiet, name);
+                else if (name == "plaintext")
+                    quiet = html.size();
+                if (foreign == 0)
+                    CloseImplied(open, name);
+            }
+            const bool nests = foreign > 0
+                                   ? !(sure && selfClosing)
+                                   : !NameIs(name, {"area", "base", "basefont", "bgsound", "br", "col",
+                                                    "embed", "hr", "img", "image", "input", "keygen", "link",
+                                                    "meta", "param", "source", "track", "wbr"});
+            if (nests) {
+                if (open.size() >= maxNesting)
+                    return at;
+                open.push_back(name);
+                if (name == "svg" || name == "math")
+                    ++foreign;
+            }
+        } else if (c == '/' && at + 2 < html.size() && IsAsciiLetter(html[at + 2])) {
+            const size_t nameEnd = TagNameEnd(html, at + 2);
+            if (!sure)
+                continue;
+            bool selfClosing = false;
+            quiet = TagEnd(html, nameEnd, selfClosing);
+            const std::string name = LowerCaseAscii(std::string(html.substr(at + 2, nameEnd - at - 2)));
+            // The elements that end by themselves above the one named close with it.
+            size_t below = open.size();
+            if (foreign == 0 && ClosesWhatEndsByItself(name))
+                while (below > 0 && open[below - 1] != name && EndsByItself(open[below - 1], name == "table"))
+                    --below;
+            if (below > 0 && open[below - 1] == name) {
+                if (name == "svg" || name == "math")
+                    --foreign;
+                open.resize(below - 1);
+            }
+        } else if (sure && c == '!' && html.compare(at + 1, 3, "!--") == 0) {
+            quiet = Past(html, at + 4, "-->");
+        } else if (sure && c == '!' && html.compare(at + 1, 8, "![CDATA[") == 0) {
+            quiet = Past(html, at + 9, "]]>");
+        } else if (sure && (c == '!' || c == '?' || c == '/')) {
+            quiet = Past(html, at + 1, ">"); // a bogus comment
+        }
+    }
+    return html.size();
+}
