@@ -105,28 +105,21 @@ const TXMLNode* AlternateLink(const TXMLNode& entry) {
     return first;
 }
 
-// Whether the (trimmed) address begins with a scheme: a letter, then letters, digits, "+", "-"
-// or ".", then ":".
-bool HasScheme(std::string_view address) {
-    if (address.empty() || !std::isalpha(static_cast<unsigned char>(address[0])))
-        return false;
-    for (const char c : address.substr(1)) {
-        if (c == ':')
-            return true;
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
-            return false;
-    }
-    return false;
-}
-
 // An item link as the document stores it, made absolute against the feed's address when it is
 // relative ("/2024/post", "post.html", "//host/x"); an absolute or empty link stays byte for
 // byte, and so does every link of a feed without an address.
 std::string ItemLink(std::string link, const TFeedListItem& feed) {
     const std::string_view address = TrimView(link);
-    if (address.empty() || HasScheme(address) || feed.FeedURL.empty())
+    if (address.empty() || !URLScheme(address).empty() || feed.FeedURL.empty())
         return link;
-    return ResolveURL(feed.FeedURL, std::string(address));
+    // Against the address as it is fetched, so that " https://h/" or "feed:https://h/" in the
+    // catalogue gives links on the same secure host; the feed's credentials stay out of the page.
+    std::optional<TUrl> base = ParseURL(feed.FeedURL);
+    if (!base)
+        return ResolveURL(feed.FeedURL, std::string(address));
+    base->User.clear();
+    base->Password.clear();
+    return ResolveURL(base->Text(), std::string(address));
 }
 
 // An item's date beside its place in the list, so that sorting reads neither the items nor their
