@@ -42,6 +42,7 @@ int CmdTree(const TArgs& args);
 int CmdDates(const TArgs& args);
 int CmdUrl(const TArgs& args);
 int CmdItems(const TArgs& args);
+int CmdRender(const TArgs& args);
 int CmdFetch(const TArgs& args);
 int CmdRefresh(const TArgs& args);
 int CmdOpmlImport(const TArgs& args);
