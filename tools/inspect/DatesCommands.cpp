@@ -3,7 +3,6 @@
 
 #include "Inspect.h"
 #include "news/NewsDates.h"
-#include "refresh/CacheFiles.h"
 #include "url/Url.h"
 
 // One JSON line per line of standard input (its "\n" or "\r\n" removed): the text and what both
@@ -23,15 +22,22 @@ int CmdDates(const TArgs& args) {
     return 0;
 }
 
-// The host, path and port that a refresh would use for the address.
+// The parts of an address as a refresh would fetch it, or why it would not: one JSON line with
+// scheme, host, port and path (the query included), else an "error" with the refusal's text.
 int CmdUrl(const TArgs& args) {
     if (args.size() != 1) {
-        std::cerr << "Usage: tovel-inspect url URL\n";
+        std::cerr << "Usage: tovel-inspect url ADDRESS\n";
         return 2;
     }
-    const std::string& url = args[0];
-    PrintJson(Json{{"host", JsonText(ExtractURLHost(url))},
-                   {"path", JsonText(ExtractURLPath(url))},
-                   {"port", ExtractURLPort(url)}});
+    try {
+        const TUrl url = ParseFeedURL(args[0]);
+        PrintJson(Json{{"scheme", url.Scheme},
+                       {"host", JsonText(url.Host)},
+                       {"port", url.Port},
+                       {"path", JsonText(url.PathAndQuery)}});
+    } catch (const EURLError& e) {
+        PrintJson(Json{{"error", JsonText(e.Message())}});
+        return 1;
+    }
     return 0;
 }
