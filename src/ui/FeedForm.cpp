@@ -12,11 +12,10 @@
 
 #include "catalogue/FeedCommands.h"
 #include "platform/SysUtils.h"
-#include "refresh/CacheFiles.h"
-#include "url/Url.h"
 #include "refresh/DiscoveryFetch.h"
 #include "ui/Messages.h"
 #include "ui/QtText.h"
+#include "url/Url.h"
 
 TfrmFeed* frmFeed = nullptr;
 
@@ -91,14 +90,14 @@ void TfrmFeed::btnOKClick() {
         return;
     }
     CorrectLiveJournalURL();
-    // A browser's "feed:" form is stored as the address it stands for.
-    const std::string url = FromQt(edtURL->text());
-    const std::string normalized = NormalizeFeedURL(url);
-    if (normalized != url)
-        edtURL->setText(ToQt(normalized));
+    // The address is stored as parsed: trimmed, a browser's "feed:" form turned into the address
+    // it stands for, the rest normalised. One the reader could never fetch is refused here, with
+    // the dialog open, rather than at every refresh.
+    const std::string address = ParseFeedURL(FromQt(edtURL->text())).Text();
+    if (ToQt(address) != edtURL->text())
+        edtURL->setText(ToQt(address));
     // A page's address is looked at first: the feed behind it is what gets stored.
-    const std::string address = Trim(normalized);
-    if (SearchesFeeds && IsDroppedFeedURL(address) && normalized != OriginalURL) {
+    if (SearchesFeeds && address != NormalizeFeedURL(OriginalURL)) {
         StartSearch(address);
         return;
     }
@@ -165,8 +164,10 @@ void TfrmFeed::SearchDone(const TDiscoveryResult& result) {
 }
 
 void TfrmFeed::Finish() {
-    if (TrimView(FromQt(edtName->text())).empty())
-        edtName->setText(ToQt(ExtractURLHost(FromQt(edtURL->text()))));
+    if (TrimView(FromQt(edtName->text())).empty()) {
+        const std::optional<TUrl> address = ParseURL(FromQt(edtURL->text()));
+        edtName->setText(ToQt(address ? address->Host : std::string()));
+    }
     accept();
 }
 
@@ -187,7 +188,8 @@ TfrmChooseFeed::TfrmChooseFeed(const std::vector<TDiscoveredFeed>& feeds, QWidge
     lstFeeds = new QListWidget(this);
     lstFeeds->setObjectName("lstFeeds");
     for (const TDiscoveredFeed& feed : feeds)
-        lstFeeds->addItem(ToQt(feed.Title.empty() ? feed.URL : feed.Title + " - " + feed.URL));
+        lstFeeds->addItem(
+            ToQt(feed.Title.empty() ? DisplayURL(feed.URL) : feed.Title + " - " + DisplayURL(feed.URL)));
     lstFeeds->setCurrentRow(0);
     btnOK = new QPushButton("OK", this);
     btnOK->setObjectName("btnOK");

@@ -17,8 +17,8 @@ struct TDiscoveryResult;
 // The feed dialog: address, name and two options of a new or an existing feed. It checks that an
 // address was given, offers the LiveJournal correction, looks for the feed behind a page's
 // address and supplies a default name; it does not touch the catalogue. The caller sets all four
-// values and OriginalURL, focuses edtURL, runs exec() and reads the values back (untrimmed) when
-// it returns Accepted.
+// values and OriginalURL, focuses edtURL, runs exec() and reads the values back when it returns
+// Accepted: the address normalised, the name as typed.
 class TfrmFeed : public QDialog {
     Q_OBJECT
 public:
@@ -42,14 +42,16 @@ public:
     bool SearchesFeeds = true;
 
     // OK or Enter: a blank address is refused with "Please specify a feed URL" (the dialog stays
-    // open); else the LiveJournal correction and a browser's "feed:" form turned into its http or
-    // https address. An http or https address other than OriginalURL is then fetched in the
-    // background (Searching: OK disabled, the status shown): a page that names one feed gives
-    // that feed's address, one that names several lets the user choose (ChooseFeed; declining
-    // leaves the dialog open), and a blank name takes the feed's title (the link's, or the feed
-    // document's when the address is a feed itself). An address that is a feed, names none or
-    // cannot be fetched stays as typed. Last, a default name from the address's host when the
-    // name is still blank, and the dialog ends with OK.
+    // open); else the LiveJournal correction, then the address parsed (ParseFeedURL: one that
+    // does not parse, or a password over plain http, is refused with its message and the dialog
+    // stays open) and put back normalised (TUrl::Text(): trimmed, a browser's "feed:" form
+    // turned into its http or https address). An address other than OriginalURL (both
+    // normalised) is then fetched in the background (Searching: OK disabled, the status shown): a
+    // page that names one feed gives that feed's address, one that names several lets the user
+    // choose (ChooseFeed; declining leaves the dialog open), and a blank name takes the feed's
+    // title (the link's, or the feed document's when the address is a feed itself). An address
+    // that is a feed, names none or cannot be fetched stays as it is. Last, a default name from
+    // the address's host when the name is still blank, and the dialog ends with OK.
     void btnOKClick();
     // Whether a search runs.
     bool Searching() const { return FSearching; }
@@ -77,7 +79,8 @@ private:
 };
 
 // The choice among the feeds a page names: a list of "title - address" lines (the address alone
-// for a feed without a title), the first selected, OK and Cancel. Run by exec().
+// for a feed without a title; a password in it shown as "***"), the first selected, OK and
+// Cancel. Run by exec().
 class TfrmChooseFeed : public QDialog {
     Q_OBJECT
 public:

@@ -4,6 +4,8 @@
 #include <QMenu>
 #include <QTreeWidget>
 
+#include <unistd.h>
+
 #include "UiTestSupport.h"
 #include "catalogue/FeedCommands.h"
 #include "catalogue/FeedsFileInternal.h"
@@ -91,6 +93,13 @@ private slots:
         QCOMPARE(messages.Shown, std::vector<std::string>{"The file is not an OPML subscription list"});
         QCOMPARE(feeds.Count(), 6);
         QCOMPARE(ChildTexts(newsNode), QStringList({"Bee", "Old", "Tech"}));
+        // Nor one too large to be a list (sparse, so it costs no disk).
+        const std::string huge = dir.Write("huge.opml", "<opml><body/></opml>");
+        QCOMPARE(truncate(huge.c_str(), kOpmlMaxFileSize + 1), 0);
+        PickInNextFileDialog(huge);
+        form.miImportOpml->trigger();
+        QCOMPARE(messages.Shown.back(), std::string("The file is too large for a subscription list"));
+        QCOMPARE(feeds.Count(), 6);
 
         // Export of the folder the selection is in; it reads back with the same paths.
         PickInNextFileDialog(dir.File("out.opml"));
