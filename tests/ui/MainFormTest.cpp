@@ -416,15 +416,18 @@ private slots:
         });
         f.Form->UrlDropped(target, "ftp://127.0.0.1/feed", QPoint());
         f.Form->UrlDropped(target, "feed:ftp://127.0.0.1/feed", QPoint());
-        f.Form->UrlDropped(target, " http://127.0.0.1/feed", QPoint());
+        f.Form->UrlDropped(target, "127.0.0.1/feed", QPoint());
+        f.Form->UrlDropped(target, "javascript:alert(1)", QPoint());
+        f.Form->UrlDropped(target, "http://127.0.0.1/a\r\nb", QPoint());
         QCoreApplication::processEvents();
         QVERIFY(!opened);
         QCOMPARE(f.Feeds.Count(), 0);
 
-        // Plain and secure addresses in any letter case, and a browser's feed: forms of them.
+        // Plain and secure addresses in any letter case, and a browser's feed: forms of them, stored
+        // normalised.
         const std::pair<const char*, const char*> drops[] = {
-            {"HTTP://127.0.0.1/Feed ", "HTTP://127.0.0.1/Feed "},
-            {"Https://127.0.0.1/secure", "Https://127.0.0.1/secure"},
+            {" HTTP://127.0.0.1/Feed \r\n", "http://127.0.0.1/Feed"},
+            {"Https://127.0.0.1/secure", "https://127.0.0.1/secure"},
             {"feed://127.0.0.1/x", "http://127.0.0.1/x"},
             {"FEED:https://127.0.0.1/y", "https://127.0.0.1/y"}};
         for (const auto& [dropped, stored] : drops) {
