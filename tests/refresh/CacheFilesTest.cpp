@@ -1,5 +1,4 @@
 #include "refresh/CacheFiles.h"
-#include "url/Url.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -150,113 +149,6 @@ TEST(SaveStringToFileTest, TheWorkersHalfWritesNothingForTheSameBytes) {
     CommitCacheFile(temporary, path);
     EXPECT_EQ(dir.Read("feed.xml"), "<rss></rss>");
     EXPECT_FALSE(FileExists(temporary));
-}
-
-TEST(UrlSplitTest, HostPathAndPort) {
-    struct TCase {
-        const char* Url;
-        const char* Host;
-        const char* Path;
-        int Port;
-    };
-    const TCase cases[] = {
-        {"http://news.example.org:88/feeds/rss?x=1", "news.example.org", "/feeds/rss?x=1", 88},
-        {"news.example.org/rss", "news.example.org", "/rss", 80},
-        {"http://news.example.org", "news.example.org", "/", 80},
-        {"http:\\\\news.example.org:88\\feeds\\rss?x=1", "news.example.org", "/feeds/rss?x=1", 88},
-        // A colon in the path ends the path and is where the port is read.
-        {"http://news.example.org/a:b", "news.example.org", "/a", 80},
-        {"http://news.example.org/x:81", "news.example.org", "/x", 81},
-        {"http://news.example.org/x:81/more", "news.example.org", "/x", 81},
-        // A secure address is served on 443 unless a port is written; other schemes split as http.
-        {"https://news.example.org/rss", "news.example.org", "/rss", 443},
-        {"HTTPS://news.example.org", "news.example.org", "/", 443},
-        {"https:\\\\news.example.org\\rss", "news.example.org", "/rss", 443},
-        {"https://news.example.org:8443/rss", "news.example.org", "/rss", 8443},
-        {"https://news.example.org:abc/rss", "news.example.org", "/rss", 443},
-        {"httpsx://news.example.org/rss", "news.example.org", "/rss", 80},
-        {"ftp://news.example.org:2121/rss", "news.example.org", "/rss", 2121},
-        // A bracketed literal: its colons are neither the host's end nor the port.
-        {"http://[::1]:8080/x", "::1", "/x", 8080},
-        {"http://[::1]/x", "::1", "/x", 80},
-        {"https://[2001:db8::7]", "2001:db8::7", "/", 443},
-        {"http://[::1]/x:81", "::1", "/x", 81},
-        // Without its "]" before the path it is no literal, and splits by the plain rules.
-        {"http://[::1/x]", "[", "/x]", 80},
-        // Only the first "://" is removed.
-        {"http://h/redirect?to=http://other/", "h", "/redirect?to=http", 80},
-        {"http://h:abc/rss", "h", "/rss", 80},
-        {"http://h:+8080/rss#top", "h", "/rss#top", 8080},
-        {"http://user:pw@h/rss", "user", "/rss", 80},
-        {"", "", "/", 80},
-        {"://", "", "/", 80},
-        {":8080", "", "/", 8080},
-    };
-    for (const TCase& c : cases) {
-        EXPECT_EQ(ExtractURLHost(c.Url), c.Host) << c.Url;
-        EXPECT_EQ(ExtractURLPath(c.Url), c.Path) << c.Url;
-        EXPECT_EQ(ExtractURLPort(c.Url), c.Port) << c.Url;
-    }
-}
-
-TEST(UrlSplitTest, OnlyAnHttpsSchemeIsSecure) {
-    EXPECT_TRUE(IsSecureURL("https://h/"));
-    EXPECT_TRUE(IsSecureURL("hTTpS://h/"));
-    EXPECT_TRUE(IsSecureURL("https:\\\\h"));
-    EXPECT_FALSE(IsSecureURL("http://h/?u=https://x"));
-    EXPECT_FALSE(IsSecureURL("h/https://x"));
-    EXPECT_FALSE(IsSecureURL("https:/h"));
-    EXPECT_FALSE(IsSecureURL(""));
-}
-
-// The examples of RFC 3986, section 5.4, and what feeds and redirects add to them.
-TEST(ResolveURLTest, ReferencesAgainstABase) {
-    const std::string base = "http://a/b/c/d;p?q";
-    const std::pair<const char*, const char*> cases[] = {
-        {"g:h", "g:h"},
-        {"g", "http://a/b/c/g"},
-        {"./g", "http://a/b/c/g"},
-        {"g/", "http://a/b/c/g/"},
-        {"/g", "http://a/g"},
-        {"//g", "http://g"},
-        {"?y", "http://a/b/c/d;p?y"},
-        {"g?y", "http://a/b/c/g?y"},
-        {"#s", "http://a/b/c/d;p?q#s"},
-        {"g#s", "http://a/b/c/g#s"},
-        {";x", "http://a/b/c/;x"},
-        {"", "http://a/b/c/d;p?q"},
-        {".", "http://a/b/c/"},
-        {"..", "http://a/b/"},
-        {"../g", "http://a/b/g"},
-        {"../..", "http://a/"},
-        {"../../../g", "http://a/g"},
-        {"../../../../g", "http://a/g"},
-        {"/./g", "http://a/g"},
-        {"/../g", "http://a/g"},
-        {"g.", "http://a/b/c/g."},
-        {"..g", "http://a/b/c/..g"},
-        {"./../g", "http://a/b/g"},
-        {"g/./h", "http://a/b/c/g/h"},
-        {"g/../h", "http://a/b/c/h"},
-        {"g;x=1/../y", "http://a/b/c/y"},
-        {"g?y/./x", "http://a/b/c/g?y/./x"},
-        {"g#s/../x", "http://a/b/c/g#s/../x"},
-        {"http:g", "http:g"},
-        // A Location with spaces around it, a secure one, an absolute one with dots.
-        {"  /feed.xml \r\n", "http://a/feed.xml"},
-        {"https://b:8443/rss", "https://b:8443/rss"},
-        {"https://b/x/../rss", "https://b/rss"},
-        {"//[::1]:81/x", "http://[::1]:81/x"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ResolveURL(base, c.first), c.second) << c.first;
-
-    // A base without a path, a base written with backslashes, a base with a fragment.
-    EXPECT_EQ(ResolveURL("http://h", "rss.xml"), "http://h/rss.xml");
-    EXPECT_EQ(ResolveURL("http://h?x", "?y"), "http://h?y");
-    EXPECT_EQ(ResolveURL("http:\\\\h\\blog\\feed", "atom"), "http://h/blog/atom");
-    EXPECT_EQ(ResolveURL("http://h/a/b#top", ""), "http://h/a/b");
-    EXPECT_EQ(ResolveURL("http://h/a/b#top", "c"), "http://h/a/c");
 }
 
 TEST(ETagFileTest, KeptBesideTheCacheFileAndDeletedWithIt) {

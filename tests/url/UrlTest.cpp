@@ -193,3 +193,53 @@ TEST(URLSchemeTest, LowerCasedOrEmpty) {
     EXPECT_EQ(URLScheme("/rss"), "");
     EXPECT_EQ(URLScheme("1x:y"), "");
 }
+
+// The examples of RFC 3986, section 5.4, and what feeds and redirects add to them.
+TEST(ResolveURLTest, ReferencesAgainstABase) {
+    const std::string base = "http://a/b/c/d;p?q";
+    const std::pair<const char*, const char*> cases[] = {
+        {"g:h", "g:h"},
+        {"g", "http://a/b/c/g"},
+        {"./g", "http://a/b/c/g"},
+        {"g/", "http://a/b/c/g/"},
+        {"/g", "http://a/g"},
+        {"//g", "http://g"},
+        {"?y", "http://a/b/c/d;p?y"},
+        {"g?y", "http://a/b/c/g?y"},
+        {"#s", "http://a/b/c/d;p?q#s"},
+        {"g#s", "http://a/b/c/g#s"},
+        {";x", "http://a/b/c/;x"},
+        {"", "http://a/b/c/d;p?q"},
+        {".", "http://a/b/c/"},
+        {"..", "http://a/b/"},
+        {"../g", "http://a/b/g"},
+        {"../..", "http://a/"},
+        {"../../../g", "http://a/g"},
+        {"../../../../g", "http://a/g"},
+        {"/./g", "http://a/g"},
+        {"/../g", "http://a/g"},
+        {"g.", "http://a/b/c/g."},
+        {"..g", "http://a/b/c/..g"},
+        {"./../g", "http://a/b/g"},
+        {"g/./h", "http://a/b/c/g/h"},
+        {"g/../h", "http://a/b/c/h"},
+        {"g;x=1/../y", "http://a/b/c/y"},
+        {"g?y/./x", "http://a/b/c/g?y/./x"},
+        {"g#s/../x", "http://a/b/c/g#s/../x"},
+        {"http:g", "http:g"},
+        // A Location with spaces around it, a secure one, an absolute one with dots.
+        {"  /feed.xml \r\n", "http://a/feed.xml"},
+        {"https://b:8443/rss", "https://b:8443/rss"},
+        {"https://b/x/../rss", "https://b/rss"},
+        {"//[::1]:81/x", "http://[::1]:81/x"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ResolveURL(base, c.first), c.second) << c.first;
+
+    // A base without a path, a base written with backslashes, a base with a fragment.
+    EXPECT_EQ(ResolveURL("http://h", "rss.xml"), "http://h/rss.xml");
+    EXPECT_EQ(ResolveURL("http://h?x", "?y"), "http://h?y");
+    EXPECT_EQ(ResolveURL("http:\\\\h\\blog\\feed", "atom"), "http://h/blog/atom");
+    EXPECT_EQ(ResolveURL("http://h/a/b#top", ""), "http://h/a/b");
+    EXPECT_EQ(ResolveURL("http://h/a/b#top", "c"), "http://h/a/c");
+}
