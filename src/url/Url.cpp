@@ -8,31 +8,11 @@
 #include "platform/SysUtils.h"
 
 namespace {
-// The URL with "\" as "/" and without anything up to and including the first "://".
-std::string StripScheme(const std::string& url) {
-    std::string text = ForwardSlashes(url);
-    const size_t pos = text.find("://");
-    if (pos != std::string::npos)
-        text.erase(0, pos + 3);
-    return text;
-}
-
-// Removes everything from the first ch to the end.
-void CutAt(std::string& text, char ch) {
-    const size_t pos = text.find(ch);
-    if (pos != std::string::npos)
-        text.erase(pos);
-}
-
-// The position of the "]" that closes a bracketed literal ("[::1]") at the start of text; npos
-// when text does not start with one. A literal holds no "/", so one before "]" ends the host.
-size_t BracketedHostEnd(const std::string& text) {
-    if (text.empty() || text[0] != '[')
-        return std::string::npos;
-    const size_t close = text.find(']');
-    if (close == std::string::npos || text.find('/') < close)
-        return std::string::npos;
-    return close;
+// A copy of text with every "\" as "/": browsers read both alike in http addresses.
+std::string ForwardSlashes(const std::string& text) {
+    std::string copy = text;
+    std::replace(copy.begin(), copy.end(), '\\', '/');
+    return copy;
 }
 
 // The parts of a URI reference; each optional part with a flag, since "http://h?" and
@@ -126,54 +106,6 @@ std::string JoinUri(const TUriParts& parts) {
 }
 
 } // namespace
-
-std::string ForwardSlashes(const std::string& text) {
-    std::string copy = text;
-    for (char& c : copy)
-        if (c == '\\')
-            c = '/';
-    return copy;
-}
-
-bool IsSecureURL(const std::string& url) {
-    const std::string text = ForwardSlashes(url);
-    const size_t pos = text.find("://");
-    return pos == 5 && LowerCaseAscii(text.substr(0, 5)) == "https";
-}
-
-std::string ExtractURLHost(const std::string& url) {
-    std::string text = StripScheme(url);
-    const size_t close = BracketedHostEnd(text);
-    if (close != std::string::npos)
-        return text.substr(1, close - 1);
-    CutAt(text, '/');
-    CutAt(text, ':');
-    return text;
-}
-
-std::string ExtractURLPath(const std::string& url) {
-    const std::string text = StripScheme(url);
-    const size_t slash = text.find('/');
-    std::string path = slash == std::string::npos ? "/" : text.substr(slash);
-    CutAt(path, ':');
-    return path;
-}
-
-int ExtractURLPort(const std::string& url) {
-    const int standard = IsSecureURL(url) ? 443 : 80;
-    std::string text = StripScheme(url);
-    // The colons inside a bracketed literal are not the port's.
-    const size_t close = BracketedHostEnd(text);
-    if (close != std::string::npos)
-        text.erase(0, close + 1);
-    const size_t colon = text.find(':');
-    if (colon == std::string::npos)
-        return standard;
-    text.erase(0, colon + 1);
-    CutAt(text, '/');
-    int port = standard;
-    return TryStrToInt(text, port) ? port : standard;
-}
 
 std::string ResolveURL(const std::string& base, const std::string& reference) {
     const TUriParts b = SplitUri(ForwardSlashes(base));

@@ -69,30 +69,6 @@ std::string DisplayURL(std::string_view address);
 // The scheme of an absolute reference, lower-cased ("HTTPS://x" gives "https"); "" when it has none.
 std::string URLScheme(std::string_view address);
 
-// A copy of text with every "\" replaced by "/".
-std::string ForwardSlashes(const std::string& text);
-
-// Whether the scheme before the first "://" is "https" in any letter case (backslashes count as
-// slashes); "" and any other scheme give false.
-bool IsSecureURL(const std::string& url);
-
-// The host of a URL: backslashes count as slashes, everything up to the first "://" is dropped
-// (any scheme, or none), then everything from the first "/" and then from the first ":".
-// "http://h:88/feeds" gives "h"; may be "". A bracketed literal gives what is inside the
-// brackets: "http://[::1]:8080/x" gives "::1".
-std::string ExtractURLHost(const std::string& url);
-
-// The request path, always beginning with "/": from the first "/" after the scheme and host
-// (query and fragment kept), cut at its first ":"; "/" when there is none.
-// "http://h/a:b" gives "/a", "http://[::1]:8080/x" gives "/x".
-std::string ExtractURLPath(const std::string& url);
-
-// The port: the text after the first ":" following the scheme (after the "]" of a bracketed
-// host), up to the next "/", read as an integer; when there is no ":" or the text is empty or
-// not an integer, 443 for an https URL (IsSecureURL) and 80 for any other ("http://h/x:81" gives
-// 81, "https://h/" gives 443). The value is not range-checked.
-int ExtractURLPort(const std::string& url);
-
 // The address that reference names when found in the document at base, as RFC 3986 resolves it:
 // a reference with a scheme as it is (dot segments removed), "//host/x" with base's scheme, "/x"
 // on base's host, "x" and "../x" against base's folder, "?q" and "#f" on base's path; dot
