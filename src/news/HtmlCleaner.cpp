@@ -5,6 +5,7 @@
 #include <gumbo.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -100,6 +101,34 @@ bool IsTextAttribute(const char* name) {
         if (std::strcmp(name, allowed) == 0)
             return true;
     return false;
+}
+
+// Text from the parser (valid UTF-8), escaped, and written so that the parser reads it back the
+// same: the characters its input stage replaces by U+FFFD (most control characters,
+// noncharacters) are written as U+FFFD, and a carriage return, which it would read as a line
+// break, as a reference.
+void AppendParsedText(std::string& out, std::string_view text) {
+    size_t from = 0;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        uint32_t code = c;
+        if (length > 1 && i + length <= text.size()) {
+            code = c & (0x7F >> length);
+            for (size_t k = 1; k < length; ++k)
+                code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        const bool replaced = (code >= 0x01 && code <= 0x08) || code == 0x0B ||
+                              (code >= 0x0E && code <= 0x1F) || (code >= 0x7F && code <= 0x9F) ||
+                              (code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFE) == 0xFFFE;
+        if (replaced || code == '\r') {
+            AppendEscapedHtml(out, text.substr(from, i - from));
+            out += replaced ? "\xEF\xBF\xBD" : "&#13;";
+            from = i + length;
+        }
+        i += length;
+    }
+    AppendEscapedHtml(out, text.substr(from));
 }
 
 // ---- The parser's memory ------------------------------------------------------------------
@@ -307,7 +336,7 @@ private:
                 AppendAttribute(start, name, SafePageURL(attribute.value, FBase, false));
             } else if (IsTextAttribute(name)) {
                 start.append(" ").append(name).append("=\"");
-                AppendEscapedHtml(start, attribute.value);
+                AppendParsedText(start, attribute.value);
                 start += '"';
             }
         }
@@ -317,7 +346,7 @@ private:
         if (url.empty())
             return;
         start.append(" ").append(name).append("=\"");
-        AppendEscapedHtml(start, url);
+        AppendParsedText(start, url);
         start += '"';
     }
 
@@ -341,7 +370,7 @@ private:
             return;
         }
         std::string link = "<a href=\"";
-        AppendEscapedHtml(link, url);
+        AppendParsedText(link, url);
         link.append("\" target=\"_blank\" rel=\"noopener noreferrer\">").append(label).append("</a>");
         if (Fits(link.size()))
             FOut += link;
@@ -351,29 +380,18 @@ private:
         if (FFull || (!FOpen.empty() && IsTableFrame(FOpen.back())))
             return;
         const size_t start = FOut.size();
-        AppendEscapedHtml(FOut, text);
+        AppendParsedText(FOut, text);
         if (FOut.size() <= kMaxOutput)
             return;
-        // The last text that fits, cut between characters and never inside an entity.
+        // The text that fits, cut between characters and never inside an entity.
         FFull = true;
-        FOut.resize(start);
-        std::string piece;
-        for (const char c : text) {
-            piece.clear();
-            AppendEscapedHtml(piece, std::string_view(&c, 1));
-            if (FOut.size() + piece.size() > kMaxOutput)
-                break;
-            FOut += piece;
-        }
-        size_t lead = FOut.size();
-        while (lead > start && (static_cast<unsigned char>(FOut[lead - 1]) & 0xC0) == 0x80)
-            --lead;
-        if (lead > start && static_cast<unsigned char>(FOut[lead - 1]) >= 0xC0) {
-            const unsigned char first = static_cast<unsigned char>(FOut[lead - 1]);
-            const size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
-            if (FOut.size() - (lead - 1) < length)
-                FOut.resize(lead - 1);
-        }
+        size_t end = kMaxOutput;
+        const size_t amp = FOut.rfind('&', end - 1);
+        if (amp != std::string::npos && amp >= start && FOut.find(';', amp) >= end)
+            end = amp;
+        while (end > start && (static_cast<unsigned char>(FOut[end]) & 0xC0) == 0x80)
+            --end;
+        FOut.resize(end);
     }
 
     // Whether more bytes fit; once something does not, nothing more is written but end tags.
@@ -477,10 +495,23 @@ std::string SafePageURL(std::string_view address, const std::string& baseURL, bo
     }
     if (scheme != "http" && scheme != "https" && !(allowMailto && scheme == "mailto"))
         return std::string();
-    for (const char c : url)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+    // Bytes beyond ASCII as the browser sends them, percent-encoded, so that no character of
+    // the address can mean another thing to the parser.
+    std::string sent;
+    sent.reserve(url.size());
+    for (const char c : url) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
             return std::string();
-    return url;
+        if (byte < 0x80) {
+            sent += c;
+        } else {
+            sent += '%';
+            sent += "0123456789ABCDEF"[byte >> 4];
+            sent += "0123456789ABCDEF"[byte & 15];
+        }
+    }
+    return sent;
 }
 
 // ---- The nesting guard --------------------------------------------------------------------

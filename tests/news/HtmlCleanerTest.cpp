@@ -136,7 +136,8 @@ TEST(HtmlCleanerTest, MisnestedMarkupIsWrittenAsTheBrowserReadsIt) {
           "<h1>a<h2>b</h2></h1>", "<b><i>x</b>y</i>", "<table><colgroup><col></colgroup>x</table>",
           "<p><font><p>x", "<li><nobr><li>y", "<select><option>o</select>",
           "<a href=/1><div><a href=/2>x</a></div></a>", "<table><tr><td>a</td>b</tr></table>",
-          "<dd><object><dt>x</object>", "<pre>\r\nx</pre>", "<q cite=/c><del datetime=d>x"})
+          "<dd><object><dt>x</object>", "<pre>\r\nx</pre>", "<q cite=/c><del datetime=d>x",
+          "a&#3;b&#13;c&#x9F;d&#xFDD0;<p title=\"&#1;&#13;\">e</p>", "<a href=\"/\xC3\xA9\x80\">x</a>"})
         ExpectSafeAndStable(html);
 }
 
@@ -192,6 +193,10 @@ TEST(HtmlCleanerTest, TitlesKeepInlineMarkupOnly) {
 
 TEST(HtmlCleanerTest, PageAddresses) {
     EXPECT_EQ(SafePageURL(" https://x.example/a b ", "", false), "https://x.example/a b");
+    EXPECT_EQ(SafePageURL("https://x.example/Stra\xC3\x9F"
+                          "e",
+                          "", false),
+              "https://x.example/Stra%C3%9Fe");
     EXPECT_EQ(SafePageURL("mailto:a@b", "", true), "mailto:a@b");
     EXPECT_EQ(SafePageURL("mailto:a@b", "", false), "");
     EXPECT_EQ(SafePageURL("java\nscript:x", "https://h/", true), "");
