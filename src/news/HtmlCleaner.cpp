@@ -103,24 +103,46 @@ bool IsTextAttribute(const char* name) {
     return false;
 }
 
-// Text from the parser (valid UTF-8), escaped, and written so that the parser reads it back the
-// same: the characters its input stage replaces by U+FFFD (most control characters,
-// noncharacters) are written as U+FFFD, and a carriage return, which it would read as a line
-// break, as a reference.
+// The length of the well-formed UTF-8 character at text[i], with its code point; 0 when the
+// bytes there are not one.
+size_t Utf8Character(std::string_view text, size_t i, uint32_t& code) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+        code = c;
+        return 1;
+    }
+    const size_t length = c >= 0xC2 && c <= 0xDF   ? 2
+                          : c >= 0xE0 && c <= 0xEF ? 3
+                          : c >= 0xF0 && c <= 0xF4 ? 4
+                                                   : 0;
+    if (length == 0 || i + length > text.size())
+        return 0;
+    code = c & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        const unsigned char next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    const uint32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+// Text from the parser, escaped, and written so that the parser reads it back the same: what
+// its input stage replaces by U+FFFD (most control characters, noncharacters, bytes that are no
+// UTF-8, which its own references can give) is written as U+FFFD, and a carriage return, which
+// it would read as a line break, as a reference.
 void AppendParsedText(std::string& out, std::string_view text) {
     size_t from = 0;
     for (size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        const size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-        uint32_t code = c;
-        if (length > 1 && i + length <= text.size()) {
-            code = c & (0x7F >> length);
-            for (size_t k = 1; k < length; ++k)
-                code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        }
-        const bool replaced = (code >= 0x01 && code <= 0x08) || code == 0x0B ||
+        uint32_t code = 0;
+        size_t length = Utf8Character(text, i, code);
+        const bool replaced = length == 0 || (code >= 0x01 && code <= 0x08) || code == 0x0B ||
                               (code >= 0x0E && code <= 0x1F) || (code >= 0x7F && code <= 0x9F) ||
-                              (code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFE) == 0xFFFE;
+                              (code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFE) == 0xFFFE || code == 0;
+        length = std::max<size_t>(length, 1);
         if (replaced || code == '\r') {
             AppendEscapedHtml(out, text.substr(from, i - from));
             out += replaced ? "\xEF\xBF\xBD" : "&#13;";
@@ -180,6 +202,12 @@ class TWriter {
 public:
     TWriter(TProfile profile, const std::string& baseURL, bool picturesShown)
         : FProfile(profile), FBase(baseURL), FPictures(picturesShown) {}
+
+    // Text that holds no markup, as the parser would give it back.
+    std::string WriteText(std::string_view text) {
+        AppendText(text);
+        return std::move(FOut);
+    }
 
     std::string Write(const GumboNode& root) {
         FFrames.push_back({&root.v.element.children, 0, GUMBO_TAG_LAST});
@@ -413,6 +441,10 @@ private:
 
 std::string Clean(std::string_view html, TProfile profile, const std::string& baseURL, bool picturesShown) {
     html = html.substr(0, std::min(html.size(), kMaxCleanedInput));
+    // Most titles and some descriptions are plain text: without "<", "&", a carriage return or a
+    // zero byte the parser would give it back as one text, so it is not asked.
+    if (html.find_first_of(std::string_view("<&\r\0", 4)) == std::string_view::npos)
+        return TWriter(profile, baseURL, picturesShown).WriteText(html);
     html = html.substr(0, detail::NestingCut(html, kMaxNesting));
     if (html.empty())
         return std::string();

@@ -137,7 +137,8 @@ TEST(HtmlCleanerTest, MisnestedMarkupIsWrittenAsTheBrowserReadsIt) {
           "<p><font><p>x", "<li><nobr><li>y", "<select><option>o</select>",
           "<a href=/1><div><a href=/2>x</a></div></a>", "<table><tr><td>a</td>b</tr></table>",
           "<dd><object><dt>x</object>", "<pre>\r\nx</pre>", "<q cite=/c><del datetime=d>x",
-          "a&#3;b&#13;c&#x9F;d&#xFDD0;<p title=\"&#1;&#13;\">e</p>", "<a href=\"/\xC3\xA9\x80\">x</a>"})
+          "a&#3;b&#13;c&#x9F;d&#xFDD0;<p title=\"&#1;&#13;\">e</p>", "<a href=\"/\xC3\xA9\x80\">x</a>",
+          "&#711111111111111111111111111111111cs \xC3(\xED\xA0\x80\xF4\x90\x80\x80"})
         ExpectSafeAndStable(html);
 }
 
