@@ -11,7 +11,6 @@
 
 #include "platform/Charset.h"
 #include "platform/Files.h"
-#include "refresh/CacheFiles.h"
 #include "url/Url.h"
 
 const char* const kNotOpmlMessage = "The file is not an OPML subscription list";

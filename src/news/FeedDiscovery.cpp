@@ -5,7 +5,6 @@
 #include <set>
 
 #include "news/NewsTypeCls.h"
-#include "refresh/CacheFiles.h"
 #include "url/Url.h"
 #include "xml/XMLEntities.h"
 #include "xml/XMLNode.h"
