@@ -21,16 +21,18 @@ public:
 struct TUrl {
     // "http" or "https".
     std::string Scheme;
-    // The credentials written before "@" ("https://user:pw@host/"), percent-decoded; empty when
-    // none. Never part of Host.
+    // The credentials written before the authority's last "@" ("https://user:pw@host/"),
+    // percent-decoded; empty when none. Never part of Host.
     std::string User;
     std::string Password;
-    // Lower-cased; an IPv6 literal without its brackets ("::1").
+    // Lower-cased, never empty; an IPv6 literal without its brackets ("::1"). Holds no blank, no
+    // "%" and none of the characters that end an authority or an HTML attribute.
     std::string Host;
     // The port written, else the scheme's own (80, 443).
     int Port = 80;
-    // What the request line carries: the path (always beginning with "/") and the query, colons
-    // kept, spaces and bytes of 0x80 and above percent-encoded. Never holds a control character.
+    // What the request line carries: the path (always beginning with "/", dot segments removed)
+    // and the query, colons kept; spaces, '"', "<", ">" and bytes of 0x80 and above
+    // percent-encoded. Never holds a control character or a space.
     std::string PathAndQuery;
     // Without its "#", encoded as the path is; never sent to a server.
     std::string Fragment;
