@@ -8,8 +8,6 @@
 
 #include "platform/ProductName.h"
 #include "platform/TimeZone.h"
-
-#include "refresh/CacheFiles.h"
 #include "url/Url.h"
 
 namespace {
