@@ -63,10 +63,7 @@ TEST(RedirectTargetTest, ResolvedAgainstTheAddressAskedAndNeverDowngraded) {
     EXPECT_EQ(MessageOf<EHTTPError>([] { Target("http://h/feed", "ftp://h/feed"); }),
               "The server response is incorrect");
     // A target is parsed as a feed's address is: no control character, no password in the clear.
-    EXPECT_EQ(MessageOf<EURLError>([] {
-                  Target("http://h/feed", "/a\x01"
-                                          "b");
-              }),
+    EXPECT_EQ(MessageOf<EURLError>([] { Target("http://h/feed", "/a\001b"); }),
               "Invalid feed address: http://h/a%01b");
     EXPECT_EQ(MessageOf<EURLError>([] { Target("http://h/feed", "http://u:pw@h/feed"); }),
               "The address holds a password but is not secure");
