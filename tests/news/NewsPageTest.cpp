@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -290,6 +291,29 @@ TEST_F(NewsPageTest, ShippedTemplatesMakeAUTF8PageWithoutScripts) {
     EXPECT_NE(page.find("Shipped title"), std::string::npos);
     EXPECT_EQ(page.find("{title}"), std::string::npos);
     EXPECT_NE(page.find("</html>"), std::string::npos);
+}
+
+// tovel-inspect render gives the page the view would get for the same document, address,
+// filter and pictures setting.
+TEST_F(NewsPageTest, InspectRenderWritesThePageOfTheView) {
+    const std::string folder = std::string(TOVEL_TEMPLATE_DIR) + "/";
+    for (const char* name : {"top.html", "item.html", "bottom.html"})
+        Temp.Write(std::string("template/") + name, ReadFileToString(folder + name));
+    const std::string document =
+        "<rss><channel><item><title>One &lt;b&gt;bold&lt;/b&gt;</title><link>/posts/1</link>"
+        "<description>&lt;p&gt;See &lt;a href=\"two\"&gt;two&lt;/a&gt;&lt;img src=\"p.png\"&gt;&lt;/p&gt;"
+        "</description><pubDate>Mon, 01 Jan 2024 10:00:00 +0000</pubDate></item></channel></rss>";
+    Temp.Write("feed.xml", document);
+    TFeedListItem* feed = Feeds.Add("root", "feed.xml", "https://site.example/rss");
+    News->LoadFeedFromString(*feed, document);
+    News->RenderPage(5, FilterName(5), true);
+    const std::string page = Temp.Read("gen.html");
+    ASSERT_NE(page.find("<img src=\"https://site.example/posts/p.png\">"), std::string::npos) << page;
+
+    const std::string command = "cd '" + Temp.Path() + "' && '" + TOVEL_INSPECT_PATH +
+                                "' render feed.xml --pictures --url https://site.example/rss > out.html";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(Temp.Read("out.html"), page);
 }
 
 } // namespace
