@@ -13,7 +13,11 @@
 #include <memory>
 #include <vector>
 
+#include "LoopbackHttpServer.h"
 #include "TempDir.h"
+#include "catalogue/FeedListCls.h"
+#include "news/NewsTypeCls.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -31,6 +35,75 @@ const char* const kLinks =
     "<p><a id=\"custom\" target=\"_blank\" href=\"tovel-test-scheme:run\">custom</a></p>\n"
     "<p><a id=\"plain\" href=\"http://127.0.0.1:9/plain\">plain</a></p>\n"
     "</body></html>\n";
+
+// A page that asks for one thing of every kind from base ("http://127.0.0.1:port"): a stylesheet,
+// an @import, a font used by an attribute selector on a link (the spy that reads the page's
+// links), prefetch and preload, media, a frame, an object, pictures in src, srcset, poster and
+// a CSS background, a favicon, and local files.
+std::string HostilePage(const std::string& base) {
+    return "<html><head>"
+           "<link rel=stylesheet href=" +
+           base +
+           "/style.css>"
+           "<style>@import url(" +
+           base +
+           "/import.css);"
+           "@font-face { font-family: spy; src: url(" +
+           base +
+           "/font.woff); }"
+           "a[href*=secret] { font-family: spy; }"
+           ".bg { background-image: url(" +
+           base +
+           "/background.png); }</style>"
+           "<link rel=prefetch href=" +
+           base +
+           "/prefetch>"
+           "<link rel=preload href=" +
+           base +
+           "/preload.css as=style>"
+           "<link rel=preconnect href=" +
+           base +
+           "/>"
+           "<link rel=icon href=" +
+           base +
+           "/favicon.ico>"
+           "</head><body>"
+           "<p><a href=http://127.0.0.1:9/secret>secret</a></p><div class=bg>background</div>"
+           "<video src=" +
+           base + "/video.mp4></video><audio src=" + base +
+           "/audio.mp3 autoplay></audio>"
+           "<iframe src=" +
+           base +
+           "/frame.html></iframe>"
+           "<object data=" +
+           base + "/object.swf></object><embed src=" + base +
+           "/embed.swf>"
+           "<img src=" +
+           base + "/img.png><img srcset=\"" + base +
+           "/srcset.png 1x\">"
+           "<video poster=" +
+           base +
+           "/poster.png></video>"
+           "<img src=file:///etc/hostname><link rel=stylesheet href=file:///etc/hostname>"
+           "<p>hostile</p></body></html>";
+}
+
+// The paths a server was asked for, from its request lines.
+std::vector<std::string> RequestedPaths(const LoopbackHttpServer& server) {
+    std::vector<std::string> paths;
+    for (const std::string& request : server.Requests()) {
+        const size_t start = request.find(' ');
+        const size_t end = request.find(' ', start + 1);
+        if (start != std::string::npos && end != std::string::npos)
+            paths.push_back(request.substr(start + 1, end - start - 1));
+    }
+    return paths;
+}
+
+std::unique_ptr<LoopbackHttpServer> CountingServer() {
+    return LoopbackHttpServer::Replying(
+        "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+}
 
 } // namespace
 
@@ -103,6 +176,9 @@ class NewsViewTest : public QObject {
         QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, at);
     }
 
+    // Requests after the load has ended (a favicon, a preload) have this long to show up.
+    static void Settle() { QTest::qWait(1500); }
+
 private slots:
     void init() {
         Temp = std::make_unique<TempDir>();
@@ -165,7 +241,9 @@ private slots:
         QTest::qWait(1500);
         QCOMPARE(View->Url(), QUrl::fromLocalFile(page));
         QCOMPARE(PageText(), QString("news"));
+        // The refused refresh is no load of the view's: one end, a successful one.
         QCOMPARE(SuccessfulLoads(finished), 1);
+        QCOMPARE(finished.count(), 1);
     }
 
     void FollowedLinksGoToTheDefaultBrowserAndNeverIntoTheView() {
@@ -217,6 +295,168 @@ private slots:
         QTest::mouseMove(target, QPoint(700, 550));
         QVERIFY(QTest::qWaitFor([&] { return status.count() >= 2; }, kWaitMs));
         QCOMPARE(status[1][0].toString(), QString());
+    }
+
+    void WithPicturesOffAHostilePageRequestsNothing() {
+        const auto server = CountingServer();
+        View->SetPicturesShown(false);
+        QVERIFY(Show(Write("gen.html", HostilePage(server->Url("")))));
+        QVERIFY(PageText().contains("hostile"));
+        Settle();
+        const std::vector<std::string> paths = RequestedPaths(*server);
+        QVERIFY2(paths.empty(), paths.empty() ? "" : paths.front().c_str());
+        QCOMPARE(server->Connections(), 0);
+    }
+
+    void WithPicturesOnOnlyPicturesAreRequested() {
+        const auto server = CountingServer();
+        const std::string base = server->Url("");
+        View->SetPicturesShown(true);
+        // A folder whose name must be written with escapes in an address.
+        ForceDirectories(Temp->File("news été"));
+        QVERIFY(Show(Write("news été/gen.html", HostilePage(base))));
+        QTRY_VERIFY_WITH_TIMEOUT(RequestedPaths(*server).size() >= 2, kWaitMs);
+        Settle();
+        std::vector<std::string> paths = RequestedPaths(*server);
+        std::sort(paths.begin(), paths.end());
+        paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+        for (const std::string& path : paths)
+            QVERIFY2(path == "/img.png" || path == "/srcset.png" || path == "/poster.png" ||
+                         path == "/background.png",
+                     path.c_str());
+        QVERIFY(std::find(paths.begin(), paths.end(), "/img.png") != paths.end());
+        QVERIFY(std::find(paths.begin(), paths.end(), "/srcset.png") != paths.end());
+
+        // Turned off, the same page asks for nothing more.
+        View->SetPicturesShown(false);
+        const size_t before = server->Requests().size();
+        QVERIFY(Show(Write("news été/gen.html", HostilePage(base))));
+        Settle();
+        QCOMPARE(server->Requests().size(), before);
+    }
+
+    // The spy of a feed's CSS (an attribute selector on the links of other feeds, reporting by
+    // the font it loads) in folders of feeds rendered as the window renders them.
+    void AHostileFolderRenderedAsNewsRequestsNothing() {
+        const auto server = CountingServer();
+        const std::string base = server->Url("");
+        ScopedDataFolder data(Temp->Path());
+        ForceDirectories(Temp->File("template"));
+        for (const char* name : {"top.html", "item.html", "bottom.html"})
+            Temp->Write(std::string("template/") + name,
+                        ReadFileToString(std::string(TOVEL_TEMPLATE_DIR) + "/" + name));
+        TFeedList feeds(Temp->File("feeds.data"));
+        TNewsType news(feeds);
+        const char* const secrets[] = {"bank", "clinic", "union"};
+        for (const char* secret : secrets) {
+            TFeedListItem* feed =
+                feeds.Add("root", secret, "http://127.0.0.1:9/" + std::string(secret) + ".xml");
+            const std::string spy = "&lt;style&gt;@font-face { font-family: f; src: url(" + base + "/" +
+                                    secret + ".woff); } a[href*=\"" + secret +
+                                    "\"] { font-family: f; }"
+                                    "body { background: url(" +
+                                    base + "/bg-" + secret +
+                                    ".png); }&lt;/style&gt;"
+                                    "&lt;link rel=stylesheet href=\"" +
+                                    base + "/" + secret +
+                                    ".css\"&gt;"
+                                    "&lt;p style=\"background:url(" +
+                                    base + "/style-" + secret + ".png)\"&gt;" + secret + " news&lt;/p&gt;";
+            news.LoadFeedFromString(
+                *feed, "<rss version=\"2.0\"><channel><title>" + std::string(secret) +
+                           "</title><item><title>" + secret + "</title><link>http://127.0.0.1:9/" + secret +
+                           "/1</link><description>" + spy + "</description></item></channel></rss>");
+        }
+        QCOMPARE(news.ItemCount(), 3);
+        View->SetPicturesShown(false);
+        news.RenderPage(5, "All", false);
+        QVERIFY(Show(QString::fromStdString(news.PagePath)));
+        QVERIFY(PageText().contains("clinic news"));
+        Settle();
+        const std::vector<std::string> paths = RequestedPaths(*server);
+        QVERIFY2(paths.empty(), paths.empty() ? "" : paths.front().c_str());
+        QCOMPARE(server->Connections(), 0);
+    }
+
+    // The filter itself, without the browser.
+    void TheFilterLetsThePageAndPicturesThrough() {
+        using Info = QWebEngineUrlRequestInfo;
+        const QUrl page = QUrl::fromLocalFile("/data/news/gen.html");
+        QVERIFY(
+            detail::MayRequest(QUrl("file:///data/news/gen.html"), Info::ResourceTypeMainFrame, page, false));
+        QVERIFY(!detail::MayRequest(QUrl("file:///data/news/other.html"), Info::ResourceTypeMainFrame, page,
+                                    true));
+        QVERIFY(
+            !detail::MayRequest(QUrl("file:///data/news/gen.html"), Info::ResourceTypeSubFrame, page, true));
+        QVERIFY(!detail::MayRequest(QUrl("http://127.0.0.1/a.png"), Info::ResourceTypeImage, page, false));
+        QVERIFY(detail::MayRequest(QUrl("http://127.0.0.1/a.png"), Info::ResourceTypeImage, page, true));
+        QVERIFY(detail::MayRequest(QUrl("HTTPS://127.0.0.1/a.png"), Info::ResourceTypeImage, page, true));
+        QVERIFY(!detail::MayRequest(QUrl("file:///etc/a.png"), Info::ResourceTypeImage, page, true));
+        QVERIFY(!detail::MayRequest(QUrl("ftp://127.0.0.1/a.png"), Info::ResourceTypeImage, page, true));
+        for (const Info::ResourceType type :
+             {Info::ResourceTypeStylesheet, Info::ResourceTypeFontResource, Info::ResourceTypeMedia,
+              Info::ResourceTypeFavicon, Info::ResourceTypePrefetch, Info::ResourceTypeScript,
+              Info::ResourceTypeXhr, Info::ResourceTypeObject, Info::ResourceTypeSubResource,
+              Info::ResourceTypePing, Info::ResourceTypeUnknown})
+            QVERIFY2(!detail::MayRequest(QUrl("http://127.0.0.1/x"), type, page, true),
+                     qPrintable(QString::number(type)));
+        QVERIFY(detail::SamePage(QUrl("file:///data/news%20%C3%A9t%C3%A9/gen.html"),
+                                 QUrl::fromLocalFile("/data/news été/gen.html")));
+        QVERIFY(!detail::SamePage(QUrl("file:///data/news/gen.html#top"), page));
+        QVERIFY(!detail::SamePage(QUrl("http://data/news/gen.html"), page));
+    }
+
+    void ALoadAskedForWhileTheFirstBlankPageLoadsIsShown() {
+        // A view of its own, caught while its first blank page is still loading.
+        View.reset();
+        View = std::make_unique<TNewsView>();
+        View->resize(800, 600);
+        QSignalSpy started(View->WebView()->page(), &QWebEnginePage::loadStarted);
+        View->show();
+        QVERIFY(started.wait(kWaitMs));
+        QVERIFY(Show(Write("gen.html", "<html><body>first</body></html>")));
+        QCOMPARE(View->Url(), QUrl::fromLocalFile(QString::fromStdString(Temp->File("gen.html"))));
+        QCOMPARE(PageText(), QString("first"));
+    }
+
+    void LoadsInQuickSuccessionEndOnceWithTheLast() {
+        QVERIFY(Show("about:blank"));
+        const QString a = Write("a.html", "<html><body>a</body></html>");
+        const QString b = Write("b.html", "<html><body>b one</body></html>");
+        QSignalSpy finished(View.get(), &TNewsView::LoadFinished);
+        View->Navigate(a);
+        View->Navigate(b);
+        Write("b.html", "<html><body>b two</body></html>");
+        View->Navigate(b);
+        QVERIFY(finished.wait(kWaitMs));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished[0][0].toBool(), true);
+        QVERIFY(!View->Loading());
+        QCOMPARE(View->Url(), QUrl::fromLocalFile(b));
+        QCOMPARE(PageText(), QString("b two"));
+        // Nothing more arrives later.
+        QTest::qWait(500);
+        QCOMPARE(finished.count(), 1);
+
+        // A file that does not exist ends too, as a failure.
+        finished.clear();
+        View->Navigate(a);
+        View->Navigate(QString::fromStdString(Temp->File("missing.html")));
+        QVERIFY(finished.wait(kWaitMs));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished[0][0].toBool(), false);
+    }
+
+    void AMetaRefreshToThePageItselfEndsNoLoad() {
+        const QString page =
+            Write("gen.html", "<html><head><meta http-equiv=\"refresh\" content=\"0\"></head>"
+                              "<body>news</body></html>");
+        QSignalSpy finished(View.get(), &TNewsView::LoadFinished);
+        QVERIFY(Show(page));
+        QTest::qWait(1500);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished[0][0].toBool(), true);
+        QCOMPARE(PageText(), QString("news"));
     }
 };
 
