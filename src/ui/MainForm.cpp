@@ -244,9 +244,12 @@ void TfrmMain::CreateControls(const TNewsBrowserFactory& makeBrowser) {
     StatusPanel0 = new QLabel(StatusBar);
     StatusPanel0->setObjectName("StatusPanel0");
     StatusPanel0->setFixedWidth(300);
+    // Feed names, server texts and addresses go into the panels: never read as markup.
+    StatusPanel0->setTextFormat(Qt::PlainText);
     StatusPanel1 = new QLabel(StatusBar);
     StatusPanel1->setObjectName("StatusPanel1");
     StatusPanel1->setFixedWidth(50);
+    StatusPanel1->setTextFormat(Qt::PlainText);
     StatusPanel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     StatusBar->addWidget(StatusPanel0);
     StatusBar->addPermanentWidget(StatusPanel1);

@@ -231,5 +231,8 @@ private:
     bool FSaveErrorShown = false;
 };
 
+// A tooltip that shows text as it is, also when it looks like markup ("" stays "").
+QString PlainToolTip(const QString& text);
+
 // The main window, created by the program's entry.
 extern TfrmMain* frmMain;

@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -18,6 +19,7 @@
 #include "ui/Messages.h"
 #include "ui/ProdInfo.h"
 #include "ui/QtText.h"
+#include "url/Url.h"
 
 namespace {
 
@@ -47,6 +49,12 @@ int ReadInteger(const QSettings& settings, const char* name) {
 }
 
 } // namespace
+
+QString PlainToolTip(const QString& text) {
+    // A tooltip is read as rich text whenever it looks like markup; escaped and wrapped, a feed's
+    // "<b>" or "<img src=...>" shows as the letters it is.
+    return text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+}
 
 void TfrmMain::ReadSettings() {
     QSettings& settings = Settings();
@@ -149,7 +157,7 @@ void TfrmMain::ShowRefreshStatus(const std::string& text) {
     const QString whole = ToQt(text);
     StatusPanel0->setText(
         StatusPanel0->fontMetrics().elidedText(whole, Qt::ElideMiddle, StatusPanel0->contentsRect().width()));
-    StatusPanel0->setToolTip(whole);
+    StatusPanel0->setToolTip(PlainToolTip(whole));
 }
 
 void TfrmMain::StopRefresh() {
@@ -164,7 +172,7 @@ void UpdateNodeIcons(QTreeWidgetItem* node) {
         const bool failed = !item->ErrorText.empty();
         TfrmMain::SetNodeImage(node, failed ? 2 : 1);
         // So the user sees why a feed of a folder failed without selecting it.
-        node->setToolTip(0, failed ? ToQt(item->ErrorText) : QString());
+        node->setToolTip(0, failed ? PlainToolTip(ToQt(item->ErrorText)) : QString());
     }
     for (int i = 0; i < node->childCount(); ++i)
         UpdateNodeIcons(node->child(i));
@@ -212,8 +220,8 @@ void TfrmMain::tbnShowPicturesClick() {
 }
 
 void TfrmMain::WebBrowserStatusTextChange(const QString& text) {
-    // The view passes on only the texts that belong here.
-    StatusPanel0->setText(text);
+    // The view passes on only the texts that belong here; a password in a link is not shown.
+    StatusPanel0->setText(text.isEmpty() ? text : ToQt(DisplayURL(FromQt(text))));
 }
 
 bool TfrmMain::ReleaseWorkers() {

@@ -20,6 +20,17 @@ QString Caption() {
     return ToQt(ProductInfo.Title.empty() ? std::string(kProductTitle) : ProductInfo.Title);
 }
 
+// A box whose text is shown as it is: messages carry feed names, addresses and servers' texts,
+// which must never be read as markup.
+QMessageBox::StandardButton RunBox(QMessageBox::Icon icon, const std::string& text,
+                                   QMessageBox::StandardButtons buttons,
+                                   QMessageBox::StandardButton defaultButton) {
+    QMessageBox box(icon, Caption(), ToQt(text), buttons, BoxParent());
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(defaultButton);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
 } // namespace
 
 void ShowMessage(const std::string& text) {
@@ -27,16 +38,14 @@ void ShowMessage(const std::string& text) {
         gMessages->ShowMessage(text);
         return;
     }
-    QMessageBox::information(BoxParent(), Caption(), ToQt(text));
+    RunBox(QMessageBox::Information, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 bool AskYesNo(const std::string& text, bool defaultYes) {
     if (gMessages)
         return gMessages->AskYesNo(text, defaultYes);
-    const auto answer =
-        QMessageBox::question(BoxParent(), Caption(), ToQt(text), QMessageBox::Yes | QMessageBox::No,
-                              defaultYes ? QMessageBox::Yes : QMessageBox::No);
-    return answer == QMessageBox::Yes;
+    return RunBox(QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No,
+                  defaultYes ? QMessageBox::Yes : QMessageBox::No) == QMessageBox::Yes;
 }
 
 void ShowException(const std::exception& e) {
@@ -44,7 +53,7 @@ void ShowException(const std::exception& e) {
         gMessages->ShowMessage(e.what());
         return;
     }
-    QMessageBox::critical(BoxParent(), Caption(), ToQt(e.what()));
+    RunBox(QMessageBox::Critical, e.what(), QMessageBox::Ok, QMessageBox::Ok);
 }
 
 void SetMessagesForTesting(IMessages* messages) {

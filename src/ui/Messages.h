@@ -4,7 +4,7 @@
 #include <string>
 
 // Every message box and question of the program goes through here, so that tests can answer them
-// without a modal loop.
+// without a modal loop. The texts show as they are (plain text), never as markup.
 
 // Shows an information box with the text and waits for the user.
 void ShowMessage(const std::string& text);
