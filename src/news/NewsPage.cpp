@@ -1,9 +1,13 @@
 // The news page: templates, the values made safe for where they land, and the page file.
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "news/HtmlCleaner.h"
@@ -71,6 +75,38 @@ bool HasVisibleByte(const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return !IsBlankChar(c); });
 }
 
+// The descriptions of the items as the page shows them. Cleaning is the page's one big cost (the
+// HTML parser reads some 10 MB a second), so the cores share it, each item into its own place.
+std::vector<std::string> PrepareDescriptions(const std::vector<const TNewsItem*>& items, bool picturesShown) {
+    std::vector<std::string> descriptions(items.size());
+    std::atomic<size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    const auto work = [&] {
+        try {
+            for (size_t i = next++; i < items.size(); i = next++)
+                descriptions[i] = TNewsType::PrepareDescription(items[i]->Description, picturesShown,
+                                                                TNewsType::ItemBaseURL(*items[i]));
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failureLock);
+            failure = std::current_exception();
+            next = items.size();
+        }
+    };
+    // A few dozen items are not worth a thread.
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t helpers = std::min<size_t>(cores, items.size() / 32 + 1) - 1;
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < helpers; ++i)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& thread : threads)
+        thread.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    return descriptions;
+}
+
 void AppendLine(std::string& page, std::string_view piece) {
     page.append(piece.data(), piece.size());
     page += kLineBreak;
@@ -114,14 +150,17 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
     };
     writeTemplate("top.html");
 
-    std::string author, date, title, description, link, line;
+    std::vector<const TNewsItem*> shown;
+    for (const std::unique_ptr<TNewsItem>& item : NewsItems)
+        if (PassesAgeFilter(item->Date, filterIndex))
+            shown.push_back(item.get());
+    const std::vector<std::string> descriptions = PrepareDescriptions(shown, picturesShown);
+
+    std::string author, date, title, link, line;
     TDateTime shownDate = 0;
     bool dateShown = false;
-    bool written = false;
-    for (const std::unique_ptr<TNewsItem>& item : NewsItems) {
-        if (!PassesAgeFilter(item->Date, filterIndex))
-            continue;
-        written = true;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const TNewsItem* item = shown[i];
         author.clear();
         if (item->Feed) {
             AppendEscapedHtml(author, item->Feed->FeedName);
@@ -137,14 +176,13 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
             dateShown = true;
         }
         title = CleanTitleHtml(item->Title);
-        description = PrepareDescription(item->Description, picturesShown, ItemBaseURL(*item));
         link = EscapeHtml(SafePageURL(item->Link, std::string(), true));
         line.clear();
-        itemTemplate.AppendFilled(line, {author, title, description, date, link});
+        itemTemplate.AppendFilled(line, {author, title, descriptions[i], date, link});
         line += kLineBreak;
         page.Write(line);
     }
-    if (!written) {
+    if (shown.empty()) {
         page.Write("There are no news for the selected filter (" + EscapeHtml(filterCaption) + ")");
         page.Write(kLineBreak);
     }

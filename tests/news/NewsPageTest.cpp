@@ -135,6 +135,17 @@ TEST_F(NewsPageTest, PlaceholdersInsideValuesDoNotMultiplyThePage) {
     EXPECT_NE(page.find("<h2>" + title + "</h2>"), std::string::npos);
 }
 
+TEST_F(NewsPageTest, ManyItemsKeepTheirOrderAndTheirOwnDescriptions) {
+    Temp.Write("template/item.html", "{title}={description}");
+    std::string expected = "<top>\r\n";
+    for (int i = 0; i < 500; ++i) {
+        const std::string n = std::to_string(i);
+        Add("t" + n, "<p onclick=x>" + n + "</p>");
+        expected += "t" + n + "=<p>" + n + "</p>\r\n";
+    }
+    EXPECT_EQ(Render(), expected + "<bottom>\r\n");
+}
+
 TEST_F(NewsPageTest, ValuesAreEscapedForWhereTheyLand) {
     Temp.Write("template/item.html", "<a href=\"{link}\">{title}</a>|{author}|{date}");
     Feed->FeedName = "Tom & \"Jerry\" <script>";
