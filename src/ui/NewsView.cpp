@@ -160,7 +160,7 @@ void TNewsView::Navigate(const QString& path) {
         Load(url);
 }
 
-void TNewsView::Load(const QUrl url) {
+void TNewsView::Load(QUrl url) {
     FQueued.clear();
     FBusy = true;
     FStalled = false;

@@ -60,8 +60,8 @@ private:
     friend class TNewsPage;
     // A link followed from the page: handed to OpenExternally when its scheme may leave.
     void FollowLink(const QUrl& url);
-    // Starts the view's own load of url at once (url is a copy: it may be FQueued).
-    void Load(const QUrl url);
+    // Starts the view's own load of url at once (a copy: it may be FQueued, which this clears).
+    void Load(QUrl url);
     void PageLoadingChanged(const QWebEngineLoadingInfo& info);
 
     // Whether a load of the view runs, its address, and the address to load once it has ended

@@ -371,7 +371,8 @@ private slots:
         View->SetPicturesShown(false);
         news.RenderPage(5, "All", false);
         QVERIFY(Show(QString::fromStdString(news.PagePath)));
-        QVERIFY(PageText().contains("clinic news"));
+        // The page's items are laid out once they are known to be near the screen: a frame later.
+        QTRY_VERIFY_WITH_TIMEOUT(PageText().contains("clinic news"), kWaitMs);
         Settle();
         const std::vector<std::string> paths = RequestedPaths(*server);
         QVERIFY2(paths.empty(), paths.empty() ? "" : paths.front().c_str());
