@@ -127,7 +127,7 @@ std::string TNewsType::ItemBaseURL(const TNewsItem& item) {
     const std::string scheme = URLScheme(item.Link);
     if (scheme == "http" || scheme == "https")
         return std::string(TrimView(item.Link));
-    return item.Feed ? item.Feed->FeedURL : std::string();
+    return item.Feed ? FeedBaseURL(*item.Feed) : std::string();
 }
 
 void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bool picturesShown) {

@@ -112,14 +112,8 @@ std::string ItemLink(std::string link, const TFeedListItem& feed) {
     const std::string_view address = TrimView(link);
     if (address.empty() || !URLScheme(address).empty() || feed.FeedURL.empty())
         return link;
-    // Against the address as it is fetched, so that " https://h/" or "feed:https://h/" in the
-    // catalogue gives links on the same secure host; the feed's credentials stay out of the page.
-    std::optional<TUrl> base = ParseURL(feed.FeedURL);
-    if (!base)
-        return ResolveURL(feed.FeedURL, std::string(address));
-    base->User.clear();
-    base->Password.clear();
-    return ResolveURL(base->Text(), std::string(address));
+    const std::string base = FeedBaseURL(feed);
+    return ResolveURL(base.empty() ? feed.FeedURL : base, std::string(address));
 }
 
 // An item's date beside its place in the list, so that sorting reads neither the items nor their
@@ -193,6 +187,17 @@ std::string WideCharset(std::string_view text) {
 }
 
 } // namespace
+
+std::string FeedBaseURL(const TFeedListItem& feed) {
+    // The address as it is fetched, so that " https://h/" or "feed:https://h/" in the catalogue
+    // gives links on the same secure host; the feed's credentials stay out of the page.
+    std::optional<TUrl> base = ParseURL(feed.FeedURL);
+    if (!base)
+        return std::string();
+    base->User.clear();
+    base->Password.clear();
+    return base->Text();
+}
 
 std::string ConvertCharset(std::string text, const std::string& encoding) {
     if (encoding.empty() || encoding == "utf-8")

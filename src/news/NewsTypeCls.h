@@ -29,6 +29,10 @@ public:
 // U+FFFD; another charset that iconv knows is converted; an unknown name returns the text as is.
 std::string ConvertCharset(std::string text, const std::string& encoding);
 
+// The feed's address as the relative links of its items resolve against: parsed as it is
+// fetched, without its credentials; "" when it does not parse.
+std::string FeedBaseURL(const TFeedListItem& feed);
+
 // The root element that makes a loaded document a feed, as the reader recognises it: "rss",
 // "rdf:rdf" or "feed" (looked up in that order, letter case ignored); "" for any other document.
 std::string FeedRootName(const TXMLNode& document);
