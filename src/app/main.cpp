@@ -66,7 +66,9 @@ int main(int argc, char** argv) {
 
     // The refresh stops first; a worker stuck in a name lookup cannot be waited for.
     const bool workersEnded = frmMain->ReleaseWorkers();
+    // Written once, here, where a failure can be shown; the release writes nothing more.
     SaveCatalogue(*FeedList);
+    feeds->SkipSaveOnDestroy();
     FeedList = nullptr;
     feeds.reset();
     delete frmFeed;

@@ -29,8 +29,8 @@ public:
     // Starts empty and loads the file when one exists at fileName; a file that cannot be read
     // raises "The feeds file is corrupted" (or "Cannot open file %s") from here.
     explicit TFeedList(std::string fileName);
-    // Saves the catalogue; a failing save cannot throw here, so its message goes to stderr.
-    // Callers that must show the error call Save themselves first.
+    // Saves the catalogue unless SkipSaveOnDestroy was called; a failing save cannot throw here,
+    // so its message goes to stderr.
     ~TFeedList();
 
     TFeedList(const TFeedList&) = delete;
@@ -56,6 +56,9 @@ public:
     // Writes FileName anew via a temporary file and a rename, so the old file survives a failure;
     // raises "Cannot create file %s" with FileName.
     void Save();
+    // Destruction writes nothing: for an owner that has written the catalogue itself at the end
+    // (and shown its error), so the file is written once.
+    void SkipSaveOnDestroy() { FSaveOnDestroy = false; }
 
 private:
     // Destruction saves only a catalogue whose construction succeeded and whose load did not fail.

@@ -8,6 +8,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -158,6 +159,45 @@ private:
     QProcess FProcess;
 };
 
+// Counts the files renamed into a folder under one name: each save of the catalogue writes a
+// temporary file and renames it over "feeds.data".
+class TRenameCounter {
+public:
+    TRenameCounter(const std::string& folder, std::string name) : FName(std::move(name)) {
+        FFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (FFd >= 0)
+            ::inotify_add_watch(FFd, folder.c_str(), IN_MOVED_TO);
+    }
+    ~TRenameCounter() {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    TRenameCounter(const TRenameCounter&) = delete;
+    TRenameCounter& operator=(const TRenameCounter&) = delete;
+
+    bool Watching() const { return FFd >= 0; }
+    int Count() {
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(FFd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0 && FName == event->name)
+                    ++FCount;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return FCount;
+    }
+
+private:
+    std::string FName;
+    int FFd = -1;
+    int FCount = 0;
+};
+
 } // namespace
 
 TEST(Program, CorruptedCatalogueIsReportedAndLeftAsItIs) {
@@ -200,12 +240,16 @@ TEST(Program, EachStopSignalSavesTheCatalogue) {
         TProgramFolder folder(true);
         std::ofstream(folder.Bin() + "feeds.data", std::ios::binary) << kLoose;
 
+        TRenameCounter saves(folder.Bin(), "feeds.data");
+        ASSERT_TRUE(saves.Watching());
         TRun run(folder, folder.Environment());
         ASSERT_TRUE(run.WaitUntilHolding(folder.Bin())) << run.Output();
         run.Signal(signalNumber);
         EXPECT_EQ(run.Finish(), 0) << run.Output();
 
         EXPECT_EQ(ReadFile(folder.Bin() + "feeds.data"), expected);
+        // Written once at the end, not again when the catalogue is released.
+        EXPECT_EQ(saves.Count(), 1);
         EXPECT_EQ(folder.Messages(), "");
     }
 }

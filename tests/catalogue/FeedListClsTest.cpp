@@ -116,4 +116,23 @@ TEST(FeedList, CorruptedFileFailsConstructionAndIsNotOverwritten) {
     EXPECT_EQ(dir.Read("feeds.data"), garbage);
 }
 
+TEST(FeedList, DestructionSavesUnlessTheOwnerHasSaved) {
+    TempDir dir;
+    {
+        TFeedList list(dir.File("feeds.data"));
+        list.Add("root", "A", "");
+    }
+    EXPECT_NE(dir.Read("feeds.data").find("FeedName = 'A'"), std::string::npos);
+
+    // The owner's own save is the last write; what changes after it is not written.
+    {
+        TFeedList list(dir.File("feeds.data"));
+        list.Items.clear();
+        list.Save();
+        list.Add("root", "B", "");
+        list.SkipSaveOnDestroy();
+    }
+    EXPECT_EQ(dir.Read("feeds.data").find("FeedName"), std::string::npos);
+}
+
 } // namespace
