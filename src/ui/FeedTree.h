@@ -132,6 +132,15 @@ class TNodeDelegate : public QStyledItemDelegate {
 public:
     TNodeDelegate(TfrmMain& form, TFeedTree& tree) : QStyledItemDelegate(&tree), FForm(form), FTree(tree) {}
 
+    // The name is put into the editor once, when it opens: a node whose image or tooltip changes
+    // meanwhile (a refresh ending) must not take back what the user has typed.
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        if (editor->property(kFilledProperty).toBool())
+            return;
+        editor->setProperty(kFilledProperty, true);
+        QStyledItemDelegate::setEditorData(editor, index);
+    }
+
     void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
         auto* line = qobject_cast<QLineEdit*>(editor);
         QTreeWidgetItem* node = FTree.NodeFromIndex(index);
@@ -142,6 +151,8 @@ public:
     }
 
 private:
+    static constexpr const char* kFilledProperty = "tovelEditorFilled";
+
     TfrmMain& FForm;
     TFeedTree& FTree;
 };

@@ -137,6 +137,12 @@ TfrmMain::~TfrmMain() {
     FDropTarget.reset();
 }
 
+bool TfrmMain::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
 void TfrmMain::CreateControls(const TNewsBrowserFactory& makeBrowser) {
     auto* tree = new TFeedTree(*this, this);
     tvwFeeds = tree;
@@ -156,6 +162,12 @@ void TfrmMain::CreateControls(const TNewsBrowserFactory& makeBrowser) {
     connect(
         tvwFeeds, &QTreeWidget::currentItemChanged, this,
         [this](QTreeWidgetItem* current, QTreeWidgetItem*) { Guarded([&] { tvwFeedsChange(current); }); });
+    // All Feeds is current from the start without having been chosen: the first click on it is
+    // the user's choice, though the current node stays the same.
+    connect(tvwFeeds, &QTreeWidget::itemPressed, this, [this](QTreeWidgetItem* node, int) {
+        if (!FSelectionShown && node == tvwFeeds->currentItem())
+            Guarded([&] { tvwFeedsChange(node); });
+    });
     connect(tvwFeeds, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { PopupMenu->popup(tvwFeeds->viewport()->mapToGlobal(pos)); });
 
@@ -178,12 +190,10 @@ void TfrmMain::CreateControls(const TNewsBrowserFactory& makeBrowser) {
     acnAddFeed = new QAction(QIcon(ImtTools[2]), "Add Feed...", this);
     acnAddFeed->setObjectName("acnAddFeed");
     acnAddFeed->setToolTip("Add Feed");
-    acnAddFeed->setStatusTip("Add Feed");
     connect(acnAddFeed, &QAction::triggered, this, [this] { Guarded([&] { acnAddFeedExecute(); }); });
     acnAddFolder = new QAction(QIcon(ImtTools[3]), "Add Folder", this);
     acnAddFolder->setObjectName("acnAddFolder");
     acnAddFolder->setToolTip("Add Folder");
-    acnAddFolder->setStatusTip("Add Folder");
     connect(acnAddFolder, &QAction::triggered, this, [this] { Guarded([&] { acnAddFolderExecute(); }); });
     acnRefresh = new QAction("Refresh", this);
     acnRefresh->setObjectName("acnRefresh");

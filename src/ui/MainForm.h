@@ -203,6 +203,11 @@ public:
     // The drop target registered for this window.
     TDropTarget* DropTarget() const { return FDropTarget.get(); }
 
+protected:
+    // Status tips are dropped: the status bar's first panel keeps the refresh's text while the
+    // mouse is over a button or a menu.
+    bool event(QEvent* event) override;
+
 private:
     void CreateControls(const TNewsBrowserFactory& makeBrowser);
     void CreateMenus();
@@ -229,6 +234,8 @@ private:
     std::unique_ptr<TDropTarget> FDropTarget;
     QTimer FSaveTimer;
     bool FSaveErrorShown = false;
+    // Whether a selection has been shown since creation (tvwFeedsChange has run).
+    bool FSelectionShown = false;
 };
 
 // A tooltip that shows text as it is, also when it looks like markup ("" stays "").

@@ -86,6 +86,7 @@ void TfrmMain::WriteSettings() {
 }
 
 void TfrmMain::tvwFeedsChange(QTreeWidgetItem* node) {
+    FSelectionShown = true;
     UpdatePopupMenu(node);
     const TFeedListItem* item = NodeItem(node);
     if (!item)
@@ -170,9 +171,15 @@ void UpdateNodeIcons(QTreeWidgetItem* node) {
     const TFeedListItem* item = TfrmMain::NodeItem(node);
     if (item && !item->FeedURL.empty() && item->RefreshMark) {
         const bool failed = !item->ErrorText.empty();
-        TfrmMain::SetNodeImage(node, failed ? 2 : 1);
+        // Only real changes: each one makes the tree send the node's data to an open in-place
+        // editor, and the user may be typing a new name there.
+        const int image = failed ? 2 : 1;
+        if (TfrmMain::NodeImage(node) != image)
+            TfrmMain::SetNodeImage(node, image);
         // So the user sees why a feed of a folder failed without selecting it.
-        node->setToolTip(0, failed ? PlainToolTip(ToQt(item->ErrorText)) : QString());
+        const QString tip = failed ? PlainToolTip(ToQt(item->ErrorText)) : QString();
+        if (node->toolTip(0) != tip)
+            node->setToolTip(0, tip);
     }
     for (int i = 0; i < node->childCount(); ++i)
         UpdateNodeIcons(node->child(i));

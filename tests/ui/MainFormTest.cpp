@@ -9,9 +9,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTextDocument>
 #include <QToolBar>
 #include <QToolButton>
@@ -686,6 +689,94 @@ private slots:
         countAndCancel();
         QTest::keyClick(tree, Qt::Key_Return);
         QCOMPARE(dialogs, 2);
+    }
+
+    void theFirstClickOnAllFeedsShowsIt() {
+        TWindowFixture f;
+        RefusedPort port;
+        TFeedListItem* feed =
+            f.Feeds.Add("root", "Feed", "http://127.0.0.1:" + std::to_string(port.Port()) + "/f");
+        feed->AggInclude = true;
+        f.Open();
+        f.Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.Form.get()));
+        auto* browser = static_cast<TPlainBrowser*>(f.Form->Browser());
+        QTreeWidget* tree = f.Form->tvwFeeds;
+        // Nothing is refreshed or shown before the user acts.
+        QCOMPARE(tree->currentItem(), f.Form->AllFeedsNode());
+        QCoreApplication::processEvents();
+        QVERIFY(!f.Form->Refreshing());
+        QVERIFY(!feed->RefreshMark);
+        QCOMPARE(browser->Path, QString("about:blank"));
+
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                          tree->visualItemRect(f.Form->AllFeedsNode()).center());
+        QVERIFY(f.Form->Refreshing());
+        QVERIFY(feed->RefreshMark);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.Form->Refreshing(), 20000);
+        QCOMPARE(browser->Path.toStdString(), f.Dir.File("gen.html"));
+        QVERIFY(!feed->ErrorText.empty());
+
+        // From then on a click on the node already shown is no new choice.
+        browser->Path = "about:blank";
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                          tree->visualItemRect(f.Form->AllFeedsNode()).center());
+        QVERIFY(!f.Form->Refreshing());
+        QCOMPARE(browser->Path, QString("about:blank"));
+    }
+
+    void aRefreshEndingDuringARenameKeepsTheTypedName() {
+        TWindowFixture f;
+        TFeedListItem* feed = f.Feeds.Add("root", "Old name", "http://127.0.0.1:9/f");
+        f.Open();
+        f.Form->show();
+        QTreeWidget* tree = f.Form->tvwFeeds;
+        // The refresh's end is played here, so no refresh runs.
+        tree->editItem(f.Node("Old name"), 0);
+        QPointer<QLineEdit> editor = tree->viewport()->findChild<QLineEdit*>();
+        QVERIFY(editor);
+        // A failing check leaves no editor behind for the window's end.
+        const auto closeEditor = qScopeGuard([&] { delete editor.data(); });
+        editor->selectAll();
+        QTest::keyClicks(editor, "New na");
+
+        // The same image and tooltip again, then a failure that changes both.
+        feed->RefreshMark = true;
+        f.Form->UpdateFeedIcons();
+        QCoreApplication::processEvents();
+        QCOMPARE(editor->text(), QString("New na"));
+        feed->ErrorText = "Connection refused";
+        f.Form->UpdateFeedIcons();
+        QCoreApplication::processEvents();
+        QCOMPARE(editor->text(), QString("New na"));
+        QCOMPARE(TfrmMain::NodeImage(f.Node("Old name")), 2);
+        QCOMPARE(f.Node("Old name")->toolTip(0), PlainToolTip("Connection refused"));
+
+        QTest::keyClicks(editor, "me");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCOMPARE(QString::fromStdString(feed->FeedName), QString("New name"));
+        QVERIFY(f.Node("New name"));
+    }
+
+    void hoveringTheToolbarKeepsTheStatusText() {
+        TWindowFixture f;
+        f.Open();
+        f.Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.Form.get()));
+        f.Form->StatusPanel0->setText("Refreshing 2 of 5");
+        for (QToolButton* button : {f.Form->tbnAddFeed, f.Form->tbnAddFolder}) {
+            // What the platform sends when the mouse enters the button, and what the action
+            // sends when it is hovered.
+            QEvent enter(QEvent::Enter);
+            QCoreApplication::sendEvent(button, &enter);
+            QStatusTipEvent tip(button->defaultAction()->text());
+            QCoreApplication::sendEvent(f.Form.get(), &tip);
+            QCoreApplication::processEvents();
+            QCOMPARE(f.Form->StatusBar->currentMessage(), QString());
+            QVERIFY(f.Form->StatusPanel0->isVisibleTo(f.Form->StatusBar));
+            QCOMPARE(f.Form->StatusPanel0->text(), QString("Refreshing 2 of 5"));
+        }
     }
 };
 
