@@ -166,10 +166,8 @@ void QuickSort(std::vector<TSortKey>& keys, int left, int right) {
     }
 }
 
-// The character set of a document whose code units are wider than a byte, told by its first
-// bytes as XML's appendix on encoding detection does: a byte-order mark, or a first "<" written
-// as a 16- or 32-bit unit; "" for byte-oriented documents. UTF-32 goes first, since its
-// little-endian mark and its "<" begin like those of UTF-16.
+} // namespace
+
 std::string WideCharset(std::string_view text) {
     const auto startsWith = [text](std::string_view prefix) {
         return text.substr(0, prefix.size()) == prefix;
@@ -185,8 +183,6 @@ std::string WideCharset(std::string_view text) {
         return "UTF-16BE";
     return std::string();
 }
-
-} // namespace
 
 std::string FeedBaseURL(const TFeedListItem& feed) {
     // The address as it is fetched, so that " https://h/" or "feed:https://h/" in the catalogue

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/FeedListCls.h"
@@ -28,6 +29,13 @@ public:
 // empty name (no declaration; XML's default) give the text with invalid sequences replaced by
 // U+FFFD; another charset that iconv knows is converted; an unknown name returns the text as is.
 std::string ConvertCharset(std::string text, const std::string& encoding);
+
+// The character set of a document whose code units are wider than a byte, told by its first
+// bytes as XML's appendix on encoding detection does: a byte-order mark, or a first "<" written
+// as a 16- or 32-bit unit ("UTF-32LE", "UTF-32BE", "UTF-16LE", "UTF-16BE"); "" for
+// byte-oriented documents. UTF-32 goes first, since its little-endian mark and its "<" begin
+// like those of UTF-16.
+std::string WideCharset(std::string_view text);
 
 // The feed's address as the relative links of its items resolve against: parsed as it is
 // fetched, without its credentials; "" when it does not parse.

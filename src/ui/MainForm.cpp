@@ -410,7 +410,7 @@ void TfrmMain::miViewXMLStructClick() {
         return;
     const std::string fileName = CacheFileName(item->FeedID);
     TXMLNode document;
-    document.LoadFromFile(fileName);
+    document.LoadFromString(ReadXMLText(fileName));
     ShowXMLStructure(item->FeedID, fileName, document, this);
 }
 

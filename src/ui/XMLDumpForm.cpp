@@ -2,9 +2,13 @@
 
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 
+#include "news/NewsTypeCls.h"
+#include "platform/Charset.h"
 #include "platform/Files.h"
 #include "ui/QtText.h"
 #include "xml/XMLNode.h"
@@ -12,6 +16,8 @@
 namespace {
 
 constexpr int kNodeRole = Qt::UserRole;
+// The window's outer size, its frame included.
+constexpr QSize kOuterSize(493, 352);
 
 // A page of the page control whose one control fills it.
 QWidget* FilledPage(QWidget* control) {
@@ -52,9 +58,9 @@ TfrmXMLDump::TfrmXMLDump(QWidget* parent)
     QFont font("MS Sans Serif", 8);
     font.setStyleHint(QFont::SansSerif);
     setFont(font);
-    // The outer size as designed; the window manager's frame comes around it.
+    // The position is the frame's; the size is set again once the frame is known (showEvent).
     move(230, 163);
-    resize(493, 352);
+    resize(kOuterSize);
 
     TreeView->setObjectName("TreeView");
     TreeView->setHeaderHidden(true);
@@ -111,6 +117,21 @@ TfrmXMLDump::~TfrmXMLDump() {
     qDeleteAll(pieces);
 }
 
+void TfrmXMLDump::FitOuterSize() {
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    const QSize client(kOuterSize.width() - frame.left() - frame.right(),
+                       kOuterSize.height() - frame.top() - frame.bottom());
+    if (size() != client)
+        resize(client);
+}
+
+void TfrmXMLDump::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FitOuterSize();
+    // Some window managers put their frame around the window only after it is shown.
+    QTimer::singleShot(0, this, [this] { FitOuterSize(); });
+}
+
 QTreeWidgetItem* TfrmXMLDump::AddNodeToTree(QTreeWidgetItem* parent, TXMLNode& node) {
     // The subtree is built apart from the view and handed over whole, which spares the view one
     // update per node, and with a stack of its own rather than the call stack.
@@ -143,12 +164,18 @@ TXMLNode* TfrmXMLDump::NodeOf(const QTreeWidgetItem* item) {
     return item ? static_cast<TXMLNode*>(item->data(0, kNodeRole).value<void*>()) : nullptr;
 }
 
+std::string ReadXMLText(const std::string& fileName) {
+    std::string text = ReadFileToString(fileName);
+    const std::string wide = WideCharset(text);
+    return wide.empty() ? text : CharsetToUTF8(text, wide);
+}
+
 std::unique_ptr<TfrmXMLDump> CreateXMLDump(const std::string& caption, const std::string& fileName,
                                            TXMLNode& document, QWidget* parent) {
     auto form = std::make_unique<TfrmXMLDump>(parent);
     form->setWindowTitle(ToQt(caption));
     QStringList lines;
-    for (const std::string& line : detail::SplitSourceLines(ReadFileToString(fileName)))
+    for (const std::string& line : detail::SplitSourceLines(ReadXMLText(fileName)))
         lines.append(ToQt(line));
     form->Memo1->setPlainText(lines.join('\n'));
     form->AddNodeToTree(nullptr, document);

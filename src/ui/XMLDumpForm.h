@@ -26,13 +26,24 @@ public:
     QTreeWidgetItem* AddNodeToTree(QTreeWidgetItem* parent, TXMLNode& node);
     // The node an item of TreeView stands for.
     static TXMLNode* NodeOf(const QTreeWidgetItem* item);
+    // Sizes the window so that with its frame it measures 493 x 352.
+    void FitOuterSize();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
+public:
     QTabWidget* PageControl1;
     QWidget* TabSheet1;
     QTreeWidget* TreeView;
     QWidget* TabSheet2;
     QPlainTextEdit* Memo1;
 };
+
+// The file's text as the news reader reads it: a UTF-16 or UTF-32 document (by its byte-order
+// mark, or the zero bytes around its first "<") as UTF-8, any other as it is. Raises
+// EFOpenError "Cannot open file %s" when the file cannot be read.
+std::string ReadXMLText(const std::string& fileName);
 
 // Builds the viewer with the caption as its title, the file's lines on "Source" and the document's
 // tree on "XML", without showing it. Raises EFOpenError "Cannot open file %s" when the file cannot

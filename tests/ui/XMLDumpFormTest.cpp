@@ -5,6 +5,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <memory>
 
@@ -43,7 +44,7 @@ class XMLDumpFormTest : public QObject {
     // Writes the file, loads it as the main window does and builds the viewer on it.
     std::unique_ptr<TfrmXMLDump> Dump(const std::string& text) {
         const std::string path = Temp->Write("feed.xml", text);
-        Document.LoadFromFile(path);
+        Document.LoadFromString(ReadXMLText(path));
         return CreateXMLDump("feed-id", path, Document);
     }
 
@@ -76,6 +77,47 @@ private slots:
 
         QCOMPARE(form->Memo1->toPlainText(),
                  QString::fromStdString("<?xml version=\"1.0\"?>\n" + rss.substr(23)));
+    }
+
+    void WideDocumentsAreReadAsTheNewsReaderReadsThem() {
+        const std::u16string rss16 = u"<?xml version=\"1.0\" encoding=\"utf-16\"?>\r\n<rss><channel>"
+                                     u"<title>Caf\u00e9 \U0001F600</title></channel></rss>";
+        const QString expected = QString::fromStdU16String(rss16).replace("\r\n", "\n");
+        // UTF-16, little endian, with its byte-order mark.
+        std::string le("\xFF\xFE", 2);
+        for (const char16_t unit : rss16) {
+            le += static_cast<char>(unit & 0xFF);
+            le += static_cast<char>(unit >> 8);
+        }
+        // UTF-32, big endian, told only by the zero bytes around the first "<".
+        std::string be;
+        for (const char32_t c : QString::fromStdU16String(rss16).toStdU32String()) {
+            for (const int shift : {24, 16, 8, 0})
+                be += static_cast<char>((c >> shift) & 0xFF);
+        }
+        for (const std::string& text : {le, be}) {
+            const auto form = Dump(text);
+            // The mark, now text before the first tag, is no line of its own.
+            QCOMPARE(form->Memo1->toPlainText().remove(QChar(0xFEFF)), expected);
+            const QTreeWidgetItem* top = form->TreeView->topLevelItem(0);
+            QCOMPARE(ChildTexts(top), QStringList({"?xml", "rss"}));
+            QCOMPARE(ChildTexts(top->child(1)->child(0)), QStringList({"title"}));
+        }
+    }
+
+    void TheFrameIsPartOfItsSize() {
+        const auto form = Dump("<rss/>");
+        QCOMPARE(form->pos(), QPoint(230, 163));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QCoreApplication::processEvents();
+        const QMargins frame = form->windowHandle()->frameMargins();
+        QCOMPARE(form->size(), QSize(493 - frame.left() - frame.right(), 352 - frame.top() - frame.bottom()));
+        QCOMPARE(form->frameGeometry().size(), QSize(493, 352));
+        // A frame that appears later is taken into the size as well.
+        form->resize(600, 400);
+        form->FitOuterSize();
+        QCOMPARE(form->frameGeometry().size(), QSize(493, 352));
     }
 
     void AFinalLineBreakAndAnEmptyFileShowWhatTheReaderMadeOfThem() {
