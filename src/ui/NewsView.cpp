@@ -1,5 +1,6 @@
 #include "NewsView.h"
 
+#include <QChildEvent>
 #include <QDesktopServices>
 #include <QVBoxLayout>
 #include <QWebEngineLoadingInfo>
@@ -117,6 +118,10 @@ TNewsView::TNewsView(QWidget* parent)
     settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
     SetPicturesShown(false);
     FView->setPage(FPage);
+    // A drag over the view is the window's: the web view and the widget it renders into (made
+    // when a page is first shown, and again after a renderer crash) take no drops, so the drag
+    // reaches the first ancestor that does, the window's drop target.
+    RefuseDrops(FView);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -150,6 +155,23 @@ TNewsView::~TNewsView() {
     disconnect(FPage, nullptr, this, nullptr);
     delete FView;
     delete FPage;
+}
+
+void TNewsView::RefuseDrops(QWidget* widget) {
+    widget->setAcceptDrops(false);
+    widget->installEventFilter(this);
+    for (QWidget* child : widget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        RefuseDrops(child);
+}
+
+bool TNewsView::eventFilter(QObject* watched, QEvent* event) {
+    // Added: before the child's own constructor has run; polished: before it is first shown.
+    if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished) {
+        QObject* child = static_cast<QChildEvent*>(event)->child();
+        if (child->isWidgetType())
+            RefuseDrops(static_cast<QWidget*>(child));
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TNewsView::Navigate(const QString& path) {

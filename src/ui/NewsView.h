@@ -56,8 +56,14 @@ signals:
     // are refused and never end here.
     void LoadFinished(bool ok);
 
+protected:
+    // Keeps the web view's widgets from taking drags (see the constructor).
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     friend class TNewsPage;
+    // Turns drops off on widget; a widget added to it later is handled as it comes.
+    void RefuseDrops(QWidget* widget);
     // A link followed from the page: handed to OpenExternally when its scheme may leave.
     void FollowLink(const QUrl& url);
     // Starts the view's own load of url at once (a copy: it may be FQueued, which this clears).

@@ -1,7 +1,10 @@
 #include "ui/NewsView.h"
 
+#include <QDropEvent>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
@@ -18,6 +21,7 @@
 #include "catalogue/FeedListCls.h"
 #include "news/NewsTypeCls.h"
 #include "platform/Files.h"
+#include "ui/OleDrop.h"
 
 namespace {
 
@@ -193,6 +197,42 @@ private slots:
     void cleanup() {
         View.reset();
         Temp.reset();
+    }
+
+    void ADropOverTheViewReachesTheWindowsDropTarget() {
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* view = new TNewsView(&window);
+        layout->addWidget(view);
+        window.resize(600, 400);
+        TDropTarget target;
+        std::vector<std::string> dropped;
+        target.OnDropText = [&](TDropTarget&, const std::string& text, const QPoint&) {
+            dropped.push_back(text);
+        };
+        target.RegisterWindow(&window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QSignalSpy finished(view, &TNewsView::LoadFinished);
+        view->Navigate(Write("gen.html", "<html><body>news</body></html>"));
+        QVERIFY(finished.wait(kWaitMs));
+        // The widget the browser renders into exists once a page is shown.
+        QVERIFY(view->WebView()->focusProxy());
+
+        // As the platform delivers a drag: to the window, which looks for the widget under the
+        // point that takes drops.
+        QMimeData data;
+        data.setText("http://127.0.0.1/feed.xml");
+        const QPoint at = view->mapTo(&window, view->rect().center());
+        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        QDragMoveEvent move(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.windowHandle(), &move);
+        QVERIFY(move.isAccepted());
+        QCOMPARE(move.dropAction(), Qt::CopyAction);
+        QDropEvent drop(QPointF(at), offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.windowHandle(), &drop);
+        QVERIFY(drop.isAccepted());
+        QTRY_COMPARE(dropped, std::vector<std::string>({"http://127.0.0.1/feed.xml"}));
     }
 
     void StartsBlankWithScriptsPluginsAndLocalFilesOff() {
