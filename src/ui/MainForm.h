@@ -47,10 +47,11 @@ public:
     // FormCreate: title, the All Feeds item, the news renderer, the news view on "about:blank",
     // the tree filled from feeds, the settings, the drop target; a failing step shows its message
     // and the window opens all the same. All Feeds is selected without being shown: no refresh
-    // runs until the user selects a node or refreshes. makeBrowser makes the news view (the
-    // program passes CreateNewsView); without it the window has a TPlainBrowser. feeds must
-    // outlive every command; only the destructor may run after it is gone. The window delivers
-    // the refresh thread's calls through the Qt event loop while it exists.
+    // runs until the user selects a node (a first click on All Feeds counts) or refreshes.
+    // makeBrowser makes the news view (the program passes CreateNewsView); without it the window
+    // has a TPlainBrowser. feeds must outlive every command; only the destructor may run after it
+    // is gone. The window delivers the refresh thread's calls through the Qt event loop while it
+    // exists.
     explicit TfrmMain(TFeedList& feeds, QWidget* parent = nullptr,
                       const TNewsBrowserFactory& makeBrowser = {});
     // FormDestroy: the settings are written first, then the renderer, the All Feeds item and the
