@@ -2,7 +2,7 @@
 
 #include <unordered_set>
 
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 #include "url/Url.h"
 
 namespace {

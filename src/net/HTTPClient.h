@@ -46,6 +46,11 @@ private:
 // redirects are followed; a chunked body is de-chunked and a gzip or deflate body decoded. No
 // Accept-Encoding is sent unless RequestHeaders holds one. One thread at a time, except Aborted,
 // which any thread may set.
+// Whether an answer's status says the request succeeded (2xx), so that its body is the document.
+inline bool IsSuccessStatus(int status) {
+    return status >= 200 && status <= 299;
+}
+
 class THTTPClient {
 public:
     // The socket looks at Aborted while it connects and sends.

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "news/NewsTypeCls.h"
+#include "platform/Charset.h"
 #include "url/Url.h"
 #include "xml/XMLEntities.h"
 #include "xml/XMLNode.h"
@@ -128,22 +129,6 @@ std::string FeedType(std::string_view type) {
         if (lower == known)
             return lower;
     return std::string();
-}
-
-// The charset named in a Content-Type value ("text/html; charset=koi8-r"); "" when none.
-std::string CharsetParameter(std::string_view contentType) {
-    const std::string lower = LowerCaseAscii(std::string(contentType));
-    const size_t at = lower.find("charset=");
-    if (at == std::string::npos)
-        return std::string();
-    std::string_view value = std::string_view(lower).substr(at + 8);
-    value = value.substr(0, value.find(';'));
-    value = TrimView(value);
-    if (!value.empty() && (value.front() == '"' || value.front() == '\''))
-        value = value.substr(1);
-    if (!value.empty() && (value.back() == '"' || value.back() == '\''))
-        value.remove_suffix(1);
-    return std::string(TrimView(value));
 }
 
 struct TFoundLink {

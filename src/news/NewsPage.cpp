@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "news/HtmlCleaner.h"
-#include "news/NewsDates.h"
+#include "dates/NewsDates.h"
 #include "news/NewsTypeCls.h"
 #include "platform/DataFolder.h"
 #include "platform/Files.h"

@@ -6,11 +6,11 @@
 #include <iterator>
 #include <string_view>
 
-#include "news/NewsDates.h"
+#include "dates/NewsDates.h"
 #include "platform/Charset.h"
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 #include "url/Url.h"
 
 namespace {

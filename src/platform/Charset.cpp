@@ -187,3 +187,25 @@ std::string CharsetToUTF8(const std::string& text, const std::string& charset) {
     // bytes through.
     return SanitizeUTF8(std::move(out));
 }
+
+std::string CharsetParameter(std::string_view contentType) {
+    // The media type itself comes before the first ";".
+    size_t start = contentType.find(';');
+    while (start != std::string_view::npos) {
+        const size_t end = contentType.find(';', start + 1);
+        const std::string_view parameter =
+            contentType.substr(start + 1, end == std::string_view::npos ? end : end - start - 1);
+        start = end;
+        const size_t equals = parameter.find('=');
+        if (equals == std::string_view::npos ||
+            LowerCaseAscii(std::string(TrimView(parameter.substr(0, equals)))) != "charset")
+            continue;
+        std::string_view value = TrimView(parameter.substr(equals + 1));
+        if (!value.empty() && (value.front() == '"' || value.front() == '\''))
+            value.remove_prefix(1);
+        if (!value.empty() && (value.back() == '"' || value.back() == '\''))
+            value.remove_suffix(1);
+        return LowerCaseAscii(std::string(TrimView(value)));
+    }
+    return std::string();
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // The text as valid UTF-8: each byte that does not begin a well-formed sequence (overlong forms,
 // surrogates and code points above U+10FFFF included) becomes U+FFFD; valid text is returned as
@@ -16,3 +17,8 @@ bool IsKnownCharset(const std::string& charset);
 // or an incomplete sequence at the end, becomes U+FFFD; the result is always valid
 // UTF-8. An unknown name returns the text unchanged. UTF-8 itself goes through SanitizeUTF8.
 std::string CharsetToUTF8(const std::string& text, const std::string& charset);
+
+// The charset parameter of a Content-Type value ("text/html; Charset='koi8-r'" gives "koi8-r"),
+// lower-cased, its quotes (double or single) and surrounding blanks removed; "" when the value
+// names none. Parameters are split at ";" and named without regard to case.
+std::string CharsetParameter(std::string_view contentType);

@@ -4,9 +4,9 @@
 #include <chrono>
 #include <thread>
 
-#include "news/NewsDates.h"
+#include "cache/CacheFiles.h"
+#include "dates/NewsDates.h"
 #include "platform/Files.h"
-#include "refresh/CacheFiles.h"
 #include "refresh/FeedFetch.h"
 #include "url/Url.h"
 
@@ -232,7 +232,7 @@ void TFeedsRefresher::ProcessFeed(TFeedOutcome& outcome, THTTPClient& client, co
         const int status = client.StatusCode;
         // 304: the cached document is still the server's; nothing of the feed changes.
         if (status != 304) {
-            if (status < 200 || status > 299)
+            if (!IsSuccessStatus(status))
                 throw EHTTPError("The server response is incorrect");
             outcome.TemporaryFile = PrepareCacheFile(client.Content, CacheFileName(feed.FeedID));
             outcome.Downloaded = true;

@@ -3,7 +3,7 @@
 
 #include "platform/Files.h"
 #include "platform/TimeZone.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 #include "refresh/FeedFetch.h"
 #include "refresh/FeedsRefresh.h"
 

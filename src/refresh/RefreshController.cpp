@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "platform/Files.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 
 namespace {
 

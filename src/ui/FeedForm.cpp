@@ -12,7 +12,7 @@
 
 #include "catalogue/FeedCommands.h"
 #include "platform/SysUtils.h"
-#include "refresh/DiscoveryFetch.h"
+#include "discovery/DiscoveryFetch.h"
 #include "ui/Messages.h"
 #include "ui/QtText.h"
 #include "url/Url.h"

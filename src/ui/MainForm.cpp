@@ -18,7 +18,7 @@
 #include "news/NewsTypeCls.h"
 #include "platform/SysUtils.h"
 #include "platform/Thread.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 #include "refresh/FeedsRefresh.h"
 #include "ui/About.h"
 #include "ui/FeedForm.h"

@@ -13,7 +13,7 @@
 #include <QTreeWidget>
 
 #include "news/NewsTypeCls.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 #include "ui/FeedForm.h"
 #include "ui/FeedTree.h"
 #include "ui/Messages.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 
 namespace {
 

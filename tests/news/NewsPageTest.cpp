@@ -8,7 +8,7 @@
 #include <string>
 
 #include "NewsTestSupport.h"
-#include "news/NewsDates.h"
+#include "dates/NewsDates.h"
 
 namespace {
 

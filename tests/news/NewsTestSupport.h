@@ -7,7 +7,7 @@
 #include "catalogue/FeedListCls.h"
 #include "news/NewsTypeCls.h"
 #include "platform/Files.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 
 // A program folder of its own with a catalogue and a renderer over it.
 class TNewsFixtureBase {

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "NewsTestSupport.h"
-#include "news/NewsDates.h"
+#include "dates/NewsDates.h"
 #include "platform/Charset.h"
 
 namespace {

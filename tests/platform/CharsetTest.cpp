@@ -106,3 +106,16 @@ TEST(CharsetToUTF8, LongTextIsConvertedWhole) {
 }
 
 } // namespace
+
+// Page reading and the feed search take the charset from a Content-Type value the same way.
+TEST(CharsetParameter, ReadsTheNamedParameterWhateverItsQuotesAndCase) {
+    EXPECT_EQ(CharsetParameter("text/html; charset=KOI8-R"), "koi8-r");
+    EXPECT_EQ(CharsetParameter("text/html;charset=\"windows-1251\""), "windows-1251");
+    EXPECT_EQ(CharsetParameter("text/html; Charset='iso-8859-1' ; q=1"), "iso-8859-1");
+    EXPECT_EQ(CharsetParameter("text/html; format=flowed; CHARSET = utf-8"), "utf-8");
+    // Only a parameter of that very name counts, and the media type itself is not a parameter.
+    EXPECT_EQ(CharsetParameter("text/html; xcharset=koi8-r"), "");
+    EXPECT_EQ(CharsetParameter("charset=koi8-r"), "");
+    EXPECT_EQ(CharsetParameter("text/html"), "");
+    EXPECT_EQ(CharsetParameter(""), "");
+}

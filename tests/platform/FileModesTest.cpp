@@ -12,7 +12,7 @@
 #include "catalogue/Opml.h"
 #include "news/NewsTypeCls.h"
 #include "platform/Files.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "TempDir.h"
 #include "platform/Files.h"
 #include "platform/TimeZone.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 #include "refresh/FeedsRefresh.h"
 #include "refresh/RefreshController.h"
 

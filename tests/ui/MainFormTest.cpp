@@ -23,7 +23,7 @@
 #include "LoopbackHttpServer.h"
 #include "UiTestSupport.h"
 #include "platform/Files.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 #include "ui/FeedForm.h"
 #include "ui/OleDrop.h"
 #include "ui/QtText.h"

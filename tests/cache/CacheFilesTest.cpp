@@ -1,4 +1,4 @@
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,6 @@
-#include "refresh/DiscoveryFetch.h"
+#include "discovery/DiscoveryFetch.h"
+
+#include "platform/Charset.h"
 
 namespace {
 
@@ -7,20 +9,6 @@ class EDiscoveryCancelled : public Exception {
 public:
     EDiscoveryCancelled() : Exception("The search for feeds was stopped") {}
 };
-
-// The charset parameter of a Content-Type value, lower-cased; "" when there is none.
-std::string ContentTypeCharset(const std::string& contentType) {
-    const std::string lower = LowerCaseAscii(contentType);
-    const size_t at = lower.find("charset=");
-    if (at == std::string::npos)
-        return std::string();
-    std::string value = lower.substr(at + 8);
-    value = value.substr(0, value.find(';'));
-    value = Trim(value);
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-        value = value.substr(1, value.size() - 2);
-    return value;
-}
 
 } // namespace
 
@@ -32,14 +20,14 @@ TDiscoveryResult DiscoverFeedsAt(THTTPClient& client, const std::string& url,
         const TUrl address = ParseFeedURL(url);
         result.FinalURL = FetchFollowingRedirects(client, address, beforeExchange).FinalURL.Text();
         client.Disconnect();
-        if (client.StatusCode < 200 || client.StatusCode > 299)
+        if (!IsSuccessStatus(client.StatusCode))
             throw EHTTPError("The server response is incorrect");
         if (IsFeedDocument(client.Content, &result.FeedTitle)) {
             result.Outcome = doIsFeed;
             return result;
         }
         result.Feeds = FindFeedLinks(client.Content, result.FinalURL,
-                                     ContentTypeCharset(client.ResponseHeaders.Values("Content-Type")));
+                                     CharsetParameter(client.ResponseHeaders.Values("Content-Type")));
         result.Outcome = result.Feeds.empty() ? doNothingFound : doFeedsFound;
     } catch (const std::exception& e) {
         result.Outcome = doFailed;

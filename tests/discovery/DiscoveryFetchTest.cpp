@@ -1,5 +1,5 @@
 // Finding the feed behind an address, against a private nginx and scripted loopback servers.
-#include "refresh/DiscoveryFetch.h"
+#include "discovery/DiscoveryFetch.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "news/NewsDates.h"
+#include "dates/NewsDates.h"
 
 #include <cmath>
 #include <ctime>
