@@ -11,11 +11,11 @@
 #include "SyntheticFeeds.h"
 #include "TempDir.h"
 #include "catalogue/FeedListCls.h"
-#include "news/NewsDates.h"
+#include "dates/NewsDates.h"
 #include "news/NewsTypeCls.h"
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 #include "xml/XMLNode.h"
 
 #ifdef TOVEL_HAVE_PUGIXML

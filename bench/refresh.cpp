@@ -18,7 +18,7 @@
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "platform/TimeZone.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 #include "refresh/RefreshController.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "news/NewsDates.h"
+#include "dates/NewsDates.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "catalogue/Opml.h"
 #include "news/FeedDiscovery.h"
-#include "refresh/CacheFiles.h"
+#include "cache/CacheFiles.h"
 #include "url/Url.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "Inspect.h"
-#include "news/NewsDates.h"
+#include "dates/NewsDates.h"
 #include "url/Url.h"
 
 // One JSON line per line of standard input (its "\n" or "\r\n" removed): the text and what both

@@ -1,5 +1,5 @@
 #include "Inspect.h"
-#include "refresh/DiscoveryFetch.h"
+#include "discovery/DiscoveryFetch.h"
 
 // discover URL: what adding the address as a feed finds behind it, with the client the dialog
 // uses: {"feeds": [...]} of the page's feed links, empty when the address is a feed itself or

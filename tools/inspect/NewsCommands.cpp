@@ -7,7 +7,7 @@
 
 #include "Inspect.h"
 #include "catalogue/FeedListCls.h"
-#include "news/NewsDates.h"
+#include "dates/NewsDates.h"
 #include "news/NewsTypeCls.h"
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
