@@ -1,0 +1,434 @@
+#include "store/ItemStore.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+
+#include "platform/Files.h"
+
+namespace {
+
+// The schema this program writes; a store of any other version is not read.
+const int kSchemaVersion = 1;
+
+// Feeds get a small key so that an item row does not repeat its 36-character FeedID. An item is
+// in its feed's current document while "current" is 1; "readdressed" asks the next document
+// of the feed to forget at once the items it no longer holds.
+const char kSchema[] = R"(
+CREATE TABLE feeds(
+    key INTEGER PRIMARY KEY,
+    feed_id TEXT NOT NULL UNIQUE,
+    readdressed INTEGER NOT NULL DEFAULT 0
+);
+CREATE TABLE items(
+    feed INTEGER NOT NULL,
+    id TEXT NOT NULL,
+    date REAL NOT NULL DEFAULT 0,
+    first_seen REAL NOT NULL,
+    last_seen REAL NOT NULL,
+    current INTEGER NOT NULL,
+    read INTEGER NOT NULL,
+    PRIMARY KEY(feed, id)
+) WITHOUT ROWID;
+)";
+
+// A failing SQLite call, with SQLite's own message; only inside this file.
+class ESQLite : public Exception {
+public:
+    ESQLite(sqlite3* db, int code) : Exception(db ? sqlite3_errmsg(db) : sqlite3_errstr(code)), Code(code) {}
+    int Code;
+};
+
+// The file holds no store of ours: not a database, a damaged one, or another program's.
+bool IsDamage(int code) {
+    const int primary = code & 0xFF;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_SCHEMA;
+}
+
+void Check(sqlite3* db, int code) {
+    if (code != SQLITE_OK && code != SQLITE_ROW && code != SQLITE_DONE)
+        throw ESQLite(db, code);
+}
+
+void Exec(sqlite3* db, const char* sql) {
+    Check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
+}
+
+// One prepared statement, finalized at the end of its scope. Parameters count from 1, columns
+// from 0.
+class TStatement {
+public:
+    TStatement(sqlite3* db, const char* sql) : FDb(db) {
+        Check(db, sqlite3_prepare_v2(db, sql, -1, &FStmt, nullptr));
+    }
+    ~TStatement() { sqlite3_finalize(FStmt); }
+    TStatement(const TStatement&) = delete;
+    TStatement& operator=(const TStatement&) = delete;
+
+    TStatement& Bind(int index, const std::string& text) {
+        Check(FDb,
+              sqlite3_bind_text(FStmt, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC));
+        return *this;
+    }
+    TStatement& Bind(int index, long long value) {
+        Check(FDb, sqlite3_bind_int64(FStmt, index, value));
+        return *this;
+    }
+    TStatement& Bind(int index, double value) {
+        Check(FDb, sqlite3_bind_double(FStmt, index, value));
+        return *this;
+    }
+    // True while there is a row to read.
+    bool Step() {
+        const int code = sqlite3_step(FStmt);
+        Check(FDb, code);
+        return code == SQLITE_ROW;
+    }
+    // Runs a statement that returns no rows; the number of rows it changed.
+    int Run() {
+        Step();
+        Reset();
+        return sqlite3_changes(FDb);
+    }
+    void Reset() {
+        sqlite3_reset(FStmt);
+        sqlite3_clear_bindings(FStmt);
+    }
+    long long Int(int column) const { return sqlite3_column_int64(FStmt, column); }
+    std::string Text(int column) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(FStmt, column));
+        return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(FStmt, column)))
+                    : std::string();
+    }
+
+private:
+    sqlite3* FDb;
+    sqlite3_stmt* FStmt = nullptr;
+};
+
+long long QueryInt(sqlite3* db, const char* sql) {
+    TStatement statement(db, sql);
+    return statement.Step() ? statement.Int(0) : 0;
+}
+
+std::string QueryText(sqlite3* db, const char* sql) {
+    TStatement statement(db, sql);
+    return statement.Step() ? statement.Text(0) : std::string();
+}
+
+// The first of base, base + "2", base + "3", ... that names no file, counting the store's two
+// companions too.
+std::string FreeName(const std::string& base) {
+    for (int n = 1;; ++n) {
+        const std::string name = n == 1 ? base : base + std::to_string(n);
+        if (!FileExists(name) && !FileExists(name + "-wal") && !FileExists(name + "-shm"))
+            return name;
+    }
+}
+
+// Renames the store and its companion files to aside; false when the store itself stays.
+bool SetAside(const std::string& path, const std::string& aside) {
+    if (std::rename(path.c_str(), aside.c_str()) != 0)
+        return false;
+    for (const char* companion : {"-wal", "-shm"})
+        if (FileExists(path + companion))
+            std::rename((path + companion).c_str(), (aside + companion).c_str());
+    return true;
+}
+
+std::string FileNameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+TItemStore::~TItemStore() {
+    Close();
+}
+
+void TItemStore::Close() {
+    if (FDb)
+        sqlite3_close_v2(FDb);
+    FDb = nullptr;
+    FSaving = false;
+}
+
+bool TItemStore::OpenFile(const std::string& path, bool& created) {
+    created = false;
+    Check(FDb, sqlite3_open_v2(path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr));
+    // Another program on the same data folder (the diagnostic tool) may hold the lock a moment.
+    sqlite3_busy_timeout(FDb, 2000);
+    if (LowerCaseAscii(QueryText(FDb, "PRAGMA journal_mode=WAL")) != "wal")
+        return false;
+    // In WAL mode a commit that the power loses is lost alone; the file stays whole.
+    Exec(FDb, "PRAGMA synchronous=NORMAL");
+    const long long version = QueryInt(FDb, "PRAGMA user_version");
+    if (version == 0) {
+        if (QueryInt(FDb, "SELECT count(*) FROM sqlite_master") != 0)
+            return false;
+        Exec(FDb, "BEGIN");
+        Exec(FDb, kSchema);
+        Exec(FDb, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+        Exec(FDb, "COMMIT");
+        RestrictToOwner(path);
+        created = true;
+        return true;
+    }
+    if (version != kSchemaVersion)
+        return false;
+    return true;
+}
+
+bool TItemStore::CheckPages(const std::string& path) {
+    // A page damaged inside would fail some later call; find it now, while the store can still
+    // be set aside. The file is read as it is, without its log: opening it for writing would
+    // let SQLite drop a log it cannot use, which belongs with the damaged file.
+    std::string uri = "file:";
+    for (char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            static const char kHex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += kHex[static_cast<unsigned char>(c) >> 4];
+            uri += kHex[c & 0xF];
+        } else {
+            uri += c;
+        }
+    }
+    uri += "?immutable=1";
+    Check(FDb, sqlite3_open_v2(uri.c_str(), &FDb, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr));
+    const bool whole = QueryText(FDb, "PRAGMA quick_check") == "ok";
+    Close();
+    return whole;
+}
+
+TStoreOpen TItemStore::Open(const std::string& path) {
+    std::lock_guard<std::mutex> lock(FLock);
+    Close();
+    FMessage.clear();
+    FFailure.clear();
+    FFailureTaken = false;
+    bool created = false;
+    try {
+        if ((!FileExists(path) || CheckPages(path)) && OpenFile(path, created)) {
+            FSaving = true;
+            return created ? TStoreOpen::Created : TStoreOpen::Opened;
+        }
+    } catch (const ESQLite& e) {
+        if (!IsDamage(e.Code)) {
+            Close();
+            FMessage = "The read state of the news cannot be kept: " + std::string(e.what());
+            return TStoreOpen::Failed;
+        }
+    }
+    Close();
+    const std::string aside = FreeName(path + ".damaged");
+    if (!SetAside(path, aside)) {
+        FMessage = "The read state of the news is damaged and cannot be set aside";
+        return TStoreOpen::Failed;
+    }
+    try {
+        if (OpenFile(path, created)) {
+            FSaving = true;
+            FMessage = "The read state of the news was damaged; it was set aside as " + FileNameOf(aside) +
+                       " and started anew";
+            return TStoreOpen::Recreated;
+        }
+    } catch (const ESQLite& e) {
+        FMessage = "The read state of the news cannot be kept: " + std::string(e.what());
+    }
+    Close();
+    if (FMessage.empty())
+        FMessage = "The read state of the news cannot be kept";
+    return TStoreOpen::Failed;
+}
+
+bool TItemStore::Saving() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FSaving;
+}
+
+std::string TItemStore::TakeFailure() {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FFailureTaken || FFailure.empty())
+        return std::string();
+    FFailureTaken = true;
+    return FFailure;
+}
+
+void TItemStore::Write(const char* what, const std::function<void()>& write) {
+    if (!FSaving || !FDb)
+        return;
+    try {
+        Exec(FDb, "BEGIN IMMEDIATE");
+        try {
+            write();
+            Exec(FDb, "COMMIT");
+        } catch (...) {
+            sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    } catch (const std::exception& e) {
+        // Said once; the reader goes on without saving rather than failing at every item.
+        FSaving = false;
+        FFailure = "The read state of the news is no longer saved (" + std::string(what) + "): " + e.what();
+    }
+}
+
+long long TItemStore::FeedKey(const std::string& feedId) {
+    TStatement insert(FDb, "INSERT OR IGNORE INTO feeds(feed_id) VALUES(?)");
+    insert.Bind(1, feedId).Run();
+    return FindFeedKey(feedId);
+}
+
+long long TItemStore::FindFeedKey(const std::string& feedId) {
+    TStatement select(FDb, "SELECT key FROM feeds WHERE feed_id=?");
+    select.Bind(1, feedId);
+    return select.Step() ? select.Int(0) : -1;
+}
+
+void TItemStore::Seed(const std::map<std::string, std::vector<std::string>>& feedIds, TDateTime now) {
+    std::lock_guard<std::mutex> lock(FLock);
+    Write("seed", [&] {
+        TStatement insert(FDb, "INSERT OR IGNORE INTO items(feed, id, first_seen, last_seen, current, read) "
+                               "VALUES(?, ?, ?, ?, 1, 1)");
+        for (const auto& [feedId, ids] : feedIds) {
+            const long long key = FeedKey(feedId);
+            for (const std::string& id : ids)
+                insert.Bind(1, key).Bind(2, id).Bind(3, now).Bind(4, now).Run();
+        }
+    });
+}
+
+int TItemStore::RecordDocument(const std::string& feedId, const std::vector<TStoreItem>& items,
+                               TDateTime now) {
+    std::lock_guard<std::mutex> lock(FLock);
+    int added = 0;
+    Write("record", [&] {
+        added = 0;
+        const long long key = FeedKey(feedId);
+        TStatement leave(FDb, "UPDATE items SET current=0 WHERE feed=? AND current=1");
+        leave.Bind(1, key).Run();
+        TStatement seen(FDb, "UPDATE items SET current=1, last_seen=?, date=? WHERE feed=? AND id=?");
+        TStatement insert(FDb, "INSERT INTO items(feed, id, date, first_seen, last_seen, current, read) "
+                               "VALUES(?, ?, ?, ?, ?, 1, 0)");
+        size_t rows = 0;
+        for (const TStoreItem& item : items) {
+            if (seen.Bind(1, now).Bind(2, item.Date).Bind(3, key).Bind(4, item.Id).Run() == 0) {
+                insert.Bind(1, key).Bind(2, item.Id).Bind(3, item.Date).Bind(4, now).Bind(5, now).Run();
+                ++added;
+            }
+            if (OnRowForTesting)
+                OnRowForTesting(++rows);
+        }
+        TStatement readdressed(FDb, "SELECT readdressed FROM feeds WHERE key=?");
+        readdressed.Bind(1, key);
+        const bool forgetNow = readdressed.Step() && readdressed.Int(0) != 0;
+        readdressed.Reset();
+        TStatement forget(FDb, "DELETE FROM items WHERE feed=? AND current=0 AND (? OR last_seen<?)");
+        forget.Bind(1, key).Bind(2, forgetNow ? 1LL : 0LL).Bind(3, now - kKeepDays).Run();
+        if (forgetNow) {
+            TStatement clear(FDb, "UPDATE feeds SET readdressed=0 WHERE key=?");
+            clear.Bind(1, key).Run();
+        }
+    });
+    return FSaving ? added : 0;
+}
+
+void TItemStore::MarkRead(const std::string& feedId, const std::vector<std::string>& ids) {
+    std::lock_guard<std::mutex> lock(FLock);
+    Write("mark read", [&] {
+        const long long key = FindFeedKey(feedId);
+        TStatement update(FDb, "UPDATE items SET read=1 WHERE feed=? AND id=?");
+        for (const std::string& id : ids)
+            update.Bind(1, key).Bind(2, id).Run();
+    });
+}
+
+void TItemStore::MarkFeedRead(const std::vector<std::string>& feedIds) {
+    std::lock_guard<std::mutex> lock(FLock);
+    Write("mark read", [&] {
+        TStatement update(FDb, "UPDATE items SET read=1 WHERE read=0 AND feed=(SELECT key FROM feeds "
+                               "WHERE feed_id=?)");
+        for (const std::string& feedId : feedIds)
+            update.Bind(1, feedId).Run();
+    });
+}
+
+void TItemStore::MarkFeedUnread(const std::string& feedId) {
+    std::lock_guard<std::mutex> lock(FLock);
+    Write("mark unread", [&] {
+        TStatement update(FDb, "UPDATE items SET read=0 WHERE current=1 AND feed=(SELECT key FROM feeds "
+                               "WHERE feed_id=?)");
+        update.Bind(1, feedId).Run();
+    });
+}
+
+void TItemStore::DeleteFeed(const std::string& feedId) {
+    std::lock_guard<std::mutex> lock(FLock);
+    Write("delete", [&] {
+        const long long key = FindFeedKey(feedId);
+        TStatement items(FDb, "DELETE FROM items WHERE feed=?");
+        items.Bind(1, key).Run();
+        TStatement feed(FDb, "DELETE FROM feeds WHERE key=?");
+        feed.Bind(1, key).Run();
+    });
+}
+
+void TItemStore::ReaddressFeed(const std::string& feedId) {
+    std::lock_guard<std::mutex> lock(FLock);
+    Write("new address", [&] {
+        const long long key = FeedKey(feedId);
+        TStatement leave(FDb, "UPDATE items SET current=0 WHERE feed=? AND current=1");
+        leave.Bind(1, key).Run();
+        TStatement mark(FDb, "UPDATE feeds SET readdressed=1 WHERE key=?");
+        mark.Bind(1, key).Run();
+    });
+}
+
+void TItemStore::Purge(TDateTime now) {
+    std::lock_guard<std::mutex> lock(FLock);
+    Write("purge", [&] {
+        TStatement forget(FDb, "DELETE FROM items WHERE current=0 AND last_seen<?");
+        forget.Bind(1, now - kKeepDays).Run();
+    });
+}
+
+std::map<std::string, TFeedCounts> TItemStore::UnreadCounts() {
+    std::lock_guard<std::mutex> lock(FLock);
+    std::map<std::string, TFeedCounts> counts;
+    if (!FDb)
+        return counts;
+    try {
+        TStatement select(FDb, "SELECT f.feed_id, count(*), sum(i.read=0) FROM items i JOIN feeds f "
+                               "ON f.key=i.feed WHERE i.current=1 GROUP BY i.feed");
+        while (select.Step())
+            counts[select.Text(0)] = {static_cast<int>(select.Int(1)), static_cast<int>(select.Int(2))};
+    } catch (const ESQLite&) {
+        // Nothing counted is shown as nothing unread; the news themselves still show.
+        counts.clear();
+    }
+    return counts;
+}
+
+std::vector<std::string> TItemStore::UnreadIds(const std::string& feedId) {
+    std::lock_guard<std::mutex> lock(FLock);
+    std::vector<std::string> ids;
+    if (!FDb)
+        return ids;
+    try {
+        TStatement select(FDb, "SELECT id FROM items WHERE current=1 AND read=0 AND feed=(SELECT key FROM "
+                               "feeds WHERE feed_id=?) ORDER BY id");
+        select.Bind(1, feedId);
+        while (select.Step())
+            ids.push_back(select.Text(0));
+    } catch (const ESQLite&) {
+        ids.clear();
+    }
+    return ids;
+}
+
+bool TItemStore::ExecForTesting(const std::string& sql) {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FDb && sqlite3_exec(FDb, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
