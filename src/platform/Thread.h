@@ -43,6 +43,8 @@ public:
     void Terminate() { FTerminated = true; }
     // Whether Terminate has been called.
     bool Terminated() const { return FTerminated; }
+    // Whether Resume has been called (user-interface thread).
+    bool Resumed() const { return FThread.joinable(); }
     // Whether Execute has returned (or thrown); false before Resume.
     bool Finished() const;
     // Waits until Execute has returned, at most ms milliseconds (a negative ms: no bound);

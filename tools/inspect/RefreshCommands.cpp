@@ -2,56 +2,21 @@
 // program's own refresher (N feeds at once, 1 for one after another), then each feed loaded as the
 // news view loads it. Addresses are printed as the window shows them, without their password.
 #include <chrono>
-#include <condition_variable>
 #include <map>
-#include <mutex>
 #include <string>
 
 #include "Inspect.h"
 #include "catalogue/FeedListCls.h"
 #include "news/NewsTypeCls.h"
 #include "platform/DataFolder.h"
+#include "platform/DispatchLoop.h"
 #include "platform/Files.h"
-#include "platform/Thread.h"
 #include "refresh/RefreshController.h"
 #include "url/Url.h"
 
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-// The user-interface loop of the command: runs the worker's queued calls on the main thread.
-class TCommandLoop : public IThreadDispatcher {
-public:
-    TCommandLoop() { SetThreadDispatcher(this); }
-    ~TCommandLoop() override { SetThreadDispatcher(nullptr); }
-    TCommandLoop(const TCommandLoop&) = delete;
-    TCommandLoop& operator=(const TCommandLoop&) = delete;
-
-    void Wake() override {
-        {
-            std::lock_guard<std::mutex> lock(FLock);
-            FPending = true;
-        }
-        FWoken.notify_all();
-    }
-    // Runs queued calls until done() holds.
-    void RunUntil(const std::function<bool()>& done) {
-        for (;;) {
-            CheckSynchronize();
-            if (done())
-                return;
-            std::unique_lock<std::mutex> lock(FLock);
-            FWoken.wait_for(lock, std::chrono::milliseconds(50), [this] { return FPending; });
-            FPending = false;
-        }
-    }
-
-private:
-    std::mutex FLock;
-    std::condition_variable FWoken;
-    bool FPending = false;
-};
 
 long long MillisecondsSince(TClock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
@@ -92,7 +57,8 @@ int CmdRefresh(const TArgs& args) {
     std::map<std::string, TFeedOutcome> outcomes;
     bool finished = false;
     {
-        TCommandLoop loop;
+        // The user-interface loop of the command: the worker's queued calls run on this thread.
+        TDispatchLoop loop;
         TRefreshController controller(feeds);
         controller.OnOutcome = [&outcomes](const TFeedOutcome& outcome) {
             outcomes[outcome.Feed.FeedID] = outcome;

@@ -1,16 +1,16 @@
-#include "SyncPump.h"
+#include "platform/DispatchLoop.h"
 
 #include <chrono>
 
-TSyncPump::TSyncPump() {
+TDispatchLoop::TDispatchLoop() {
     SetThreadDispatcher(this);
 }
 
-TSyncPump::~TSyncPump() {
+TDispatchLoop::~TDispatchLoop() {
     SetThreadDispatcher(nullptr);
 }
 
-void TSyncPump::Wake() {
+void TDispatchLoop::Wake() {
     {
         std::lock_guard<std::mutex> lock(FLock);
         FPending = true;
@@ -19,13 +19,13 @@ void TSyncPump::Wake() {
     FWoken.notify_all();
 }
 
-bool TSyncPump::PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+bool TDispatchLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         CheckSynchronize();
         if (done())
             return true;
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline)
             return false;
         // The short bound also catches conditions that change without anything being queued.
         std::unique_lock<std::mutex> lock(FLock);
