@@ -11,6 +11,7 @@
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "cache/CacheFiles.h"
+#include "news/ItemIdentity.h"
 #include "url/Url.h"
 
 namespace {
@@ -38,11 +39,12 @@ void FindChildren(const TXMLNode& element, const std::string_view (&names)[N], T
     }
 }
 
-// Adds an item of feed for every child of parent named tag and calls read(item, entry, found)
-// with the entry's children named in names (nullptr for each one missing).
+// Adds an item of feed for every child of parent named tag, with its identity within the feed
+// of a document of the given root, and calls read(item, entry, found) with the entry's children
+// named in names (nullptr for each one missing).
 template <std::size_t N, typename Read>
-void ReadEntries(TNewsType& news, TFeedListItem& feed, const TXMLNode& parent, std::string_view tag,
-                 const std::string_view (&names)[N], Read read) {
+void ReadEntries(TNewsType& news, TFeedListItem& feed, const TXMLNode& parent, std::string_view root,
+                 std::string_view tag, const std::string_view (&names)[N], Read read) {
     for (int i = 0; i < parent.ChildCount(); ++i) {
         const TXMLNode& element = parent.Child(i);
         if (!SameTextAscii(element.Name, tag))
@@ -51,6 +53,7 @@ void ReadEntries(TNewsType& news, TFeedListItem& feed, const TXMLNode& parent, s
         FindChildren(element, names, found);
         TNewsItem& item = *news.AddItem();
         item.Feed = &feed;
+        item.Id = ItemIdentity(element, root);
         read(item, element, found);
     }
 }
@@ -75,34 +78,6 @@ std::string_view RawView(const TXMLNode* element) {
 // missing standard one.
 const TXMLNode* Either(const TXMLNode* standard, const TXMLNode* fallback) {
     return standard ? standard : fallback;
-}
-
-// The raw value of the named attribute, ASCII case ignored; "" when there is none. Unlike
-// ValueOf it leaves no empty attribute behind.
-std::string_view AttributeText(const TXMLAttributes& attributes, std::string_view name) {
-    for (int i = 0; i < attributes.Count(); ++i)
-        if (SameTextAscii(attributes.Name(i), name))
-            return attributes.Value(i).RawText();
-    return std::string_view();
-}
-
-// The link of an Atom entry that names the entry's own page: the first "link" whose rel is
-// "alternate" or absent. Blog hosts often put a "replies" or "edit" link first, which would
-// open a comments feed or an editing endpoint; that first link is taken only when no link
-// qualifies. Null when the entry has no link.
-const TXMLNode* AlternateLink(const TXMLNode& entry) {
-    const TXMLNode* first = nullptr;
-    for (int i = 0; i < entry.ChildCount(); ++i) {
-        const TXMLNode& child = entry.Child(i);
-        if (!SameTextAscii(child.Name, "link"))
-            continue;
-        const std::string_view rel = TrimView(AttributeText(child.Attributes, "rel"));
-        if (rel.empty() || SameTextAscii(rel, "alternate"))
-            return &child;
-        if (!first)
-            first = &child;
-    }
-    return first;
 }
 
 // An item link as the document stores it, made absolute against the feed's address when it is
@@ -237,14 +212,19 @@ void TNewsType::LoadFeed(TFeedListItem& feed) {
     LoadFeedFromString(feed, ReadFileToString(path));
 }
 
-void TNewsType::LoadFeedFromString(TFeedListItem& feed, std::string text) {
+std::string LoadFeedText(TXMLNode& document, std::string text) {
     // The reader works on bytes: a UTF-16 or UTF-32 document is read as its UTF-8 form (a
     // byte-order mark becomes text before the first tag, which the reader drops).
-    const std::string wide = WideCharset(text);
+    std::string wide = WideCharset(text);
     if (wide.empty())
-        Document.LoadFromString(std::move(text));
+        document.LoadFromString(std::move(text));
     else
-        Document.LoadFromString(CharsetToUTF8(text, wide));
+        document.LoadFromString(CharsetToUTF8(text, wide));
+    return wide;
+}
+
+void TNewsType::LoadFeedFromString(TFeedListItem& feed, std::string text) {
+    const std::string wide = LoadFeedText(Document, std::move(text));
     // Every document says its own encoding; without a declaration it is UTF-8, never the
     // encoding of whatever feed was read before.
     EncodingName.clear();
@@ -280,7 +260,7 @@ void TNewsType::ReadRss(TFeedListItem& feed) {
                                                   "pubDate", "dc:date",     "author",          "dc:creator"};
     enum { Title, Description, Content, Link, PubDate, DcDate, Author, Creator };
     const TXMLNode& channel = Document.ChildByName("rss").ChildByName("channel");
-    ReadEntries(*this, feed, channel, "item", kNames,
+    ReadEntries(*this, feed, channel, "rss", "item", kNames,
                 [this, &feed](TNewsItem& item, const TXMLNode&, TXMLNode* const* found) {
                     item.Title = DecodedText(found[Title], EncodingName);
                     item.Description = DecodedText(Either(found[Description], found[Content]), EncodingName);
@@ -299,7 +279,7 @@ void TNewsType::ReadRdf(TFeedListItem& feed) {
                                                   "link",  "dc:date",         "dc:creator"};
     enum { Title, Content, Description, Link, DcDate, Creator };
     const TXMLNode& root = Document.ChildByName("rdf:rdf");
-    ReadEntries(*this, feed, root, "item", kNames,
+    ReadEntries(*this, feed, root, "rdf:rdf", "item", kNames,
                 [this, &feed](TNewsItem& item, const TXMLNode&, TXMLNode* const* found) {
                     item.Title = DecodedText(found[Title], EncodingName);
                     item.Description = DecodedText(Either(found[Content], found[Description]), EncodingName);
@@ -314,7 +294,7 @@ void TNewsType::ReadAtom(TFeedListItem& feed) {
     static constexpr std::string_view kNames[] = {"title", "content", "summary", "published", "updated"};
     enum { Title, Content, Summary, Published, Updated };
     const TXMLNode& root = Document.ChildByName("feed");
-    ReadEntries(*this, feed, root, "entry", kNames,
+    ReadEntries(*this, feed, root, "feed", "entry", kNames,
                 [this, &feed](TNewsItem& item, const TXMLNode& entry, TXMLNode* const* found) {
                     item.Title = DecodedText(found[Title], EncodingName);
                     // Many feeds give only a summary of each entry.
@@ -343,6 +323,7 @@ void TNewsType::LoadMarkedFeeds() {
             // whole instead of keeping it for good.
             entry->LastModifiedDate = 0;
             ForgetValidators(entry->FeedID);
+            entry->CacheState = {};
         }
     }
     SortItems();

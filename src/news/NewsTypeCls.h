@@ -23,6 +23,8 @@ public:
     std::string Author;
     // UTC; 0 when the item has no date or its date could not be decoded.
     TDateTime Date = 0;
+    // What keeps the item the same within its feed from one download to the next (ItemIdentity).
+    std::string Id;
 };
 
 // The text as UTF-8 from a document that declared the (lower-cased) encoding: "utf-8" and the
@@ -36,6 +38,10 @@ std::string ConvertCharset(std::string text, const std::string& encoding);
 // byte-oriented documents. UTF-32 goes first, since its little-endian mark and its "<" begin
 // like those of UTF-16.
 std::string WideCharset(std::string_view text);
+
+// Reads a feed document's text into document as the renderer does: a UTF-16 or UTF-32 document
+// (told by WideCharset) as its UTF-8 form. Returns that wide charset, "" for any other document.
+std::string LoadFeedText(TXMLNode& document, std::string text);
 
 // The feed's address as the relative links of its items resolve against: parsed as it is
 // fetched, without its credentials; "" when it does not parse.

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalogue/FeedListCls.h"
+#include "xml/XMLNode.h"
+
+// What makes a news item the same item from one download of its feed to the next, so that its
+// read state follows it.
+
+// The identity of one item element within its feed; root is the document's root as FeedRootName
+// gives it ("rss", "rdf:rdf" or "feed"). The item's own identifier (RSS "guid", the RSS 1.0
+// "rdf:about" attribute, Atom "id"), else its link (the Atom link the page shows), else "hash:"
+// and 16 hex digits of its title and description. Texts are trimmed and their entity references
+// decoded; a blank identifier counts as none. The link is taken as written, not resolved against
+// the feed's address, so a feed given a new address keeps its items.
+std::string ItemIdentity(const TXMLNode& item, std::string_view root);
+
+// The identities of a feed document's items in document order, read as the news view reads the
+// document (UTF-16 and UTF-32 documents too). A document that is no feed gives none; an RSS
+// document without a channel raises the XML reader's error.
+std::vector<std::string> DocumentItemIds(std::string text);
+
+// Per FeedID, the identities of the items in each feed's cache file, for starting a new store.
+// A feed without items (no cache file, or one that cannot be read as a feed) has no entry.
+std::map<std::string, std::vector<std::string>> CachedItemIds(const TFeedList& feeds);
+
+// The raw value of the named attribute, ASCII case ignored; "" when there is none. Unlike
+// ValueOf it leaves no empty attribute behind.
+std::string_view AttributeText(const TXMLAttributes& attributes, std::string_view name);
+
+// The link of an Atom entry that names the entry's own page: the first "link" whose rel is
+// "alternate" or absent, else the first link; null when the entry has none.
+const TXMLNode* AlternateLink(const TXMLNode& entry);

@@ -1,0 +1,116 @@
+#include "news/ItemIdentity.h"
+
+#include <gtest/gtest.h>
+
+#include "NewsTestSupport.h"
+
+namespace {
+
+using TIds = std::vector<std::string>;
+
+std::string Rss(const std::string& items) {
+    return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>C</title>" + items +
+           "</channel></rss>";
+}
+
+TEST(ItemIdentity, RssTakesTheGuidThenTheLinkThenAHash) {
+    const TIds ids = DocumentItemIds(Rss(R"(
+<item><title>One</title><GUID isPermaLink="false"> tag:site,2024:&amp;1 </GUID><link>http://site/1</link></item>
+<item><title>Two</title><guid>  </guid><link> http://site/2?a=1&amp;b=2 </link></item>
+<item><title>Three</title><description>Text</description></item>
+<item><title>Three</title><description>Text</description></item>
+<item><title>Three</title><description>Text!</description></item>)"));
+    ASSERT_EQ(5u, ids.size());
+    EXPECT_EQ("tag:site,2024:&1", ids[0]);
+    EXPECT_EQ("http://site/2?a=1&b=2", ids[1]) << "a blank guid is none";
+    EXPECT_EQ(21u, ids[2].size());
+    EXPECT_EQ(0u, ids[2].rfind("hash:", 0));
+    EXPECT_EQ(ids[2], ids[3]) << "the same title and text are the same item";
+    EXPECT_NE(ids[2], ids[4]);
+
+    // An edited title or text under the same guid is the same item.
+    EXPECT_EQ(TIds{"tag:site,2024:&1"},
+              DocumentItemIds(Rss("<item><title>One, edited</title><guid>tag:site,2024:&amp;1</guid>"
+                                  "<description>New text</description></item>")));
+}
+
+TEST(ItemIdentity, TheHashKeepsTitleAndTextApart) {
+    const TIds ids =
+        DocumentItemIds(Rss("<item><title>ab</title><description>c</description></item>"
+                            "<item><title>a</title><description>bc</description></item>"
+                            "<item><title>a</title><content:encoded>bc</content:encoded></item>"));
+    ASSERT_EQ(3u, ids.size());
+    EXPECT_NE(ids[0], ids[1]);
+    EXPECT_EQ(ids[1], ids[2]) << "content:encoded stands in for a missing description";
+}
+
+TEST(ItemIdentity, Rss1TakesRdfAboutThenTheLink) {
+    const TIds ids = DocumentItemIds(R"(<rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#">
+<channel rdf:about="http://site/"><title>C</title></channel>
+<item RDF:ABOUT="http://site/about/1"><title>One</title><link>http://site/1</link></item>
+<item><title>Two</title><link>http://site/2</link></item>
+</rdf:RDF>)");
+    EXPECT_EQ((TIds{"http://site/about/1", "http://site/2"}), ids);
+}
+
+TEST(ItemIdentity, AtomTakesTheIdThenTheAlternateLink) {
+    const TIds ids = DocumentItemIds(R"(<feed xmlns="http://www.w3.org/2005/Atom"><title>C</title>
+<id>urn:feed</id>
+<entry><id>urn:uuid:1</id><title>One</title><link href="http://site/1"/></entry>
+<entry><title>Two</title><link rel="replies" href="http://site/2#comments"/><link href="http://site/2"/></entry>
+<entry><title>Three</title><summary>Text</summary></entry>
+</feed>)");
+    ASSERT_EQ(3u, ids.size());
+    EXPECT_EQ("urn:uuid:1", ids[0]);
+    EXPECT_EQ("http://site/2", ids[1]);
+    EXPECT_EQ(0u, ids[2].rfind("hash:", 0));
+}
+
+TEST(ItemIdentity, DocumentsThatAreNoFeedsHaveNoItems) {
+    EXPECT_TRUE(DocumentItemIds("<html><body>Not a feed</body></html>").empty());
+    EXPECT_TRUE(DocumentItemIds("").empty());
+    EXPECT_THROW(DocumentItemIds("<rss version=\"2.0\"></rss>"), Exception);
+}
+
+class ItemIdentityNewsTest : public ::testing::Test, protected TNewsFixtureBase {};
+
+// The view and the store's seeding read the same identities, whatever the document's form.
+TEST_F(ItemIdentityNewsTest, TheViewsItemsCarryTheSameIdentities) {
+    const std::string document = Rss("<item><title>One</title><guid>g1</guid></item>"
+                                     "<item><title>Two</title><link>post.html</link></item>"
+                                     "<item><title>Three</title></item>");
+    std::string wide = "\xFF\xFE";
+    for (char c : document)
+        wide += std::string{c, '\0'};
+    for (const std::string& text : {document, wide}) {
+        News->ClearItems();
+        TFeedListItem* feed = AddFeed("feed", nullptr);
+        News->LoadFeedFromString(*feed, text);
+        TIds shown;
+        for (const auto& item : News->NewsItems)
+            shown.push_back(item->Id);
+        EXPECT_EQ(DocumentItemIds(text), shown);
+        ASSERT_EQ(3u, shown.size());
+        // The page resolves a relative link; the identity keeps it as written, so that a new
+        // address for the feed leaves its items the same.
+        EXPECT_EQ("http://127.0.0.1/post.html", News->Item(1)->Link);
+        EXPECT_EQ("post.html", shown[1]);
+    }
+}
+
+TEST_F(ItemIdentityNewsTest, CachedIdentitiesOfEveryFeedWithAReadableDocument) {
+    TFeedListItem* folder = Feeds.Add("root", "Folder", "");
+    TFeedListItem* a =
+        AddFeed("a", Rss("<item><guid>a1</guid></item><item><guid>a2</guid></item>").c_str(), folder->FeedID);
+    AddFeed("empty", Rss("").c_str());
+    AddFeed("never downloaded", nullptr);
+    AddFeed("broken", "<rss><nochannel/></rss>");
+    AddFeed("page", "<html></html>");
+    TFeedListItem* b = AddFeed("b", Rss("<item><guid>a1</guid></item>").c_str());
+    const auto ids = CachedItemIds(Feeds);
+    EXPECT_EQ(2u, ids.size());
+    EXPECT_EQ((TIds{"a1", "a2"}), ids.at(a->FeedID));
+    EXPECT_EQ(TIds{"a1"}, ids.at(b->FeedID));
+}
+
+} // namespace
