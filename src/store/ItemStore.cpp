@@ -13,12 +13,16 @@ const int kSchemaVersion = 1;
 
 // Feeds get a small key so that an item row does not repeat its 36-character FeedID. An item is
 // in its feed's current document while "current" is 1; "readdressed" asks the next document
-// of the feed to forget at once the items it no longer holds.
+// of the feed to forget at once the items it no longer holds. Each feed's row keeps the counts of
+// its current document, which every write that changes them sets again (Recount), so that
+// start-up reads one row per feed instead of every item.
 const char kSchema[] = R"(
 CREATE TABLE feeds(
     key INTEGER PRIMARY KEY,
     feed_id TEXT NOT NULL UNIQUE,
-    readdressed INTEGER NOT NULL DEFAULT 0
+    readdressed INTEGER NOT NULL DEFAULT 0,
+    items INTEGER NOT NULL DEFAULT 0,
+    unread INTEGER NOT NULL DEFAULT 0
 );
 CREATE TABLE items(
     feed INTEGER NOT NULL,
@@ -281,6 +285,14 @@ long long TItemStore::FeedKey(const std::string& feedId) {
     return FindFeedKey(feedId);
 }
 
+void TItemStore::Recount(long long key) {
+    TStatement update(FDb, "UPDATE feeds SET "
+                           "items=(SELECT count(*) FROM items WHERE feed=?1 AND current=1), "
+                           "unread=(SELECT count(*) FROM items WHERE feed=?1 AND current=1 AND read=0) "
+                           "WHERE key=?1");
+    update.Bind(1, key).Run();
+}
+
 long long TItemStore::FindFeedKey(const std::string& feedId) {
     TStatement select(FDb, "SELECT key FROM feeds WHERE feed_id=?");
     select.Bind(1, feedId);
@@ -296,6 +308,7 @@ void TItemStore::Seed(const std::map<std::string, std::vector<std::string>>& fee
             const long long key = FeedKey(feedId);
             for (const std::string& id : ids)
                 insert.Bind(1, key).Bind(2, id).Bind(3, now).Bind(4, now).Run();
+            Recount(key);
         }
     });
 }
@@ -331,6 +344,7 @@ int TItemStore::RecordDocument(const std::string& feedId, const std::vector<TSto
             TStatement clear(FDb, "UPDATE feeds SET readdressed=0 WHERE key=?");
             clear.Bind(1, key).Run();
         }
+        Recount(key);
     });
     return FSaving ? added : 0;
 }
@@ -342,25 +356,29 @@ void TItemStore::MarkRead(const std::string& feedId, const std::vector<std::stri
         TStatement update(FDb, "UPDATE items SET read=1 WHERE feed=? AND id=?");
         for (const std::string& id : ids)
             update.Bind(1, key).Bind(2, id).Run();
+        Recount(key);
     });
 }
 
 void TItemStore::MarkFeedRead(const std::vector<std::string>& feedIds) {
     std::lock_guard<std::mutex> lock(FLock);
     Write("mark read", [&] {
-        TStatement update(FDb, "UPDATE items SET read=1 WHERE read=0 AND feed=(SELECT key FROM feeds "
-                               "WHERE feed_id=?)");
-        for (const std::string& feedId : feedIds)
-            update.Bind(1, feedId).Run();
+        TStatement update(FDb, "UPDATE items SET read=1 WHERE read=0 AND feed=?");
+        for (const std::string& feedId : feedIds) {
+            const long long key = FindFeedKey(feedId);
+            update.Bind(1, key).Run();
+            Recount(key);
+        }
     });
 }
 
 void TItemStore::MarkFeedUnread(const std::string& feedId) {
     std::lock_guard<std::mutex> lock(FLock);
     Write("mark unread", [&] {
-        TStatement update(FDb, "UPDATE items SET read=0 WHERE current=1 AND feed=(SELECT key FROM feeds "
-                               "WHERE feed_id=?)");
-        update.Bind(1, feedId).Run();
+        const long long key = FindFeedKey(feedId);
+        TStatement update(FDb, "UPDATE items SET read=0 WHERE current=1 AND feed=?");
+        update.Bind(1, key).Run();
+        Recount(key);
     });
 }
 
@@ -383,6 +401,7 @@ void TItemStore::ReaddressFeed(const std::string& feedId) {
         leave.Bind(1, key).Run();
         TStatement mark(FDb, "UPDATE feeds SET readdressed=1 WHERE key=?");
         mark.Bind(1, key).Run();
+        Recount(key);
     });
 }
 
@@ -400,8 +419,7 @@ std::map<std::string, TFeedCounts> TItemStore::UnreadCounts() {
     if (!FDb)
         return counts;
     try {
-        TStatement select(FDb, "SELECT f.feed_id, count(*), sum(i.read=0) FROM items i JOIN feeds f "
-                               "ON f.key=i.feed WHERE i.current=1 GROUP BY i.feed");
+        TStatement select(FDb, "SELECT feed_id, items, unread FROM feeds WHERE items>0");
         while (select.Step())
             counts[select.Text(0)] = {static_cast<int>(select.Int(1)), static_cast<int>(select.Int(2))};
     } catch (const ESQLite&) {

@@ -115,6 +115,8 @@ private:
     void Write(const char* what, const std::function<void()>& write);
     // The key of the feed's row, made when missing.
     long long FeedKey(const std::string& feedId);
+    // Sets the counts kept in the feed's row from its items.
+    void Recount(long long key);
     // The key of the feed's row, or -1 when the store has none.
     long long FindFeedKey(const std::string& feedId);
 

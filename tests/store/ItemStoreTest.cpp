@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <map>
+#include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -125,6 +127,105 @@ TEST_F(ItemStoreTest, StateSurvivesReopeningAndSeedingCountsAsRead) {
     EXPECT_EQ("", again.Message());
     EXPECT_EQ(Ids({"n1"}), again.UnreadIds("A"));
     EXPECT_EQ(1, CountsOf(again, "B").Items);
+}
+
+// The rules of the store as a plain model: per feed, per identity, in the document, read and
+// last seen; compared with the store's counts and unread lists after every step of a long
+// random run, so that no write forgets to keep the counts.
+struct TModelItem {
+    bool Current = false;
+    bool Read = false;
+    TDateTime LastSeen = 0;
+};
+struct TModelFeed {
+    std::map<std::string, TModelItem> Items;
+    bool Readdressed = false;
+};
+
+TEST_F(ItemStoreTest, CountsFollowEveryKindOfWrite) {
+    std::map<std::string, TModelFeed> model;
+    std::mt19937 random(7);
+    const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    TDateTime now = kDay1;
+    for (int step = 0; step < 400; ++step) {
+        const std::string feedId = "F" + std::to_string(pick(4));
+        TModelFeed& feed = model[feedId];
+        std::vector<std::string> ids;
+        for (int i = pick(8); i > 0; --i)
+            ids.push_back("i" + std::to_string(pick(12)));
+        now += pick(3) == 0 ? 11 : 0.1;
+        switch (pick(7)) {
+        case 0: {
+            std::vector<TStoreItem> items;
+            for (const std::string& id : ids)
+                items.push_back({id, 0});
+            int added = 0;
+            for (auto& [id, item] : feed.Items)
+                item.Current = false;
+            for (const std::string& id : ids) {
+                TModelItem& item = feed.Items[id];
+                added += item.LastSeen == 0 ? 1 : 0;
+                item.Current = true;
+                item.LastSeen = now;
+            }
+            for (auto it = feed.Items.begin(); it != feed.Items.end();)
+                it = !it->second.Current && (feed.Readdressed || it->second.LastSeen < now - 30)
+                         ? feed.Items.erase(it)
+                         : std::next(it);
+            feed.Readdressed = false;
+            ASSERT_EQ(added, Store.RecordDocument(feedId, items, now)) << "step " << step;
+            break;
+        }
+        case 1:
+            for (const std::string& id : ids)
+                if (feed.Items.count(id))
+                    feed.Items[id].Read = true;
+            Store.MarkRead(feedId, ids);
+            break;
+        case 2:
+            for (auto& [id, item] : feed.Items)
+                item.Read = true;
+            Store.MarkFeedRead({feedId});
+            break;
+        case 3:
+            for (auto& [id, item] : feed.Items)
+                item.Read = item.Read && !item.Current;
+            Store.MarkFeedUnread(feedId);
+            break;
+        case 4:
+            for (auto& [id, item] : feed.Items)
+                item.Current = false;
+            feed.Readdressed = true;
+            Store.ReaddressFeed(feedId);
+            break;
+        case 5:
+            model.erase(feedId);
+            Store.DeleteFeed(feedId);
+            break;
+        default:
+            for (auto& [id, other] : model)
+                for (auto it = other.Items.begin(); it != other.Items.end();)
+                    it = !it->second.Current && it->second.LastSeen < now - 30 ? other.Items.erase(it)
+                                                                               : std::next(it);
+            Store.Purge(now);
+        }
+        const auto counts = Store.UnreadCounts();
+        for (const auto& [id, modelFeed] : model) {
+            TFeedCounts expected;
+            std::vector<std::string> unread;
+            for (const auto& [itemId, item] : modelFeed.Items) {
+                expected.Items += item.Current ? 1 : 0;
+                if (item.Current && !item.Read)
+                    unread.push_back(itemId);
+            }
+            expected.Unread = static_cast<int>(unread.size());
+            const TFeedCounts actual = CountsOf(Store, id);
+            ASSERT_EQ(expected.Items, actual.Items) << "step " << step << " feed " << id;
+            ASSERT_EQ(expected.Unread, actual.Unread) << "step " << step << " feed " << id;
+            ASSERT_EQ(unread, Store.UnreadIds(id)) << "step " << step << " feed " << id;
+        }
+        ASSERT_TRUE(Store.Saving());
+    }
 }
 
 // Writes a file in place of a store and opens it.

@@ -1,0 +1,128 @@
+// The item store at the size of a large reader: 1,000 feeds of 100 items. What the user feels is
+// the start-up (opening the store and reading every feed's counts), marking a page read, and
+// the store's share of each refreshed feed; the file's size is reported with the start-up.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "TempDir.h"
+#include "store/ItemStore.h"
+
+namespace {
+
+const int kFeeds = 1000;
+const int kItemsPerFeed = 100;
+const TDateTime kNow = 46000;
+
+std::string FeedId(int feed) {
+    // As long as the catalogue's GUIDs.
+    std::string id = "{00000000-0000-0000-0000-" + std::to_string(100000000000 + feed) + "}";
+    return id;
+}
+
+// Identities shaped like the links most feeds fall back to, or their guids.
+std::vector<TStoreItem> Document(int feed, int count, int first = 0) {
+    std::vector<TStoreItem> items;
+    for (int i = first; i < first + count; ++i)
+        items.push_back({"https://blog" + std::to_string(feed) + ".example.org/2024/06/a-post-with-a-title-" +
+                             std::to_string(i) + "/",
+                         kNow - i / 24.0});
+    return items;
+}
+
+long long FileSize(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 ? info.st_size : 0;
+}
+
+// One store of kFeeds x kItemsPerFeed items for all the benchmarks, a third of them read.
+class TLargeStore {
+public:
+    TLargeStore() {
+        Store.Open(Path());
+        for (int feed = 0; feed < kFeeds; ++feed) {
+            Store.RecordDocument(FeedId(feed), Document(feed, kItemsPerFeed), kNow);
+            if (feed % 3 == 0)
+                Store.MarkFeedRead({FeedId(feed)});
+        }
+        Store.ExecForTesting("PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    std::string Path() const { return Dir.File("items.db"); }
+
+    TempDir Dir;
+    TItemStore Store;
+};
+
+TLargeStore& Large() {
+    static TLargeStore store;
+    return store;
+}
+
+// Start-up: the store opened (its pages checked) and every feed's counts read.
+void BM_OpenAndCount(benchmark::State& state) {
+    const std::string path = Large().Path();
+    for (auto _ : state) {
+        TItemStore store;
+        store.Open(path);
+        auto counts = store.UnreadCounts();
+        benchmark::DoNotOptimize(counts);
+        if (counts.size() != kFeeds)
+            state.SkipWithError("counts missing");
+    }
+    state.counters["feeds"] = kFeeds;
+    state.counters["items"] = kFeeds * kItemsPerFeed;
+    state.counters["MB"] = static_cast<double>(FileSize(path)) / 1e6;
+}
+
+// The counts alone, as the tree redraws them.
+void BM_UnreadCounts(benchmark::State& state) {
+    TItemStore& store = Large().Store;
+    for (auto _ : state) {
+        auto counts = store.UnreadCounts();
+        benchmark::DoNotOptimize(counts);
+    }
+}
+
+// Marking a page of 5,000 items read in one call; marking them unread again is not timed.
+void BM_MarkRead5000(benchmark::State& state) {
+    TempDir dir;
+    TItemStore store;
+    store.Open(dir.File("items.db"));
+    const std::vector<TStoreItem> items = Document(1, 5000);
+    store.RecordDocument("feed", items, kNow);
+    std::vector<std::string> ids;
+    for (const TStoreItem& item : items)
+        ids.push_back(item.Id);
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        store.MarkRead("feed", ids);
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        store.MarkFeedUnread("feed");
+    }
+    state.SetItemsProcessed(state.iterations() * 5000);
+}
+
+// One refreshed feed of the large store: 100 items, 10 of them new, 10 gone.
+void BM_RecordDocument(benchmark::State& state) {
+    TItemStore& store = Large().Store;
+    int round = 0;
+    for (auto _ : state) {
+        const int feed = round % kFeeds;
+        ++round;
+        store.RecordDocument(FeedId(feed), Document(feed, kItemsPerFeed, 10 * round), kNow + round / 1000.0);
+    }
+    state.SetItemsProcessed(state.iterations() * kItemsPerFeed);
+}
+
+} // namespace
+
+BENCHMARK(BM_OpenAndCount)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnreadCounts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MarkRead5000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecordDocument)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
