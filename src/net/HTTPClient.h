@@ -41,17 +41,41 @@ private:
     std::vector<std::string> FStrings;
 };
 
-// One HTTP/1.1 request/response exchange at a time over its own socket, plain or over TLS: GET,
-// HEAD or any method text, an optional body, an optional proxy, an optional kept connection. No
-// redirects are followed; a chunked body is de-chunked and a gzip or deflate body decoded. No
-// Accept-Encoding is sent unless RequestHeaders holds one. One thread at a time, except Aborted,
-// which any thread may set.
 // Whether an answer's status says the request succeeded (2xx), so that its body is the document.
 inline bool IsSuccessStatus(int status) {
     return status >= 200 && status <= 299;
 }
 
-class THTTPClient {
+// How a client talks to servers, whatever it asks of them: one value, so that a client can be
+// set up whole from another's settings (THTTPClient::Settings).
+struct THTTPSettings {
+    // Extra request headers; BuildRequest also stores Connection and User-Agent here.
+    TNameValueList RequestHeaders;
+    // Keep the connection after an exchange and reuse it while the server keeps it open.
+    bool KeepAlive = false;
+    // Empty = no User-Agent header.
+    std::string UserAgent;
+    // Proxy port, used only with a ProxyHost.
+    int ProxyPort = 3128;
+    // Empty = connect to Host directly.
+    std::string ProxyHost;
+    // Milliseconds handed to the socket for the connect when positive.
+    int Timeout = 0;
+    // An exchange fails with "The server did not answer in time" (and the connection is closed)
+    // when no byte arrives for IdleTimeout ms or the whole exchange takes ExchangeTimeout ms.
+    int IdleTimeout = 30000;
+    int ExchangeTimeout = 120000;
+    // A response longer than this, or a body that decodes to more, fails with "The server
+    // response is too large".
+    size_t MaxResponseLength = 64 * 1024 * 1024;
+};
+
+// One HTTP/1.1 request/response exchange at a time over its own socket, plain or over TLS: GET,
+// HEAD or any method text, an optional body, an optional proxy, an optional kept connection. No
+// redirects are followed; a chunked body is de-chunked and a gzip or deflate body decoded. No
+// Accept-Encoding is sent unless RequestHeaders holds one. One thread at a time, except Aborted,
+// which any thread may set.
+class THTTPClient : public THTTPSettings {
 public:
     // The socket looks at Aborted while it connects and sends.
     THTTPClient() { Socket.AbortFlag = &Aborted; }
@@ -59,6 +83,10 @@ public:
     ~THTTPClient();
     THTTPClient(const THTTPClient&) = delete;
     THTTPClient& operator=(const THTTPClient&) = delete;
+
+    // Every setting at once: "client.Settings() = settings" sets the client up as another.
+    THTTPSettings& Settings() { return *this; }
+    const THTTPSettings& Settings() const { return *this; }
 
     // Server host name, dotted address or IPv6 literal without brackets ("::1"): the connection
     // target (unless a proxy is set) and the Host header (see HostHeader).
@@ -78,8 +106,6 @@ public:
     std::string Path = "/";
     // Sent unchanged; only exactly "HEAD" completes a response at its header block.
     std::string Method = "GET";
-    // Extra request headers; BuildRequest also stores Connection and User-Agent here.
-    TNameValueList RequestHeaders;
     // Headers of the last response; a repeated name keeps the later value.
     TNameValueList ResponseHeaders;
     // Request body; empty means no body and no Content-Length header.
@@ -98,24 +124,6 @@ public:
     // Status code and trimmed reason phrase of the last response.
     int StatusCode = 0;
     std::string StatusText;
-    // Keep the connection after an exchange and reuse it while the server keeps it open.
-    bool KeepAlive = false;
-    // Empty = no User-Agent header.
-    std::string UserAgent;
-    // Proxy port, used only with a ProxyHost.
-    int ProxyPort = 3128;
-    // Empty = connect to Host directly.
-    std::string ProxyHost;
-    // Milliseconds handed to the socket for the connect when positive.
-    int Timeout = 0;
-
-    // An exchange fails with "The server did not answer in time" (and the connection is closed)
-    // when no byte arrives for IdleTimeout ms or the whole exchange takes ExchangeTimeout ms.
-    int IdleTimeout = 30000;
-    int ExchangeTimeout = 120000;
-    // A response longer than this, or a body that decodes to more, fails with "The server
-    // response is too large".
-    size_t MaxResponseLength = 64 * 1024 * 1024;
 
     // Connects to ProxyHost:ProxyPort when a proxy is set, else to Host:Port; with Secure, to
     // Host:Port and then the TLS handshake, within Timeout as well. Socket and TLS errors
