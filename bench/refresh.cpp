@@ -15,10 +15,10 @@
 #include "SyncPump.h"
 #include "TempDir.h"
 #include "TestCertificates.h"
+#include "cache/CacheFiles.h"
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "platform/TimeZone.h"
-#include "cache/CacheFiles.h"
 #include "refresh/RefreshController.h"
 
 namespace {
@@ -123,8 +123,9 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 // One refresh of every feed through the controller, as the window runs it: the outcomes land in
 // the entries and the documents are renamed into place on this (the user-interface) thread.
-// Counts the requests made (an outcome with a status) and the 304 answers.
-void RunRefresh(TSyncPump& pump, int* requests = nullptr, int* notModified = nullptr) {
+// Counts the requests made (an outcome with a status) and the 304 answers. force: as Refresh
+// with Shift.
+void RunRefresh(TSyncPump& pump, bool force, int* requests = nullptr, int* notModified = nullptr) {
     TRefreshController controller(*Setup().Feeds);
     controller.OnStatus = [](const std::string& text) { benchmark::DoNotOptimize(text.size()); };
     bool ended = false;
@@ -135,10 +136,12 @@ void RunRefresh(TSyncPump& pump, int* requests = nullptr, int* notModified = nul
         if (notModified && outcome.StatusCode == 304)
             ++*notModified;
     };
-    controller.Start([](TFeedList& feeds) {
-        for (auto& item : feeds.Items)
-            item->RefreshMark = true;
-    });
+    controller.Start(
+        [](TFeedList& feeds) {
+            for (auto& item : feeds.Items)
+                item->RefreshMark = true;
+        },
+        force);
     pump.PumpUntil([&ended] { return ended; }, 600000);
 }
 
@@ -155,16 +158,14 @@ void BM_RefreshForced(benchmark::State& state) {
     if (!Usable(state))
         return;
     TSyncPump pump;
-    ForceRefresh = true;
     const bool changing = state.range(0) != 0;
     for (auto _ : state) {
         Setup().NextRound(state, changing);
         const auto start = std::chrono::steady_clock::now();
-        RunRefresh(pump);
+        RunRefresh(pump, true);
         RefreshSeconds[changing] += SecondsSince(start);
         ++RefreshRuns[changing];
     }
-    ForceRefresh = false;
     CheckFeeds(state);
 }
 
@@ -196,9 +197,7 @@ void BM_RefreshUnchanged(benchmark::State& state) {
     if (!Usable(state))
         return;
     TSyncPump pump;
-    ForceRefresh = true;
-    RunRefresh(pump);
-    ForceRefresh = false;
+    RunRefresh(pump, true);
     CheckFeeds(state);
     int requests = 0;
     int notModified = 0;
@@ -208,7 +207,7 @@ void BM_RefreshUnchanged(benchmark::State& state) {
             item->RefreshDate = Now() - 11.0 / 1440;
         state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
-        RunRefresh(pump, &requests, &notModified);
+        RunRefresh(pump, false, &requests, &notModified);
         UnchangedSeconds += SecondsSince(start);
         ++UnchangedRuns;
     }

@@ -89,8 +89,10 @@ void DeleteFeedEntries(TFeedList& feeds, TFeedListItem& entry,
 bool ApplyFeedProperties(TFeedListItem& item, const std::string& name, const std::string& url,
                          bool aggInclude, bool showAuthor) {
     const bool urlChanged = url != item.FeedURL;
-    if (urlChanged)
+    if (urlChanged) {
         DeleteCacheFile(item.FeedID);
+        item.CacheState = {};
+    }
     item.FeedName = name;
     item.FeedURL = url;
     item.AggInclude = aggInclude;

@@ -6,8 +6,23 @@
 
 #include "platform/SysUtils.h"
 
+// What the refresh knows of a feed's cached document, kept only while the program runs (user-
+// interface thread): read once when a refresh first needs it, then kept up to date as downloads
+// land. Whoever deletes the cache file or its ETag file resets it ({}), so that it is read anew.
+struct TCacheState {
+    // The fields below hold; until then they are to be read from the cache folder.
+    bool Known = false;
+    // The cache file exists.
+    bool Cached = false;
+    // The entity tag the server sent with the cached document ("" for none).
+    std::string ETag;
+    // What identifies the cached document's bytes; "" while not known.
+    std::string Hash;
+};
+
 // One catalogue entry: a feed, or a folder when FeedURL is empty. The first eight fields are
-// stored in "feeds.data" in this order; ErrorText and RefreshMark live only while the program runs.
+// stored in "feeds.data" in this order; ErrorText, RefreshMark and CacheState live only while the
+// program runs.
 class TFeedListItem {
 public:
     std::string FeedName;
@@ -20,6 +35,7 @@ public:
     TDateTime LastModifiedDate = 0;
     std::string ErrorText;
     bool RefreshMark = false;
+    TCacheState CacheState;
 };
 
 // The user's feeds and folders in the order they were added; the tree is formed by ParentID

@@ -1,11 +1,16 @@
 #include "refresh/FeedFetch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <vector>
 
+#include "cache/CacheFiles.h"
+#include "dates/NewsDates.h"
+#include "platform/Files.h"
 #include "platform/ProductName.h"
 #include "platform/TimeZone.h"
 #include "url/Url.h"
@@ -36,17 +41,67 @@ std::string RequestKey(const TUrl& url) {
     return url.Scheme + "://" + url.HostHeader() + url.PathAndQuery;
 }
 
+// Ends the work on a feed of a stopped refresh; nothing of that feed is kept.
+class ERefreshCancelled : public Exception {
+public:
+    ERefreshCancelled() : Exception("The refresh was stopped") {}
+};
+
+void FetchInto(TFeedOutcome& outcome, THTTPClient& client, bool force, const std::function<bool()>& cancelled,
+               const std::function<void()>& downloading) {
+    TRefreshFeed& feed = outcome.Feed;
+    // Nothing of a feed whose address cannot be fetched changes but its error.
+    const TUrl url = ParseFeedURL(feed.FeedURL);
+    const TDownloadNeed need = NeedsDownload(feed, force, Now());
+    if (need == dnNone)
+        return;
+    if (downloading)
+        downloading();
+    const auto checkNotCancelled = [&cancelled] {
+        if (cancelled && cancelled())
+            throw ERefreshCancelled();
+    };
+    client.Method = "GET";
+    SetConditions(client, feed, need == dnConditional);
+    FetchFollowingRedirects(client, url, checkNotCancelled);
+    checkNotCancelled();
+    client.Disconnect();
+    const int status = client.StatusCode;
+    // 304: the cached document is still the server's; nothing of the feed changes.
+    if (status == 304)
+        return;
+    if (!IsSuccessStatus(status))
+        throw EHTTPError("The server response is incorrect");
+    std::string hash = DocumentHash(client.Content);
+    // Most feeds are unchanged from one refresh to the next: the same bytes need no new file.
+    if (!feed.Cached || hash != feed.Hash)
+        outcome.TemporaryFile =
+            WriteTemporaryFile(CacheFileName(feed.FeedID), client.Content, false, faOwnerOnly);
+    outcome.Downloaded = true;
+    feed.Hash = std::move(hash);
+    try {
+        feed.LastModifiedDate = DecodeRfc822Date(client.ResponseHeaders.Values("Last-Modified"));
+    } catch (const std::exception&) {
+        feed.LastModifiedDate = 0;
+    }
+    feed.ETag = Trim(client.ResponseHeaders.Values("ETag"));
+}
+
 } // namespace
 
 std::string DefaultUserAgent() {
     return std::string(kProductTitle) + "/" + kProductVersion + " (+" + kProductSiteURL + ")";
 }
 
+void PrepareFeedSettings(THTTPSettings& settings) {
+    settings.Timeout = 5000;
+    settings.UserAgent = DefaultUserAgent();
+    settings.RequestHeaders.SetValue("Accept-Encoding", "gzip, deflate");
+}
+
 void PrepareFeedClient(THTTPClient& client) {
-    client.Timeout = 5000;
-    client.UserAgent = DefaultUserAgent();
+    PrepareFeedSettings(client);
     client.Method = "GET";
-    client.RequestHeaders.SetValue("Accept-Encoding", "gzip, deflate");
 }
 
 std::string FormatHttpDate(TDateTime utc) {
@@ -122,4 +177,45 @@ TFetchResult FetchFollowingRedirects(THTTPClient& client, const TUrl& url,
         result.FinalURL = next;
         ++result.Redirects;
     }
+}
+
+std::string DocumentHash(const std::string& bytes) {
+    // FNV-1a, 64 bits.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char byte : bytes) {
+        hash ^= static_cast<unsigned char>(byte);
+        hash *= 1099511628211ull;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%zu:%016llx", bytes.size(), static_cast<unsigned long long>(hash));
+    return text;
+}
+
+TFeedOutcome FetchFeed(THTTPClient& client, const TRefreshFeed& feed, bool force,
+                       const std::function<bool()>& cancelled, const std::function<void()>& downloading) {
+    TFeedOutcome outcome;
+    outcome.Feed = feed;
+    const auto start = std::chrono::steady_clock::now();
+    client.StatusCode = 0;
+    client.Disconnect();
+    try {
+        FetchInto(outcome, client, force, cancelled, downloading);
+    } catch (const EHTTPError&) {
+        outcome.ErrorText = "Unable to open " + DisplayURL(feed.FeedURL);
+    } catch (const std::exception& e) {
+        outcome.ErrorText = e.what();
+    }
+    if (!outcome.ErrorText.empty()) {
+        // A failure keeps nothing of the download.
+        if (!outcome.TemporaryFile.empty())
+            DeleteFile(outcome.TemporaryFile);
+        outcome.TemporaryFile.clear();
+        outcome.Downloaded = false;
+    }
+    outcome.StatusCode = client.StatusCode;
+    // The document is in its file now: the next feed's exchange need not keep it beside its own.
+    client.Content = std::string();
+    outcome.Milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return outcome;
 }

@@ -5,6 +5,7 @@
 
 #include "net/HTTPClient.h"
 #include "platform/SysUtils.h"
+#include "refresh/Freshness.h"
 #include "url/Url.h"
 
 // A redirect the refresh will not follow. Not an EHTTPError, so that its own message becomes
@@ -18,8 +19,10 @@ public:
 // "<title>/<version> (+<site>)", "Tovel RSS Reader/1.00 (+https://tovelsoft.example/)".
 std::string DefaultUserAgent();
 
-// Sets client up as every fetch of a feed or page does: 5000 ms to connect, DefaultUserAgent(),
-// GET, gzip and deflate accepted.
+// Sets settings up as every fetch of a feed or page does: 5000 ms to connect, DefaultUserAgent(),
+// gzip and deflate accepted. The other settings stay.
+void PrepareFeedSettings(THTTPSettings& settings);
+// PrepareFeedSettings for client, and GET.
 void PrepareFeedClient(THTTPClient& client);
 
 // A UTC date-time as an HTTP date, "Sun, 06 Nov 1994 08:49:37 GMT" (RFC 1123, English names,
@@ -69,3 +72,41 @@ struct TFetchResult {
 // answered. Errors of the client itself propagate.
 TFetchResult FetchFollowingRedirects(THTTPClient& client, const TUrl& url,
                                      const std::function<void()>& beforeExchange = {});
+
+// The result of one feed, handed to the user-interface thread: the copy's dates, tag and hash as
+// the rule and the download left them, the error text ("" after success) and the downloaded
+// document in a temporary file beside the cache file ("" when nothing was downloaded or the
+// cached document has the same bytes).
+struct TFeedOutcome {
+    TRefreshFeed Feed;
+    std::string ErrorText;
+    std::string TemporaryFile;
+    // A whole document arrived and stands for the cache file (also when its bytes are those the
+    // file holds already); its LastModifiedDate, ETag and Hash then replace the stored ones.
+    bool Downloaded = false;
+    // The status of the feed's last exchange (304 for an unchanged document); 0 when no request
+    // was made or none was answered.
+    int StatusCode = 0;
+    // Wall-clock time spent on the feed, status texts included.
+    double Milliseconds = 0;
+};
+
+// What identifies a document's bytes: their length and a 64-bit hash of them, as text.
+std::string DocumentHash(const std::string& bytes);
+
+// One feed of a refresh, with client (its settings as the caller set them): the freshness rule
+// at Now() (NeedsDownload with force) and, when it asks for a request, downloading() and one GET
+// of the feed's address following redirects (FetchFollowingRedirects), conditional when the rule
+// says so. Reads no file: what the rule needs of the cache is in feed. An address that does not
+// parse fails before anything else, so that no request is made and the dates stay as they were.
+// 304 leaves everything as it was. A document (2xx) marks the outcome Downloaded, sets Hash,
+// LastModifiedDate from "Last-Modified" (0 when missing) and ETag from "ETag" ("" when missing),
+// and goes into a temporary file beside the cache file unless feed is Cached with the same Hash;
+// any other status fails. A failure becomes ErrorText: "Unable to open " + the address as
+// DisplayURL shows it for an EHTTPError, else the error's message; the outcome then has no
+// temporary file. cancelled, when given, is asked before each exchange and after the last one:
+// true fails the feed with "The refresh was stopped". Errors that are not std::exception
+// propagate. StatusCode is the last exchange's (0 for none).
+TFeedOutcome FetchFeed(THTTPClient& client, const TRefreshFeed& feed, bool force,
+                       const std::function<bool()>& cancelled = {},
+                       const std::function<void()>& downloading = {});

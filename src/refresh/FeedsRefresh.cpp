@@ -1,84 +1,87 @@
 #include "refresh/FeedsRefresh.h"
 
 #include <algorithm>
-#include <chrono>
 #include <thread>
+#include <utility>
 
 #include "cache/CacheFiles.h"
-#include "dates/NewsDates.h"
 #include "platform/Files.h"
-#include "refresh/FeedFetch.h"
 #include "url/Url.h"
 
 namespace {
 
-// Ends the work on a feed of a stopped refresh; nothing of that feed is kept.
-class ERefreshCancelled : public Exception {
-public:
-    ERefreshCancelled() : Exception("The refresh was stopped") {}
-};
+std::vector<std::string> HostsOf(const std::vector<TRefreshFeed>& feeds) {
+    std::vector<std::string> hosts;
+    hosts.reserve(feeds.size());
+    for (const TRefreshFeed& feed : feeds)
+        hosts.push_back(TFeedSchedule::HostOf(feed.FeedURL));
+    return hosts;
+}
 
 } // namespace
 
-std::vector<TRefreshFeed> MarkedFeeds(const TFeedList& feeds) {
+std::vector<TRefreshFeed> MarkedFeeds(TFeedList& feeds) {
     std::vector<TRefreshFeed> marked;
     for (int i = 0; i < feeds.Count(); ++i) {
-        const TFeedListItem* item = feeds.Item(i);
-        if (item->RefreshMark && !item->FeedURL.empty())
-            marked.push_back({item->FeedID, item->FeedURL, item->FeedName, item->RefreshDate,
-                              item->LastModifiedDate, i, ""});
+        TFeedListItem* item = feeds.Item(i);
+        if (!item->RefreshMark || item->FeedURL.empty())
+            continue;
+        TCacheState& cache = item->CacheState;
+        if (!cache.Known) {
+            // Once per entry and run of the program: a refresh keeps it up to date from then on.
+            cache.Cached = FileExists(CacheFileName(item->FeedID));
+            cache.ETag = cache.Cached ? ReadETag(item->FeedID) : std::string();
+            cache.Hash.clear();
+            cache.Known = true;
+        }
+        TRefreshFeed feed;
+        feed.FeedID = item->FeedID;
+        feed.FeedURL = item->FeedURL;
+        feed.FeedName = item->FeedName;
+        feed.RefreshDate = item->RefreshDate;
+        feed.LastModifiedDate = item->LastModifiedDate;
+        feed.Index = i;
+        feed.ETag = cache.ETag;
+        feed.Cached = cache.Cached;
+        feed.Hash = cache.Hash;
+        marked.push_back(std::move(feed));
     }
     return marked;
 }
 
 TFeedsRefresher::TFeedsRefresher(std::vector<TRefreshFeed> feeds, bool force, int maxParallel)
-    : FFeeds(std::move(feeds)), FForce(force), FStarted(FFeeds.size(), false) {
-    PrepareFeedClient(Client);
-    FAddresses.reserve(FFeeds.size());
-    FHosts.reserve(FFeeds.size());
-    for (const TRefreshFeed& feed : FFeeds) {
-        TAddress address;
-        try {
-            address.Url = ParseFeedURL(feed.FeedURL);
-        } catch (const EURLError& e) {
-            address.Error = e.Message();
-        }
-        // An address that does not parse makes no request; its feeds share a key of their own.
-        FHosts.push_back(address.Error.empty() ? address.Url.Host : std::string());
-        FAddresses.push_back(std::move(address));
-    }
+    : FFeeds(std::move(feeds)), FForce(force), FSchedule(HostsOf(FFeeds)) {
+    PrepareFeedSettings(Settings);
     const size_t workers = std::min(static_cast<size_t>(std::max(1, maxParallel)), FFeeds.size());
-    for (size_t i = 1; i < workers; ++i) {
-        FMoreClients.push_back(std::make_unique<THTTPClient>());
-        PrepareFeedClient(*FMoreClients.back());
-    }
+    for (size_t i = 0; i < workers; ++i)
+        FClients.push_back(std::make_unique<THTTPClient>());
     FreeOnTerminate = true;
 }
 
 TFeedsRefresher::~TFeedsRefresher() = default;
 
+int TFeedsRefresher::PeakRunning() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FSchedule.PeakRunning();
+}
+
 void TFeedsRefresher::Execute() {
     if (FFeeds.empty())
         return;
-    std::vector<THTTPClient*> clients{&Client};
-    for (auto& client : FMoreClients) {
-        client->Timeout = Client.Timeout;
-        client->IdleTimeout = Client.IdleTimeout;
-        client->ExchangeTimeout = Client.ExchangeTimeout;
-        client->MaxResponseLength = Client.MaxResponseLength;
-        client->UserAgent = Client.UserAgent;
-        client->RequestHeaders = Client.RequestHeaders;
-        clients.push_back(client.get());
+    for (auto& client : FClients) {
+        client->Settings() = Settings;
+        client->Method = "GET";
     }
     std::vector<std::thread> workers;
     std::exception_ptr failure;
     try {
         {
             std::lock_guard<std::mutex> lock(FLock);
-            FWorkersLeft = static_cast<int>(clients.size());
+            FWorkersLeft = static_cast<int>(FClients.size());
         }
-        for (THTTPClient* client : clients) {
-            workers.emplace_back([this, client] { Work(*client); });
+        for (auto& client : FClients) {
+            THTTPClient* own = client.get();
+            workers.emplace_back([this, own] { Work(*own); });
         }
         for (;;) {
             std::deque<TEvent> batch;
@@ -102,12 +105,12 @@ void TFeedsRefresher::Execute() {
         }
     } catch (...) {
         failure = std::current_exception();
-        StopWorkers();
+        Stop();
     }
     // A thread that could not be started leaves the others to end on their own.
-    if (failure && workers.size() < clients.size()) {
+    if (failure && workers.size() < FClients.size()) {
         std::lock_guard<std::mutex> lock(FLock);
-        FWorkersLeft -= static_cast<int>(clients.size() - workers.size());
+        FWorkersLeft -= static_cast<int>(FClients.size() - workers.size());
     }
     for (std::thread& worker : workers)
         worker.join();
@@ -129,32 +132,24 @@ void TFeedsRefresher::Work(THTTPClient& client) {
                     break;
             }
             FPosted.notify_one();
-            TFeedOutcome outcome;
-            outcome.Feed = FFeeds[index];
-            const auto start = std::chrono::steady_clock::now();
-            try {
-                ProcessFeed(outcome, client, FAddresses[index], place);
-            } catch (const EHTTPError&) {
-                outcome.ErrorText = "Unable to open " + DisplayURL(outcome.Feed.FeedURL);
-            } catch (const std::exception& e) {
-                outcome.ErrorText = e.what();
-            }
-            outcome.StatusCode = client.StatusCode;
-            outcome.Milliseconds =
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            const TRefreshFeed& feed = FFeeds[index];
+            TFeedOutcome outcome = FetchFeed(
+                client, feed, FForce, [this] { return Cancelled(); },
+                [this, &feed, &place] {
+                    PostStatus("Feed download: " + feed.FeedName + " -> " + DisplayURL(feed.FeedURL) + place);
+                });
             const bool succeeded = outcome.ErrorText.empty();
             std::string dropped;
             {
                 std::lock_guard<std::mutex> lock(FLock);
-                --FRunning;
-                --FRunningOnHost[FHosts[index]];
+                FSchedule.Done(index);
                 // A stopped exchange returns what had arrived by then, or fails because of the
                 // stop: neither may reach the entry, which stays as it was before the refresh.
                 if (Cancelled()) {
                     dropped = outcome.TemporaryFile;
                 } else {
                     // The panel is cleared only when nothing else is in progress.
-                    if (succeeded && FRunning == 0)
+                    if (succeeded && FSchedule.Running() == 0)
                         FEvents.push_back({false, "", {}});
                     FEvents.push_back({true, "", std::move(outcome)});
                 }
@@ -177,75 +172,34 @@ void TFeedsRefresher::Work(THTTPClient& client) {
     }
     // A worker that failed ends the whole refresh, which then reports the failure.
     if (failed)
-        StopWorkers();
+        Stop();
     FSlotFreed.notify_all();
     FPosted.notify_one();
 }
 
 bool TFeedsRefresher::TakeFeed(std::unique_lock<std::mutex>& lock, size_t& index, std::string& place) {
     for (;;) {
-        if (Cancelled())
-            return false;
-        while (FFirstWaiting < FFeeds.size() && FStarted[FFirstWaiting])
-            ++FFirstWaiting;
-        if (FFirstWaiting == FFeeds.size())
-            return false;
-        for (size_t i = FFirstWaiting; i < FFeeds.size(); ++i) {
-            if (FStarted[i] || FRunningOnHost[FHosts[i]] >= kMaxPerHost)
-                continue;
-            FStarted[i] = true;
-            ++FRunningOnHost[FHosts[i]];
-            ++FRunning;
-            if (FRunning > FPeakRunning)
-                FPeakRunning = FRunning;
-            index = i;
-            place = " (" + std::to_string(++FStartedCount) + " of " + std::to_string(FFeeds.size()) + ")";
+        const TFeedSchedule::TTake take = FSchedule.Take();
+        switch (take.State) {
+        case TFeedSchedule::fsFeed: {
+            const TRefreshFeed& feed = FFeeds[take.Index];
+            index = take.Index;
+            place = " (" + std::to_string(take.Place) + " of " + std::to_string(FFeeds.size()) + ")";
             // Posted here, so that the checks reach the panel in the order the feeds started.
             FEvents.push_back(
-                {false,
-                 "Feed checking: " + FFeeds[i].FeedName + " -> " + DisplayURL(FFeeds[i].FeedURL) + place,
-                 {}});
+                {false, "Feed checking: " + feed.FeedName + " -> " + DisplayURL(feed.FeedURL) + place, {}});
             return true;
         }
-        // Every feed left belongs to a busy host; one of its feeds ends soon, or the stop comes.
-        FSlotFreed.wait_for(lock, std::chrono::milliseconds(100));
-    }
-}
-
-void TFeedsRefresher::ProcessFeed(TFeedOutcome& outcome, THTTPClient& client, const TAddress& address,
-                                  const std::string& place) {
-    TRefreshFeed& feed = outcome.Feed;
-    client.StatusCode = 0;
-    client.Disconnect();
-    // Nothing of a feed whose address cannot be fetched changes but its error.
-    if (!address.Error.empty())
-        throw EURLError(address.Error);
-    feed.ETag = ReadETag(feed.FeedID);
-    const TDownloadNeed need = NeedsDownload(feed);
-    if (need != dnNone) {
-        PostStatus("Feed download: " + feed.FeedName + " -> " + DisplayURL(feed.FeedURL) + place);
-        client.Method = "GET";
-        SetConditions(client, feed, need == dnConditional);
-        FetchFollowingRedirects(client, address.Url, [this] { CheckNotCancelled(); });
-        CheckNotCancelled();
-        client.Disconnect();
-        const int status = client.StatusCode;
-        // 304: the cached document is still the server's; nothing of the feed changes.
-        if (status != 304) {
-            if (!IsSuccessStatus(status))
-                throw EHTTPError("The server response is incorrect");
-            outcome.TemporaryFile = PrepareCacheFile(client.Content, CacheFileName(feed.FeedID));
-            outcome.Downloaded = true;
-            try {
-                feed.LastModifiedDate = DecodeRfc822Date(client.ResponseHeaders.Values("Last-Modified"));
-            } catch (const std::exception&) {
-                feed.LastModifiedDate = 0;
-            }
-            feed.ETag = Trim(client.ResponseHeaders.Values("ETag"));
+        case TFeedSchedule::fsWait:
+            // Every feed left belongs to a busy host: a Done or the stop wakes this worker, both
+            // under FLock.
+            FSlotFreed.wait(lock);
+            break;
+        case TFeedSchedule::fsFinished:
+        case TFeedSchedule::fsStopped:
+            return false;
         }
     }
-    // The document is in its file now: the next feed's exchange need not keep it beside its own.
-    client.Content = std::string();
 }
 
 void TFeedsRefresher::PostStatus(const std::string& text) {
@@ -275,10 +229,14 @@ void TFeedsRefresher::Discard(std::deque<TEvent>& events) {
     events.clear();
 }
 
-void TFeedsRefresher::StopWorkers() {
+void TFeedsRefresher::Stop() {
+    // The stopped state comes first: a worker that sees the abort end its exchange sees it too.
     Terminate();
-    Client.Aborted = true;
-    for (auto& client : FMoreClients)
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FSchedule.Stop();
+    }
+    for (auto& client : FClients)
         client->Aborted = true;
     FSlotFreed.notify_all();
 }
@@ -308,12 +266,6 @@ void TFeedsRefresher::Deliver(TFeedOutcome& outcome) {
 }
 
 void TFeedsRefresher::Cancel() {
-    // The stopped state comes first: a worker that sees the abort end its exchange sees it too.
-    StopWorkers();
+    Stop();
     GiveUp();
-}
-
-void TFeedsRefresher::CheckNotCancelled() const {
-    if (Cancelled())
-        throw ERefreshCancelled();
 }

@@ -1,13 +1,9 @@
 // The freshness rule of the refresh: whether a feed's document must be downloaded again.
+#include "refresh/Freshness.h"
+
 #include <cmath>
 
-#include "platform/Files.h"
-#include "platform/TimeZone.h"
-#include "cache/CacheFiles.h"
 #include "refresh/FeedFetch.h"
-#include "refresh/FeedsRefresh.h"
-
-std::atomic<bool> ForceRefresh{false};
 
 namespace {
 
@@ -22,14 +18,13 @@ double MillisecondsBetween(TDateTime earlier, TDateTime later) {
 
 } // namespace
 
-TDownloadNeed TFeedsRefresher::NeedsDownload(TRefreshFeed& feed) const {
-    if (FForce) {
-        feed.RefreshDate = Now();
+TDownloadNeed NeedsDownload(TRefreshFeed& feed, bool force, TDateTime now) {
+    if (force) {
+        feed.RefreshDate = now;
         return dnWhole;
     }
-    if (!FileExists(CacheFileName(feed.FeedID)))
+    if (!feed.Cached)
         return dnWhole;
-    const TDateTime now = Now();
     // A RefreshDate in the future (the clock was set back) keeps the feed skipped.
     if (MillisecondsBetween(feed.RefreshDate, now) < kMinCheckIntervalMs)
         return dnNone;
@@ -40,9 +35,9 @@ TDownloadNeed TFeedsRefresher::NeedsDownload(TRefreshFeed& feed) const {
     return dnConditional;
 }
 
-void TFeedsRefresher::SetConditions(THTTPClient& client, const TRefreshFeed& feed, bool conditional) {
+void SetConditions(THTTPSettings& settings, const TRefreshFeed& feed, bool conditional) {
     // An empty value removes the header: a whole download must not be answered with 304.
     const bool dated = conditional && feed.LastModifiedDate != 0;
-    client.RequestHeaders.SetValue("If-Modified-Since", dated ? FormatHttpDate(feed.LastModifiedDate) : "");
-    client.RequestHeaders.SetValue("If-None-Match", conditional ? feed.ETag : "");
+    settings.RequestHeaders.SetValue("If-Modified-Since", dated ? FormatHttpDate(feed.LastModifiedDate) : "");
+    settings.RequestHeaders.SetValue("If-None-Match", conditional ? feed.ETag : "");
 }

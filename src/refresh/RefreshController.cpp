@@ -3,16 +3,19 @@
 #include <algorithm>
 #include <chrono>
 
-#include "platform/Files.h"
 #include "cache/CacheFiles.h"
+#include "platform/Files.h"
 
 namespace {
 
-// Workers that outlived the controller's last wait, kept reachable until the program ends:
-// each still runs on its own copies and client and must not be released under itself.
-std::vector<std::unique_ptr<TFeedsRefresher>>& Abandoned() {
-    static auto* workers = new std::vector<std::unique_ptr<TFeedsRefresher>>();
-    return *workers;
+// Whether the file at path holds exactly the bytes of the file at temporary; false when either
+// cannot be read.
+bool SameFileBytes(const std::string& temporary, const std::string& path) {
+    try {
+        return FileHoldsBytes(path, ReadFileToString(temporary));
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 std::string MessageOf(const std::exception_ptr& error) {
@@ -33,21 +36,18 @@ TRefreshController::TRefreshController(TFeedList& feeds) : FFeeds(feeds) {
 }
 
 TRefreshController::~TRefreshController() {
-    // A Shutdown of the window's own has waited already.
-    if (Shutdown(FShutDown ? 0 : 1000))
-        return;
-    for (auto& worker : FGivenUp)
-        Abandoned().push_back(std::move(worker));
-    FGivenUp.clear();
+    // A Shutdown of the window's own has waited already; the keeper holds on to any worker
+    // still busy.
+    Shutdown(FShutDown ? 0 : 1000);
 }
 
-void TRefreshController::Start(const std::function<void(TFeedList& feeds)>& mark) {
+void TRefreshController::Start(const std::function<void(TFeedList& feeds)>& mark, bool force) {
     Stop();
-    Reap();
+    FWorkers.Reap();
     FFeeds.ClearRefreshMarks();
     if (mark)
         mark(FFeeds);
-    auto* refresher = new TFeedsRefresher(MarkedFeeds(FFeeds), ForceRefresh, MaxParallel);
+    auto* refresher = new TFeedsRefresher(MarkedFeeds(FFeeds), force, MaxParallel);
     refresher->OnStatus = [this](const std::string& text) {
         if (OnStatus)
             OnStatus(text);
@@ -70,26 +70,14 @@ bool TRefreshController::Stop(int waitMs) {
     std::unique_ptr<TFeedsRefresher> refresher(FRefresher);
     FRefresher = nullptr;
     refresher->Cancel();
-    if (!refresher->WaitFor(waitMs))
-        FGivenUp.push_back(std::move(refresher));
-    Reap();
+    FWorkers.Release(std::move(refresher), waitMs);
     if (OnFinished)
         OnFinished();
     return true;
 }
 
 bool TRefreshController::WaitForWorkers(int waitMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    for (;;) {
-        Reap();
-        if (FGivenUp.empty())
-            return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (waitMs >= 0 && left.count() <= 0)
-            return false;
-        FGivenUp.front()->WaitFor(waitMs < 0 ? -1 : static_cast<int>(left.count()));
-    }
+    return FWorkers.WaitForAll(waitMs);
 }
 
 bool TRefreshController::Shutdown(int waitMs) {
@@ -131,9 +119,19 @@ void TRefreshController::ApplyOutcome(const TFeedsRefresher* sender, TFeedOutcom
     std::string errorText = outcome.ErrorText;
     TDateTime lastModified = feed.LastModifiedDate;
     bool replaced = outcome.Downloaded;
+    TCacheState& cache = entry->CacheState;
     if (!outcome.TemporaryFile.empty()) {
+        const std::string path = CacheFileName(feed.FeedID);
         try {
-            CommitCacheFile(outcome.TemporaryFile, CacheFileName(feed.FeedID));
+            // The first download of this run of the program: the worker could not tell the cached
+            // document's bytes, so an identical one is kept here as it is.
+            if (cache.Known && cache.Cached && cache.Hash.empty() &&
+                SameFileBytes(outcome.TemporaryFile, path)) {
+                DeleteFile(outcome.TemporaryFile);
+                RestrictToOwner(path);
+            } else {
+                CommitCacheFile(outcome.TemporaryFile, path);
+            }
         } catch (const EFCreateError& e) {
             // The old document stays, and with it the date and tag it was served with.
             errorText = e.Message();
@@ -142,11 +140,16 @@ void TRefreshController::ApplyOutcome(const TFeedsRefresher* sender, TFeedOutcom
         }
     }
     if (replaced) {
+        cache.Known = true;
+        cache.Cached = true;
+        cache.Hash = feed.Hash;
+        cache.ETag = feed.ETag;
         try {
             WriteETag(feed.FeedID, feed.ETag);
         } catch (const EFCreateError&) {
             // No tag is better than the old document's: the next check is only less conditional.
             ForgetValidators(feed.FeedID);
+            cache.ETag.clear();
         }
     }
     entry->RefreshDate = feed.RefreshDate;
@@ -161,13 +164,4 @@ TFeedListItem* TRefreshController::FindEntry(const std::string& id, int index) c
         if (item->FeedID == id)
             return item.get();
     return nullptr;
-}
-
-void TRefreshController::Reap() {
-    for (auto it = FGivenUp.begin(); it != FGivenUp.end();) {
-        if ((*it)->Finished())
-            it = FGivenUp.erase(it);
-        else
-            ++it;
-    }
 }

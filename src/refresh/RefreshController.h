@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalogue/FeedListCls.h"
+#include "platform/WorkerKeeper.h"
 #include "refresh/FeedsRefresh.h"
 
 // What the main window needs to run refreshes: at most one TFeedsRefresher at a time, its status
@@ -13,10 +14,10 @@
 //
 // Everything here runs on the user-interface thread, which alone writes the catalogue entries
 // and the cache files in place: the worker works on copies and hands each feed's outcome back,
-// and the controller writes it into the entry (found again by its FeedID), renames the
-// downloaded document into place and writes or deletes its ETag file, unless the entry has gone or changed
-// its address meanwhile or the outcome is from a refresh that was stopped. The window may therefore add,
-// edit, move and delete entries, and save the catalogue, at any time and without a lock.
+// and the controller writes it into the entry (found again by its FeedID) and its cache state,
+// renames the downloaded document into place and writes or deletes its ETag file, unless the entry has gone
+// or changed its address meanwhile or the outcome is from a refresh that was stopped. The window may
+// therefore add, edit, move and delete entries, and save the catalogue, at any time and without a lock.
 class TRefreshController {
 public:
     explicit TRefreshController(TFeedList& feeds);
@@ -38,15 +39,15 @@ public:
     // the entry no longer takes): for diagnostics.
     std::function<void(const TFeedOutcome& outcome)> OnOutcome;
     // Run on each refresh's worker object after it is made and before it starts: for diagnostics
-    // and tests that tune its client.
+    // and tests that tune its clients' Settings.
     std::function<void(TFeedsRefresher& refresher)> OnPrepare;
     // How many feeds each refresh works on at once (1: one after another).
     int MaxParallel = kDefaultMaxParallel;
 
     // Stops a running refresh (with its end handling), clears every RefreshMark, lets mark set
-    // the marks of the new refresh, and starts it over copies of the marked feeds and the value
-    // ForceRefresh has now.
-    void Start(const std::function<void(TFeedList& feeds)>& mark);
+    // the marks of the new refresh, and starts it over copies of the marked feeds; force makes it
+    // download every marked feed whatever its dates and cache say.
+    void Start(const std::function<void(TFeedList& feeds)>& mark, bool force = false);
     // Does nothing and returns false when no refresh runs. Otherwise stops the refresh (no
     // outcome of it lands any more), aborts the exchange in progress, waits up to waitMs for the
     // worker and runs OnFinished at once; a worker still busy after the wait (a name lookup
@@ -73,12 +74,11 @@ private:
     void ApplyOutcome(const TFeedsRefresher* sender, TFeedOutcome& outcome);
     // The entry with id, looked for first where it stood when the refresh started.
     TFeedListItem* FindEntry(const std::string& id, int index) const;
-    // Releases the given-up workers that have ended.
-    void Reap();
 
     TFeedList& FFeeds;
     // The running refresh; it releases itself after its end notification.
     TFeedsRefresher* FRefresher = nullptr;
-    std::vector<std::unique_ptr<TFeedsRefresher>> FGivenUp;
+    // The workers given up by a stop, until they have ended.
+    TWorkerKeeper FWorkers;
     bool FShutDown = false;
 };

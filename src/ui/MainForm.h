@@ -175,7 +175,7 @@ public:
     void ShowNewsPage();
     // A mouse button released over Refresh: Shift or Ctrl forces downloads; then StartRefresh.
     void tbnRefreshMouseUp(Qt::KeyboardModifiers modifiers);
-    // F5: StartRefresh, leaving ForceRefresh as it is.
+    // F5: StartRefresh, forcing downloads as the last refresh did.
     void acnRefreshExecute();
     void tbnStopClick();
     // The user picked a filter entry: the page anew from memory, and the focus to the view.
@@ -235,6 +235,9 @@ private:
     std::unique_ptr<TDropTarget> FDropTarget;
     QTimer FSaveTimer;
     bool FSaveErrorShown = false;
+    // Whether StartRefresh forces downloads: set by Refresh with Shift or Ctrl, cleared by a
+    // selection.
+    bool FForceRefresh = false;
     // Whether a selection has been shown since creation (tvwFeedsChange has run).
     bool FSelectionShown = false;
 };

@@ -95,7 +95,7 @@ void TfrmMain::tvwFeedsChange(QTreeWidgetItem* node) {
         ShowError(item->ErrorText);
         return;
     }
-    ForceRefresh = false;
+    FForceRefresh = false;
     StartRefresh();
 }
 
@@ -112,12 +112,14 @@ void TfrmMain::StartRefresh() {
         FBusyCursor = true;
     }
     try {
-        FRefresher.Start([this, node, item](TFeedList&) {
-            if (!item->FeedURL.empty())
-                item->RefreshMark = true;
-            else
-                MarkForRefresh(node, true);
-        });
+        FRefresher.Start(
+            [this, node, item](TFeedList&) {
+                if (!item->FeedURL.empty())
+                    item->RefreshMark = true;
+                else
+                    MarkForRefresh(node, true);
+            },
+            FForceRefresh);
     } catch (...) {
         // No refresh runs, so none will end: the window is idle again.
         if (!FRefresher.IsRunning())
@@ -205,7 +207,7 @@ void TfrmMain::ShowNewsPage() {
 }
 
 void TfrmMain::tbnRefreshMouseUp(Qt::KeyboardModifiers modifiers) {
-    ForceRefresh = (modifiers & (Qt::ShiftModifier | Qt::ControlModifier)) != 0;
+    FForceRefresh = (modifiers & (Qt::ShiftModifier | Qt::ControlModifier)) != 0;
     StartRefresh();
 }
 

@@ -16,77 +16,87 @@ namespace {
 
 using namespace refresh_test;
 
-TEST_F(RefreshTest, ForcedOrUncachedFeedsAreDownloadedWhole) {
-    TFeedsRefresher refresher({}, false);
-    TFeedsRefresher forced({}, true);
-    TRefreshFeed feed = CopyOf(AddFeed("a", "http://127.0.0.1:1/feed"));
-    const TDateTime now = Now();
+// The rule looks at the copy alone: what it says of the cache, its dates and tag, and the moment.
+TEST(Freshness, ForcedOrUncachedFeedsAreDownloadedWhole) {
+    const TDateTime now = UnixToDateTime(1765000000);
+    TRefreshFeed feed;
     feed.RefreshDate = now - kMinute;
     feed.LastModifiedDate = UnixToDateTime(kServedTime);
     feed.ETag = "\"tag\"";
 
     // No cache file: downloaded, and the check time stays as it was.
-    EXPECT_EQ(refresher.NeedsDownload(feed), dnWhole);
+    EXPECT_EQ(NeedsDownload(feed, false, now), dnWhole);
     EXPECT_DOUBLE_EQ(feed.RefreshDate, now - kMinute);
 
-    WriteCache(feed.FeedID, "<rss/>");
-    EXPECT_EQ(refresher.NeedsDownload(feed), dnNone);
-    EXPECT_EQ(forced.NeedsDownload(feed), dnWhole);
+    feed.Cached = true;
+    EXPECT_EQ(NeedsDownload(feed, false, now), dnNone);
+    EXPECT_DOUBLE_EQ(feed.RefreshDate, now - kMinute);
+    EXPECT_EQ(NeedsDownload(feed, true, now), dnWhole);
+    EXPECT_DOUBLE_EQ(feed.RefreshDate, now);
+    // Forced, also without a cache file, the check time is now.
+    feed.Cached = false;
+    feed.RefreshDate = 0;
+    EXPECT_EQ(NeedsDownload(feed, true, now), dnWhole);
     EXPECT_DOUBLE_EQ(feed.RefreshDate, now);
 }
 
-TEST_F(RefreshTest, TheTenMinuteIntervalHoldsAtItsBoundaries) {
-    TFeedsRefresher refresher({}, false);
-    TRefreshFeed feed = CopyOf(AddFeed("a", "http://127.0.0.1:1/feed"));
-    WriteCache(feed.FeedID, "<rss/>");
-    const TDateTime start = Now();
+TEST(Freshness, TheTenMinuteIntervalHoldsAtItsBoundaries) {
+    const TDateTime start = UnixToDateTime(1765000000);
+    TRefreshFeed feed;
+    feed.Cached = true;
 
     feed.RefreshDate = start - 9 * kMinute - 59 * kSecond;
-    EXPECT_EQ(refresher.NeedsDownload(feed), dnNone);
+    EXPECT_EQ(NeedsDownload(feed, false, start), dnNone);
     EXPECT_DOUBLE_EQ(feed.RefreshDate, start - 9 * kMinute - 59 * kSecond);
-
+    // Half a second short of ten minutes is still within them, and exactly ten minutes is not.
+    EXPECT_EQ(NeedsDownload(feed, false, start + 0.49 * kSecond), dnNone);
     feed.RefreshDate = start - 10 * kMinute;
-    EXPECT_EQ(refresher.NeedsDownload(feed), dnWhole) << "without a validator the whole document";
+    EXPECT_EQ(NeedsDownload(feed, false, start), dnWhole) << "without a validator the whole document";
     EXPECT_DOUBLE_EQ(feed.RefreshDate, start);
 
     // A check time in the future (the clock was set back) keeps the feed skipped until ten
     // minutes after it.
     feed.RefreshDate = start + 5 * kMinute;
-    EXPECT_EQ(refresher.NeedsDownload(feed), dnNone);
-    TestClock = TestClock + 14 * 60 + 59;
-    EXPECT_EQ(refresher.NeedsDownload(feed), dnNone);
-    TestClock = TestClock + 1;
-    EXPECT_EQ(refresher.NeedsDownload(feed), dnWhole);
+    EXPECT_EQ(NeedsDownload(feed, false, start), dnNone);
+    EXPECT_EQ(NeedsDownload(feed, false, start + 14 * kMinute + 59 * kSecond), dnNone);
+    EXPECT_DOUBLE_EQ(feed.RefreshDate, start + 5 * kMinute);
+    EXPECT_EQ(NeedsDownload(feed, false, start + 15 * kMinute), dnWhole);
+    EXPECT_DOUBLE_EQ(feed.RefreshDate, start + 15 * kMinute);
 
     // Either validator makes the request conditional.
     feed.RefreshDate = 0;
     feed.ETag = "\"t\"";
-    EXPECT_EQ(refresher.NeedsDownload(feed), dnConditional);
+    EXPECT_EQ(NeedsDownload(feed, false, start), dnConditional);
     feed.RefreshDate = 0;
     feed.ETag = "";
     feed.LastModifiedDate = 1234.5;
-    EXPECT_EQ(refresher.NeedsDownload(feed), dnConditional);
+    EXPECT_EQ(NeedsDownload(feed, false, start), dnConditional);
+    // Without a cache file the validators do not count: there is nothing to keep.
+    feed.RefreshDate = 0;
+    feed.Cached = false;
+    EXPECT_EQ(NeedsDownload(feed, false, start), dnWhole);
 }
 
 // The validators a conditional GET carries, and that a whole download carries none of them.
-TEST_F(RefreshTest, TheConditionsAreTheStoredDateAndTag) {
-    TFeedsRefresher refresher({}, false);
+TEST(Freshness, TheConditionsAreTheStoredDateAndTag) {
+    THTTPSettings settings;
+    PrepareFeedSettings(settings);
     TRefreshFeed feed;
     feed.LastModifiedDate = UnixToDateTime(784111777); // Sun, 06 Nov 1994 08:49:37 GMT
     feed.ETag = "W/\"a-1\"";
-    refresher.SetConditions(refresher.Client, feed, true);
-    EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-Modified-Since"), "Sun, 06 Nov 1994 08:49:37 GMT");
-    EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-None-Match"), "W/\"a-1\"");
-    refresher.SetConditions(refresher.Client, feed, false);
-    EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-Modified-Since"), "");
-    EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-None-Match"), "");
+    SetConditions(settings, feed, true);
+    EXPECT_EQ(settings.RequestHeaders.Values("If-Modified-Since"), "Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_EQ(settings.RequestHeaders.Values("If-None-Match"), "W/\"a-1\"");
+    SetConditions(settings, feed, false);
+    EXPECT_EQ(settings.RequestHeaders.Values("If-Modified-Since"), "");
+    EXPECT_EQ(settings.RequestHeaders.Values("If-None-Match"), "");
     feed.LastModifiedDate = 0;
-    refresher.SetConditions(refresher.Client, feed, true);
-    EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-Modified-Since"), "");
-    EXPECT_EQ(refresher.Client.RequestHeaders.Values("If-None-Match"), "W/\"a-1\"");
-    // The client's other headers stay.
-    EXPECT_EQ(refresher.Client.RequestHeaders.Values("Accept-Encoding"), "gzip, deflate");
-    EXPECT_EQ(refresher.Client.UserAgent, "Tovel RSS Reader/1.00 (+https://tovelsoft.example/)");
+    SetConditions(settings, feed, true);
+    EXPECT_EQ(settings.RequestHeaders.Values("If-Modified-Since"), "");
+    EXPECT_EQ(settings.RequestHeaders.Values("If-None-Match"), "W/\"a-1\"");
+    // The other headers stay.
+    EXPECT_EQ(settings.RequestHeaders.Values("Accept-Encoding"), "gzip, deflate");
+    EXPECT_EQ(settings.UserAgent, "Tovel RSS Reader/1.00 (+https://tovelsoft.example/)");
 }
 
 // A server that refuses HEAD (405) and answers GET by its validators, as a scripted origin: a
@@ -119,7 +129,7 @@ TEST_F(RefreshTest, AConditionalGetReplacesTheHeadProbe) {
         SCOPED_TRACE(name);
         TestClock = TestClock + 10 * 60;
         TRefreshRun run;
-        run.Run(Feeds);
+        run.Run(Feeds, Force);
         EXPECT_EQ(feed->ErrorText, "");
         EXPECT_EQ(run.OutcomeOf(feed->FeedID).StatusCode, expectedStatus);
         EXPECT_EQ(run.OutcomeOf(feed->FeedID).Downloaded, expectedStatus == 200);
@@ -173,9 +183,9 @@ TEST_F(RefreshTest, AForcedRefreshAsksForTheWholeDocument) {
     WriteETag(feed->FeedID, "\"o\"");
     feed->LastModifiedDate = UnixToDateTime(kServedTime);
     feed->RefreshDate = Now() - kMinute;
-    ForceRefresh = true;
+    Force = true;
     TRefreshRun run;
-    run.Run(Feeds);
+    run.Run(Feeds, Force);
     ASSERT_EQ(site->Requests().size(), 1u);
     EXPECT_EQ(site->Requests()[0].find("If-"), std::string::npos) << site->Requests()[0];
     EXPECT_EQ(ReadCache(feed->FeedID), "<rss/>");
@@ -199,11 +209,11 @@ TEST_F(RefreshTest, TheWalkRefreshesMarkedFeedsInOrderAndRecordsEachOutcome) {
     WriteCache(missing->FeedID, "old document");
     missing->LastModifiedDate = 1234.5;
     plain->LastModifiedDate = 1234.5;
-    ForceRefresh = true;
+    Force = true;
 
     TRefreshRun run;
     run.MaxParallel = 1;
-    run.Run(Feeds);
+    run.Run(Feeds, Force);
 
     EXPECT_EQ(run.Finished, 1);
     auto checking = [](const TFeedListItem* f, int k) {
@@ -261,7 +271,7 @@ TEST_F(RefreshTest, AFeedWithinTheIntervalOnlyShowsItsCheck) {
     feed->RefreshDate = Now() - kMinute;
     feed->ErrorText = "stale";
     TRefreshRun run;
-    run.Run(Feeds);
+    run.Run(Feeds, Force);
     EXPECT_EQ(run.Statuses,
               (std::vector<std::string>{"Feed checking: recent -> " + feed->FeedURL + " (1 of 1)", ""}));
     EXPECT_EQ(feed->ErrorText, "");
@@ -281,9 +291,9 @@ TEST_F(RefreshTest, TheCacheFileIsReplacedOnlyByADifferentDocument) {
     ASSERT_TRUE(ForceDirectories(Cache(blocked->FeedID) + "/inner"));
     struct stat before {};
     ASSERT_EQ(::stat(Cache(same->FeedID).c_str(), &before), 0);
-    ForceRefresh = true;
+    Force = true;
     TRefreshRun run;
-    run.Run(Feeds);
+    run.Run(Feeds, Force);
 
     struct stat after {};
     ASSERT_EQ(::stat(Cache(same->FeedID).c_str(), &after), 0);
@@ -308,9 +318,9 @@ TEST_F(RefreshTest, ATruncatedDocumentLeavesTheCacheAsItWas) {
     WriteCache(chunked->FeedID, "old");
     WriteETag(chunked->FeedID, "\"old\"");
     chunked->LastModifiedDate = 1234.5;
-    ForceRefresh = true;
+    Force = true;
     TRefreshRun run;
-    run.Run(Feeds);
+    run.Run(Feeds, Force);
     EXPECT_EQ(shortFeed->ErrorText, "Unable to open " + shortFeed->FeedURL);
     EXPECT_EQ(ReadCache(shortFeed->FeedID), "<none>");
     EXPECT_EQ(chunked->ErrorText, "Unable to open " + chunked->FeedURL);
@@ -358,9 +368,9 @@ TEST_F(RefreshTest, ASecureAddressBehindABlankOrAFeedPrefixIsNeverAskedInPlainTe
     TFeedListItem* blank = AddFeed("blank", " " + address);
     TFeedListItem* tab = AddFeed("tab", "\t" + address);
     TFeedListItem* prefixed = AddFeed("prefixed", "feed:" + address);
-    ForceRefresh = true;
+    Force = true;
     TRefreshRun run;
-    run.Run(Feeds);
+    run.Run(Feeds, Force);
     const std::vector<std::string> first = server.First();
     ASSERT_EQ(first.size(), 3u);
     for (const std::string& bytes : first) {
@@ -384,9 +394,9 @@ TEST_F(RefreshTest, AnAddressHoldingALineBreakAsksNothing) {
     TFeedListItem* smuggler = AddFeed("smuggler", base + " HTTP/1.1\r\n\r\nGET /smuggled");
     auto other = Site({{"/b", Response("200 OK", "", "<rss/>")}});
     TFeedListItem* plain = AddFeed("plain", other->Url("/b\r\n"));
-    ForceRefresh = true;
+    Force = true;
     TRefreshRun run;
-    run.Run(Feeds);
+    run.Run(Feeds, Force);
     server.Stop();
     int requests = 0;
     for (const std::string& request : server.Requests())
@@ -407,9 +417,9 @@ TEST_F(RefreshTest, ThePathIsAskedWholeWithoutTheFragment) {
     auto site =
         Site({{"/wiki/Special:RecentChanges?feed=rss&x=a:b", Response("200 OK", "", "<rss>changes</rss>")}});
     TFeedListItem* feed = AddFeed("wiki", site->Url("/wiki/Special:RecentChanges?feed=rss&x=a:b#latest"));
-    ForceRefresh = true;
+    Force = true;
     TRefreshRun run;
-    run.Run(Feeds);
+    run.Run(Feeds, Force);
     ASSERT_EQ(site->Requests().size(), 1u);
     const std::string head = RequestHead(site->Requests()[0]);
     EXPECT_EQ(head.rfind("GET /wiki/Special:RecentChanges?feed=rss&x=a:b HTTP/1.1\r\n"
@@ -441,10 +451,10 @@ TEST_F(RefreshTest, AgainstNginxOnlyAChangedDocumentIsDownloadedAgain) {
     WriteCache(gone->FeedID, "kept");
     gone->LastModifiedDate = 42;
 
-    ForceRefresh = true;
+    Force = true;
     TRefreshRun first;
-    first.Run(Feeds);
-    ForceRefresh = false;
+    first.Run(Feeds, Force);
+    Force = false;
     EXPECT_EQ(ReadCache(feed->FeedID), "<rss>first</rss>");
     EXPECT_DOUBLE_EQ(feed->LastModifiedDate, UnixToDateTime(kServedTime));
     EXPECT_DOUBLE_EQ(feed->RefreshDate, Now());
@@ -475,7 +485,7 @@ TEST_F(RefreshTest, AgainstNginxOnlyAChangedDocumentIsDownloadedAgain) {
         expected = text;
         TestClock = TestClock + 10 * 60;
         TRefreshRun run;
-        run.Run(Feeds);
+        run.Run(Feeds, Force);
         EXPECT_EQ(ReadCache(feed->FeedID), expected);
         EXPECT_EQ(feed->ErrorText, "");
         EXPECT_DOUBLE_EQ(feed->RefreshDate, Now());

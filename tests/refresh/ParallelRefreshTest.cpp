@@ -338,6 +338,8 @@ TEST_F(RefreshTest, ManyAtOnceEndLikeOneAfterAnother) {
             else
                 DeleteFile(Cache(s.Item->FeedID));
             WriteETag(s.Item->FeedID, s.ETag ? s.ETag : "");
+            // The files changed behind the window's back: it reads them anew.
+            s.Item->CacheState = {};
         }
     };
     auto snapshot = [&](const TRefreshRun& run) {
@@ -352,13 +354,13 @@ TEST_F(RefreshTest, ManyAtOnceEndLikeOneAfterAnother) {
         return states;
     };
     // The server never answers; the clients give up soon.
-    auto prepare = [](TFeedsRefresher& refresher) { refresher.Client.IdleTimeout = 300; };
+    auto prepare = [](TFeedsRefresher& refresher) { refresher.Settings.IdleTimeout = 300; };
 
     reset();
     TRefreshRun sequential;
     sequential.MaxParallel = 1;
     sequential.Prepare = prepare;
-    sequential.Run(Feeds);
+    sequential.Run(Feeds, Force);
     const std::vector<TFeedState> alone = snapshot(sequential);
     EXPECT_EQ(sequential.PeakRunning, 1);
     EXPECT_EQ(sites.Peak(), 1);
@@ -416,7 +418,7 @@ TEST_F(RefreshTest, ManyAtOnceEndLikeOneAfterAnother) {
     sites.HoldUntil(4);
     TRefreshRun parallel;
     parallel.Prepare = prepare;
-    parallel.Run(Feeds);
+    parallel.Run(Feeds, Force);
     const std::vector<TFeedState> together = snapshot(parallel);
     for (size_t i = 0; i < start.size(); ++i)
         EXPECT_EQ(together[i].Describe(), alone[i].Describe()) << start[i].Item->FeedName;
@@ -475,12 +477,12 @@ TEST_F(RefreshTest, NoHostRunsMoreThanTwoExchangesAndTheFirstFeedsStartFirst) {
         std::map<std::string, TFeedListItem*> items;
         for (const TPlannedFeed& feed : planned)
             items[feed.Name] = AddFeed(feed.Name, feed.Url);
-        ForceRefresh = true;
+        Force = true;
         sites.HoldUntil(static_cast<int>(firstWave.size()));
 
         TRefreshRun run;
         run.MaxParallel = c.MaxParallel;
-        run.Run(Feeds);
+        run.Run(Feeds, Force);
 
         for (int host = 0; host < c.Hosts; ++host)
             EXPECT_LE(sites.Peak(LoopbackAddress(host)), 2) << LoopbackAddress(host);
@@ -532,13 +534,13 @@ TEST_F(RefreshTest, AStopAmongManyExchangesKeepsOnlyWholeDocuments) {
         item->ErrorText = "from before";
         items.push_back(item);
     }
-    ForceRefresh = true;
+    Force = true;
 
     TSyncPump pump;
     TRefreshRun run;
     TRefreshController controller(Feeds);
     run.Attach(controller);
-    controller.Start(CurrentMarks(Feeds));
+    controller.Start(CurrentMarks(Feeds), Force);
     ASSERT_TRUE(pump.PumpUntil([&] { return run.Outcomes.size() >= 3; }));
     ASSERT_LT(run.Outcomes.size(), items.size());
     EXPECT_TRUE(controller.Stop());
@@ -587,13 +589,13 @@ TEST_F(RefreshTest, EntriesDeletedOrReaddressedWhileManyRunGetNothing) {
     for (TFeedListItem* item : {deleted, moved, late})
         item->ErrorText = "from before";
     const std::string deletedId = deleted->FeedID;
-    ForceRefresh = true;
+    Force = true;
 
     TSyncPump pump;
     TRefreshRun run;
     TRefreshController controller(Feeds);
     run.Attach(controller);
-    controller.Start(CurrentMarks(Feeds));
+    controller.Start(CurrentMarks(Feeds), Force);
     // The held feeds keep no other feed waiting.
     ASSERT_TRUE(pump.PumpUntil([&] {
         return sites.Asked("/deleted") && sites.Asked("/moved") && sites.Asked("/late") &&
@@ -643,7 +645,7 @@ TEST_F(RefreshTest, EachFeedShowsItsOwnPlaceAmongTheMarkedFeeds) {
         byId[item->FeedID] = item;
 
     TRefreshRun run;
-    run.Run(Feeds);
+    run.Run(Feeds, Force);
     const int n = static_cast<int>(items.size());
     const std::map<std::string, int> places = PlacesOf(run.Statuses, n);
     std::set<int> seen;
@@ -712,14 +714,14 @@ TEST_F(RefreshTest, EveryClientTakesTheSettingsOfTheFirst) {
         items.push_back(
             AddFeed("feed" + std::to_string(i),
                     sites.Url(LoopbackAddress(i % 4), (i % 2 ? "/large" : "/small") + std::to_string(i))));
-    ForceRefresh = true;
+    Force = true;
     sites.HoldUntil(8);
     TRefreshRun run;
     run.Prepare = [](TFeedsRefresher& refresher) {
-        refresher.Client.UserAgent = "Probe/2.0";
-        refresher.Client.MaxResponseLength = 500;
+        refresher.Settings.UserAgent = "Probe/2.0";
+        refresher.Settings.MaxResponseLength = 500;
     };
-    run.Run(Feeds);
+    run.Run(Feeds, Force);
     EXPECT_EQ(sites.Peak(), 8);
     for (int i = 0; i < 8; ++i) {
         SCOPED_TRACE(items[i]->FeedName);
@@ -749,9 +751,9 @@ TEST_F(RefreshTest, TheProxySeesAtMostTwoConnectionsPerHost) {
         // Feeds of one host follow each other, so that the limit, not the order, spreads them.
         items.push_back(AddFeed(name, proxy.Url(hosts[i / 8], "/" + name)));
     }
-    ForceRefresh = true;
+    Force = true;
     TRefreshRun run;
-    run.Run(Feeds);
+    run.Run(Feeds, Force);
     for (const std::string& host : hosts) {
         EXPECT_EQ(proxy.Accepted(host), 8) << host;
         EXPECT_LE(proxy.PeakConnections(host), 2) << host;

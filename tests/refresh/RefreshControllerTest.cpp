@@ -97,10 +97,7 @@ TEST_F(RefreshTest, AStoppedExchangeLeavesTheEntryAndItsCacheAsTheyWere) {
         bool ended = false;
         int outcomes = 0;
         auto* refresher = new TFeedsRefresher(MarkedFeeds(Feeds), true);
-        auto stop = [refresher] {
-            refresher->Terminate();
-            refresher->Client.Aborted = true;
-        };
+        auto stop = [refresher] { refresher->Stop(); };
         refresher->OnStatus = [&](const std::string& text) {
             if (!duringTheBody && text.rfind("Feed download: ", 0) == 0)
                 stop();
@@ -163,7 +160,7 @@ TEST_F(RefreshTest, AStopEndsTheExchangeInProgressWithinItsWait) {
         TFeedListItem* later = AddFeed("later", slow.Url("/other"));
         later->ErrorText = "from the refresh before";
         feed->ErrorText = "from the refresh before";
-        ForceRefresh = true;
+        Force = true;
 
         TSyncPump pump;
         std::vector<std::string> statuses;
@@ -171,7 +168,7 @@ TEST_F(RefreshTest, AStopEndsTheExchangeInProgressWithinItsWait) {
         TRefreshController controller(Feeds);
         controller.OnStatus = [&](const std::string& text) { statuses.push_back(text); };
         controller.OnFinished = [&] { ++finished; };
-        controller.Start(CurrentMarks(Feeds));
+        controller.Start(CurrentMarks(Feeds), Force);
         ASSERT_TRUE(pump.PumpUntil(
             [&] { return !statuses.empty() && statuses.back().rfind("Feed download", 0) == 0; }));
         if (c.Name == std::string("download")) {
@@ -199,7 +196,7 @@ TEST_F(RefreshTest, AStopWhileTheWorkerWaitsForTheWindowNeverDeadlocks) {
     auto silent = LoopbackHttpServer::Silent();
     for (int i = 0; i < 3; ++i)
         AddFeed("feed" + std::to_string(i), silent->Url("/feed"));
-    ForceRefresh = true;
+    Force = true;
     int finished = 0;
     std::vector<std::string> statuses;
     {
@@ -207,14 +204,14 @@ TEST_F(RefreshTest, AStopWhileTheWorkerWaitsForTheWindowNeverDeadlocks) {
         TRefreshController controller(Feeds);
         controller.OnStatus = [&](const std::string& text) { statuses.push_back(text); };
         controller.OnFinished = [&] { ++finished; };
-        controller.Start(CurrentMarks(Feeds));
+        controller.Start(CurrentMarks(Feeds), Force);
         // No pumping: the worker is (or soon is) blocked showing its first status.
         EXPECT_TRUE(controller.Stop());
         EXPECT_TRUE(controller.WaitForWorkers(10000));
         while (CheckSynchronize()) {
         }
         // A new refresh after the stop, stopped in its download from a server that never answers.
-        controller.Start(CurrentMarks(Feeds));
+        controller.Start(CurrentMarks(Feeds), Force);
         ASSERT_TRUE(pump.PumpUntil([&] { return silent->Connections() > 0; }));
         EXPECT_TRUE(controller.Stop());
     } // the controller waits for its workers here
@@ -229,7 +226,7 @@ TEST_F(RefreshTest, ANewStartEndsTheOldRefreshOnceAndKeepsItsDownloadOut) {
     TGatedSite site({"/old"});
     TFeedListItem* old = AddFeed("old", site.Url("/old"));
     TFeedListItem* next = AddFeed("next", site.Url("/next"), false);
-    ForceRefresh = true;
+    Force = true;
     TSyncPump pump;
     std::vector<std::vector<std::string>> marksAtEnd;
     TRefreshController controller(Feeds);
@@ -240,9 +237,9 @@ TEST_F(RefreshTest, ANewStartEndsTheOldRefreshOnceAndKeepsItsDownloadOut) {
                 marked.push_back(item->FeedName);
         marksAtEnd.push_back(marked);
     };
-    controller.Start(CurrentMarks(Feeds));
+    controller.Start(CurrentMarks(Feeds), Force);
     ASSERT_TRUE(pump.PumpUntil([&] { return site.Asked("/old"); }));
-    controller.Start([next](TFeedList&) { next->RefreshMark = true; });
+    controller.Start([next](TFeedList&) { next->RefreshMark = true; }, Force);
     site.Open("/old");
     ASSERT_TRUE(pump.PumpUntil([&] { return marksAtEnd.size() == 2; }));
     EXPECT_TRUE(controller.WaitForWorkers(10000));
@@ -263,12 +260,12 @@ TEST_F(RefreshTest, AnEntryDeletedOrReaddressedDuringItsDownloadGetsNothing) {
     TFeedListItem* deleted = AddFeed("deleted", site.Url("/deleted"));
     TFeedListItem* other = AddFeed("other", site.Url("/other"));
     const std::string deletedId = deleted->FeedID;
-    ForceRefresh = true;
+    Force = true;
     TSyncPump pump;
     int finished = 0;
     TRefreshController controller(Feeds);
     controller.OnFinished = [&] { ++finished; };
-    controller.Start(CurrentMarks(Feeds));
+    controller.Start(CurrentMarks(Feeds), Force);
 
     ASSERT_TRUE(pump.PumpUntil([&] { return site.Asked("/moved"); }));
     moved->FeedURL = "http://127.0.0.1:1/new";
@@ -293,13 +290,13 @@ TEST_F(RefreshTest, EntriesAppendedUnderARunningRefreshAreLeftAlone) {
     auto site = Site({{"/feed", Response("200 OK", "", "body")}});
     for (int i = 0; i < 20; ++i)
         AddFeed("feed" + std::to_string(i), site->Url("/feed"));
-    ForceRefresh = true;
+    Force = true;
     TSyncPump pump;
     int finished = 0;
     int added = 0;
     TRefreshController controller(Feeds);
     controller.OnFinished = [&] { ++finished; };
-    controller.Start(CurrentMarks(Feeds));
+    controller.Start(CurrentMarks(Feeds), Force);
     // The window appends while the worker walks, marked like the others; the vector of entries
     // grows and moves under the running refresh.
     ASSERT_TRUE(pump.PumpUntil([&] {
@@ -326,7 +323,7 @@ TEST_F(RefreshTest, AFailureThatEndsTheWalkReachesTheWindow) {
     controller.OnStatus = [](const std::string&) { throw 42; };
     controller.OnError = [&](const std::string& message) { events.push_back("error: " + message); };
     controller.OnFinished = [&] { events.push_back("finished"); };
-    controller.Start(CurrentMarks(Feeds));
+    controller.Start(CurrentMarks(Feeds), Force);
     ASSERT_TRUE(pump.PumpUntil([&] { return !controller.IsRunning(); }));
     EXPECT_EQ(events,
               (std::vector<std::string>{"error: The refresh ended with an unknown error", "finished"}));
@@ -347,7 +344,7 @@ TEST_F(RefreshTest, AWorkerStuckInANameLookupDoesNotHoldUpTheExit) {
         AddFeed("stuck", "http://stuck.test/feed");
         TSyncPump pump;
         auto controller = std::make_unique<TRefreshController>(Feeds);
-        controller->Start(CurrentMarks(Feeds));
+        controller->Start(CurrentMarks(Feeds), Force);
         if (!pump.PumpUntil([&] { return asked.load(); }))
             _exit(2);
         const bool allEnded = controller->Shutdown(200);

@@ -16,9 +16,9 @@
 #include "LoopbackHttpServer.h"
 #include "SyncPump.h"
 #include "TempDir.h"
+#include "cache/CacheFiles.h"
 #include "platform/Files.h"
 #include "platform/TimeZone.h"
-#include "cache/CacheFiles.h"
 #include "refresh/FeedsRefresh.h"
 #include "refresh/RefreshController.h"
 
@@ -71,18 +71,16 @@ inline std::function<void(TFeedList&)> CurrentMarks(const TFeedList& feeds) {
     };
 }
 
-// A catalogue in a fresh data folder, a fixed local clock in UTC and a clean ForceRefresh.
+// A catalogue in a fresh data folder and a fixed local clock in UTC.
 class RefreshTest : public ::testing::Test {
 protected:
     RefreshTest() : FFolder(Dir.Path()), FZone("TZ", "UTC"), Feeds(Dir.File("feeds.data")) {
         tzset();
         TestClock = 1765000000.0;
         SetClockForTesting(ReadTestClock);
-        ForceRefresh = false;
     }
     ~RefreshTest() override {
         SetClockForTesting(nullptr);
-        ForceRefresh = false;
         tzset();
     }
 
@@ -93,8 +91,13 @@ protected:
     }
     // The worker's copy of item.
     static TRefreshFeed CopyOf(const TFeedListItem* item) {
-        return {
-            item->FeedID, item->FeedURL, item->FeedName, item->RefreshDate, item->LastModifiedDate, -1, ""};
+        TRefreshFeed feed;
+        feed.FeedID = item->FeedID;
+        feed.FeedURL = item->FeedURL;
+        feed.FeedName = item->FeedName;
+        feed.RefreshDate = item->RefreshDate;
+        feed.LastModifiedDate = item->LastModifiedDate;
+        return feed;
     }
     std::string Cache(const std::string& id) { return CacheFileName(id); }
     void WriteCache(const std::string& id, const std::string& text) { SaveStringToFile(text, Cache(id)); }
@@ -116,6 +119,8 @@ protected:
     }
 
     TempDir Dir;
+    // Whether the refreshes the test starts force their downloads (Refresh with Shift).
+    bool Force = false;
 
 private:
     ScopedDataFolder FFolder;
@@ -180,11 +185,11 @@ struct TRefreshRun {
         controller.OnFinished = [this] { ++Finished; };
     }
 
-    void Run(TFeedList& feeds) {
+    void Run(TFeedList& feeds, bool force = false) {
         TSyncPump pump;
         TRefreshController controller(feeds);
         Attach(controller);
-        controller.Start(CurrentMarks(feeds));
+        controller.Start(CurrentMarks(feeds), force);
         ASSERT_TRUE(pump.PumpUntil([&] { return Finished > 0; }));
         EXPECT_FALSE(controller.IsRunning());
         EXPECT_EQ(Finished, 1);

@@ -65,11 +65,12 @@ int CmdRefresh(const TArgs& args) {
         };
         controller.OnFinished = [&finished] { finished = true; };
         controller.MaxParallel = parallel;
-        ForceRefresh = force;
-        controller.Start([](TFeedList& list) {
-            for (const auto& item : list.Items)
-                item->RefreshMark = !item->FeedURL.empty();
-        });
+        controller.Start(
+            [](TFeedList& list) {
+                for (const auto& item : list.Items)
+                    item->RefreshMark = !item->FeedURL.empty();
+            },
+            force);
         loop.RunUntil([&finished] { return finished; });
     }
 
