@@ -6,6 +6,7 @@
 
 #include "cache/CacheFiles.h"
 #include "news/NewsTypeCls.h"
+#include "platform/DataFolder.h"
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
 #include "xml/XMLEntities.h"
@@ -145,4 +146,12 @@ std::map<std::string, std::vector<std::string>> CachedItemIds(const TFeedList& f
         }
     }
     return ids;
+}
+
+TStoreOpen OpenItemStore(TItemStore& store, const TFeedList& feeds, TDateTime now) {
+    const TStoreOpen result = store.Open(DataFolder() + "items.db");
+    // Upgrading, or starting over, must not show every cached item as new.
+    if (result == TStoreOpen::Created || result == TStoreOpen::Recreated)
+        store.Seed(CachedItemIds(feeds), now);
+    return result;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalogue/FeedListCls.h"
+#include "store/ItemStore.h"
 #include "xml/XMLNode.h"
 
 // What makes a news item the same item from one download of its feed to the next, so that its
@@ -27,6 +28,12 @@ std::vector<std::string> DocumentItemIds(std::string text);
 // Per FeedID, the identities of the items in each feed's cache file, for starting a new store.
 // A feed without items (no cache file, or one that cannot be read as a feed) has no entry.
 std::map<std::string, std::vector<std::string>> CachedItemIds(const TFeedList& feeds);
+
+// Opens the item store of the data folder ("items.db") for the catalogue, as the program starts
+// it: a store made new (the first run, or a damaged one set aside) takes the items of the cached
+// documents as read, seen at now. Returns how the store came up; its Message() says what the
+// status bar should.
+TStoreOpen OpenItemStore(TItemStore& store, const TFeedList& feeds, TDateTime now);
 
 // The raw value of the named attribute, ASCII case ignored; "" when there is none. Unlike
 // ValueOf it leaves no empty attribute behind.

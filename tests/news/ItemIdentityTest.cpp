@@ -113,4 +113,53 @@ TEST_F(ItemIdentityNewsTest, CachedIdentitiesOfEveryFeedWithAReadableDocument) {
     EXPECT_EQ(TIds{"a1"}, ids.at(b->FeedID));
 }
 
+// The program's start: a new store counts the cached items as read, an existing one is left as
+// it is, and a damaged one starts over as a new one.
+TEST_F(ItemIdentityNewsTest, AStoreMadeNewTakesTheCachedItemsAsRead) {
+    TFeedListItem* a = AddFeed("a", Rss("<item><guid>a1</guid></item><item><guid>a2</guid></item>").c_str());
+    {
+        TItemStore store;
+        EXPECT_EQ(TStoreOpen::Created, OpenItemStore(store, Feeds, 46000));
+        EXPECT_EQ(2, store.UnreadCounts()[a->FeedID].Items);
+        EXPECT_TRUE(store.UnreadIds(a->FeedID).empty());
+        EXPECT_EQ(1, store.RecordDocument(a->FeedID, {{"a1", 0}, {"a3", 0}}, 46001));
+    }
+    {
+        // Opened again with the same cache: what the user has not read stays unread.
+        TItemStore store;
+        EXPECT_EQ(TStoreOpen::Opened, OpenItemStore(store, Feeds, 46002));
+        EXPECT_EQ(std::vector<std::string>{"a3"}, store.UnreadIds(a->FeedID));
+    }
+    Temp.Write("items.db", "not a store");
+    Temp.Write("items.db-wal", "");
+    TItemStore store;
+    EXPECT_EQ(TStoreOpen::Recreated, OpenItemStore(store, Feeds, 46003));
+    EXPECT_FALSE(store.Message().empty());
+    EXPECT_EQ(2, store.UnreadCounts()[a->FeedID].Items);
+    EXPECT_TRUE(store.UnreadIds(a->FeedID).empty());
+}
+
+// The diagnostic command comes up with the store as the program does and prints the counts of
+// every feed in catalogue order, folders left out.
+TEST_F(ItemIdentityNewsTest, InspectStatePrintsEveryFeedsCounts) {
+    TFeedListItem* folder = Feeds.Add("root", "Folder", "");
+    TFeedListItem* b = AddFeed("b", Rss("<item><guid>b1</guid></item>").c_str(), folder->FeedID);
+    TFeedListItem* a = AddFeed("a", Rss("<item><guid>a1</guid></item><item><guid>a2</guid></item>").c_str());
+    AddFeed("never downloaded", nullptr);
+    Feeds.Save();
+    {
+        TItemStore store;
+        OpenItemStore(store, Feeds, 46000);
+        store.RecordDocument(a->FeedID, {{"a1", 0}, {"a2", 0}, {"a3", 0}}, 46001);
+    }
+    const std::string command = "'" + std::string(TOVEL_INSPECT_PATH) + "' state --data '" + Temp.Path() +
+                                "' > '" + Temp.File("out") + "'";
+    ASSERT_EQ(0, std::system(command.c_str()));
+    EXPECT_EQ("{\"name\":\"b\",\"id\":\"" + b->FeedID + "\",\"items\":1,\"unread\":0}\n" +
+                  "{\"name\":\"a\",\"id\":\"" + a->FeedID + "\",\"items\":3,\"unread\":1}\n" +
+                  "{\"name\":\"never downloaded\",\"id\":\"" + Feeds.Items.back()->FeedID +
+                  "\",\"items\":0,\"unread\":0}\n",
+              Temp.Read("out"));
+}
+
 } // namespace

@@ -48,3 +48,4 @@ int CmdRefresh(const TArgs& args);
 int CmdOpmlImport(const TArgs& args);
 int CmdOpmlExport(const TArgs& args);
 int CmdDiscover(const TArgs& args);
+int CmdState(const TArgs& args);

@@ -34,6 +34,8 @@ const TCommand kCommands[] = {
     {"opml-export", "opml-export FEEDS_FILE OUT  write the feeds of a feeds file as OPML", &CmdOpmlExport},
     {"discover", "discover URL               the feeds a page names (none when it is a feed itself)",
      &CmdDiscover},
+    {"state", "state --data DIR           per feed of a data folder: items in its document, unread",
+     &CmdState},
 };
 
 void PrintUsage(std::ostream& out) {
