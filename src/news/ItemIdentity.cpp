@@ -51,6 +51,14 @@ std::string HashIdentity(const std::string& title, const std::string& descriptio
     return text;
 }
 
+// Longer identifiers stand for themselves by their hash, so that a feed putting whole texts in
+// its guids does not fill the store with them.
+const size_t kLongestIdentity = 1000;
+
+std::string Bounded(std::string id) {
+    return id.size() <= kLongestIdentity ? id : HashIdentity(id, std::string());
+}
+
 } // namespace
 
 std::string_view AttributeText(const TXMLAttributes& attributes, std::string_view name) {
@@ -87,7 +95,7 @@ std::string ItemIdentity(const TXMLNode& item, std::string_view root) {
     else
         id = ElementText(FirstChild(item, {"guid"}));
     if (!id.empty())
-        return id;
+        return Bounded(std::move(id));
 
     if (atom) {
         if (const TXMLNode* link = AlternateLink(item))
@@ -96,7 +104,7 @@ std::string ItemIdentity(const TXMLNode& item, std::string_view root) {
         id = ElementText(FirstChild(item, {"link"}));
     }
     if (!id.empty())
-        return id;
+        return Bounded(std::move(id));
 
     // The description as the page shows it: a dialect's element only where the standard one is
     // missing.

@@ -16,8 +16,9 @@
 // gives it ("rss", "rdf:rdf" or "feed"). The item's own identifier (RSS "guid", the RSS 1.0
 // "rdf:about" attribute, Atom "id"), else its link (the Atom link the page shows), else "hash:"
 // and 16 hex digits of its title and description. Texts are trimmed and their entity references
-// decoded; a blank identifier counts as none. The link is taken as written, not resolved against
-// the feed's address, so a feed given a new address keeps its items.
+// decoded; a blank identifier counts as none, and one over 1000 bytes is replaced by its hash.
+// The link is taken as written, not resolved against the feed's address, so a feed given a new
+// address keeps its items.
 std::string ItemIdentity(const TXMLNode& item, std::string_view root);
 
 // The identities of a feed document's items in document order, read as the news view reads the

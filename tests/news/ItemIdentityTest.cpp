@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "NewsTestSupport.h"
 
 namespace {
@@ -32,6 +34,16 @@ TEST(ItemIdentity, RssTakesTheGuidThenTheLinkThenAHash) {
     EXPECT_EQ(TIds{"tag:site,2024:&1"},
               DocumentItemIds(Rss("<item><title>One, edited</title><guid>tag:site,2024:&amp;1</guid>"
                                   "<description>New text</description></item>")));
+}
+
+TEST(ItemIdentity, AnOverlongIdentifierIsHashed) {
+    const std::string longest(1000, 'g');
+    const TIds ids = DocumentItemIds(Rss("<item><guid>" + longest + "</guid></item><item><guid>" + longest +
+                                         "h</guid></item><item><guid>" + longest + "i</guid></item>"));
+    ASSERT_EQ(3u, ids.size());
+    EXPECT_EQ(longest, ids[0]);
+    EXPECT_EQ(0u, ids[1].rfind("hash:", 0));
+    EXPECT_NE(ids[1], ids[2]);
 }
 
 TEST(ItemIdentity, TheHashKeepsTitleAndTextApart) {
@@ -111,6 +123,38 @@ TEST_F(ItemIdentityNewsTest, CachedIdentitiesOfEveryFeedWithAReadableDocument) {
     EXPECT_EQ(2u, ids.size());
     EXPECT_EQ((TIds{"a1", "a2"}), ids.at(a->FeedID));
     EXPECT_EQ(TIds{"a1"}, ids.at(b->FeedID));
+}
+
+// Every public feed: the view's items and the store's seeding read the same identities, none
+// empty; most items name themselves (guid, id, rdf:about or link) rather than fall back to a hash.
+TEST_F(ItemIdentityNewsTest, PublicCorpusFeedsGiveTheSameIdentitiesBothWays) {
+    const std::string corpus = CorpusFolder();
+    if (corpus.empty())
+        GTEST_SKIP() << "public feed corpus not found at " << TOVEL_CORPUS_DIR;
+    int items = 0, hashed = 0;
+    for (const auto& file : std::filesystem::directory_iterator(corpus)) {
+        const std::string name = file.path().filename().string();
+        if (name == "MANIFEST.tsv" || name == "README.md")
+            continue;
+        SCOPED_TRACE(name);
+        const std::string text = ReadFileToString(file.path().string());
+        News->ClearItems();
+        try {
+            News->LoadFeedFromString(*AddFeed(name, nullptr), text);
+        } catch (const Exception&) {
+            continue;
+        }
+        TIds shown;
+        for (const auto& item : News->NewsItems) {
+            EXPECT_FALSE(item->Id.empty());
+            shown.push_back(item->Id);
+            hashed += item->Id.rfind("hash:", 0) == 0 ? 1 : 0;
+        }
+        items += static_cast<int>(shown.size());
+        EXPECT_EQ(DocumentItemIds(text), shown);
+    }
+    EXPECT_GT(items, 1000);
+    EXPECT_LT(hashed * 20, items) << hashed << " of " << items << " items hashed";
 }
 
 // The program's start: a new store counts the cached items as read, an existing one is left as
