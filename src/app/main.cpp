@@ -8,7 +8,6 @@
 #include "app/Catalogue.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
-#include "app/TestMessages.h"
 #include "catalogue/FeedListCls.h"
 #include "platform/DataFolder.h"
 #include "ui/FeedForm.h"
@@ -16,6 +15,11 @@
 #include "ui/Messages.h"
 #include "ui/NewsBrowser.h"
 #include "ui/ProdInfo.h"
+#include "ui/QtDispatcher.h"
+
+#ifdef TOVELRSS_TEST_BUILD
+#include "app/TestMessages.h"
+#endif
 
 namespace {
 
@@ -36,7 +40,12 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName("tovelrss");
     QApplication::setWindowIcon(QIcon(":/app/tovelrss.svg"));
     FillProductInfo();
+#ifdef TOVELRSS_TEST_BUILD
     InstallTestMessagesFromEnvironment();
+#endif
+    // The workers' calls reach the window through the event loop, from before the first window
+    // until after the last worker has been given up.
+    TQtDispatcher dispatcher;
     // SIGTERM, SIGINT and SIGHUP end the event loop like closing the window, so the same saves run.
     TSignalBridge stopSignals([](int) { QCoreApplication::exit(0); });
 
@@ -59,25 +68,29 @@ int main(int argc, char** argv) {
 
     frmMain = new TfrmMain(*FeedList, nullptr, CreateNewsView);
     frmFeed = new TfrmFeed(frmMain);
+    frmMain->SetFeedDialog(frmFeed);
     QObject::connect(&guard, &TSingleInstance::RaiseRequested, frmMain, [] { BringToFront(frmMain); });
     frmMain->show();
 
     QApplication::exec();
 
-    // The refresh stops first; a worker stuck in a name lookup cannot be waited for.
-    const bool workersEnded = frmMain->ReleaseWorkers();
+    // The feed search and the refresh stop first; a worker stuck in a name lookup cannot be
+    // waited for.
+    const bool searchesEnded = frmFeed->ReleaseWorkers();
+    const bool refreshesEnded = frmMain->ReleaseWorkers();
     // Written once, here, where a failure can be shown; the release writes nothing more.
     SaveCatalogue(*FeedList);
     feeds->SkipSaveOnDestroy();
     FeedList = nullptr;
     feeds.reset();
+    frmMain->SetFeedDialog(nullptr);
     delete frmFeed;
     frmFeed = nullptr;
     delete frmMain;
     frmMain = nullptr;
     Settings().sync();
     // A normal exit would release what that worker still uses under it; everything is saved.
-    if (!workersEnded)
+    if (!searchesEnded || !refreshesEnded)
         _exit(0);
     return 0;
 }

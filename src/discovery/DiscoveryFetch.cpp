@@ -47,7 +47,7 @@ TFeedDiscovery* TFeedDiscovery::Start(const std::string& url,
     discovery->FOnDone = std::move(onDone);
     discovery->OnTerminate = [](TThread* sender) {
         auto* self = static_cast<TFeedDiscovery*>(sender);
-        if (!self->Terminated() && self->FOnDone)
+        if (self->FOnDone)
             self->FOnDone(self->FResult);
     };
     discovery->Resume();
@@ -58,7 +58,7 @@ void TFeedDiscovery::Cancel() {
     // The stopped state first: a body that sees its exchange end sees it too.
     Terminate();
     Client.Aborted = true;
-    FOnDone = nullptr;
+    GiveUp();
 }
 
 void TFeedDiscovery::Execute() {

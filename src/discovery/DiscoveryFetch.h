@@ -46,20 +46,22 @@ struct TDiscoveryResult {
 TDiscoveryResult DiscoverFeedsAt(THTTPClient& client, const std::string& url,
                                  const std::function<void()>& beforeExchange = {});
 
-// DiscoverFeedsAt on a thread of its own, with a client that PrepareFeedClient set up. It
-// releases itself when it ends (FreeOnTerminate): the user-interface thread is told of the
-// result through OnDone, unless Cancel came first.
+// DiscoverFeedsAt on a thread of its own, with a client that PrepareFeedClient set up. Left to
+// run, it releases itself when it ends (FreeOnTerminate), after the user-interface thread has
+// been told of the result through OnDone. Cancel gives it up instead: OnDone never runs, and the
+// caller owns the object from then on (a TWorkerKeeper releases it once its body has ended).
 //
 //   auto* discovery = TFeedDiscovery::Start(url, [](const TDiscoveryResult& result) { ... });
 //   ...
-//   discovery->Cancel();  // OnDone never runs; the pointer is not to be used again
+//   discovery->Cancel();
+//   keeper.Release(std::unique_ptr<TThread>(discovery), 1000);
 class TFeedDiscovery : public TThread {
 public:
     // A started discovery of url; onDone runs on the user-interface thread (CheckSynchronize).
     static TFeedDiscovery* Start(const std::string& url, std::function<void(const TDiscoveryResult&)> onDone);
 
-    // User-interface thread: ends the exchange within one receive pass, and OnDone will not run.
-    // The thread still releases itself when its body has returned.
+    // User-interface thread: ends the exchange within one receive pass (a name lookup runs to its
+    // end) and gives the thread up, so that OnDone never runs and it no longer releases itself.
     void Cancel();
 
     THTTPClient Client;

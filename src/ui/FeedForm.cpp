@@ -10,9 +10,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
 #include "catalogue/FeedCommands.h"
-#include "platform/SysUtils.h"
 #include "discovery/DiscoveryFetch.h"
+#include "platform/SysUtils.h"
 #include "ui/Messages.h"
 #include "ui/QtText.h"
 #include "url/Url.h"
@@ -80,8 +84,27 @@ TfrmFeed::TfrmFeed(QWidget* parent) : QDialog(parent) {
 }
 
 TfrmFeed::~TfrmFeed() {
-    if (FDiscovery)
-        FDiscovery->Cancel();
+    ReleaseWorkers(1000);
+}
+
+bool TfrmFeed::ReleaseWorkers(int waitMs) {
+    const auto start = std::chrono::steady_clock::now();
+    StopSearch(waitMs);
+    // A result already on its way is dropped with the search.
+    if (FSearching)
+        SearchEnded();
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    return FStoppedSearches.WaitForAll(std::max(0, waitMs - static_cast<int>(spent.count())));
+}
+
+void TfrmFeed::StopSearch(int waitMs) {
+    if (!FDiscovery)
+        return;
+    TFeedDiscovery* discovery = FDiscovery;
+    FDiscovery = nullptr;
+    discovery->Cancel();
+    FStoppedSearches.Release(std::unique_ptr<TThread>(discovery), waitMs);
 }
 
 void TfrmFeed::btnOKClick() {
@@ -109,8 +132,7 @@ void TfrmFeed::reject() {
         QDialog::reject();
         return;
     }
-    if (FDiscovery)
-        FDiscovery->Cancel();
+    StopSearch(SearchStopWaitMs);
     SearchEnded();
 }
 

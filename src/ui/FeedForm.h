@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/WorkerKeeper.h"
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -23,7 +25,8 @@ class TfrmFeed : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmFeed(QWidget* parent = nullptr);
-    // Stops a search still running.
+    // Stops a search still running and waits for its thread as ReleaseWorkers(1000) does; one
+    // still busy then is left to the end of the program.
     ~TfrmFeed() override;
 
     QLineEdit* edtURL;
@@ -56,22 +59,38 @@ public:
     // Whether a search runs.
     bool Searching() const { return FSearching; }
     // Cancel or Esc: stops a running search (the dialog stays open with the address as typed),
-    // else closes the dialog.
+    // else closes the dialog. The search's thread is stopped as a refresh is: its exchange ends
+    // at once and it gets up to SearchStopWaitMs to end; one still busy (a name lookup) is given
+    // up and kept until it has ended.
     void reject() override;
+    // For the program's end: stops a running search without a word to the dialog and waits up to
+    // waitMs for every search thread stopped so far; false when one is still busy (a name
+    // lookup), and the program must then end with _exit once everything is saved.
+    bool ReleaseWorkers(int waitMs = 1000);
+    // How many stopped search threads have not ended yet.
+    size_t StoppedSearches() { return FStoppedSearches.Count(); }
+
+    // The wait for a stopped search's thread (Cancel, Esc).
+    int SearchStopWaitMs = 1000;
     // Asks whether a LiveJournal blog address is to become its feed address, and corrects the
     // field on Yes.
     void CorrectLiveJournalURL();
 
 private:
     void StartSearch(const std::string& url);
+    // Stops the running search's thread (nothing of it reaches the dialog any more) and hands it
+    // to FStoppedSearches with a wait of waitMs.
+    void StopSearch(int waitMs);
     // Ends a search: OK enabled again and the status cleared.
     void SearchEnded();
     void SearchDone(const TDiscoveryResult& result);
     // The default name and the end with OK.
     void Finish();
 
-    // The running search's thread; null once it has ended (it releases itself).
+    // The running search's thread; null once it has ended (it releases itself) or been stopped.
     TFeedDiscovery* FDiscovery = nullptr;
+    // The stopped searches' threads, until they have ended.
+    TWorkerKeeper FStoppedSearches;
     // From OK until the result has been taken or the search stopped.
     bool FSearching = false;
     // Tells a late result of a stopped search from the current one's.
@@ -94,5 +113,5 @@ public:
 // Runs TfrmChooseFeed over feeds; the index chosen, or -1 when the user declined.
 int ChooseFeed(const std::vector<TDiscoveredFeed>& feeds, QWidget* parent);
 
-// The one feed dialog, created after the main window.
+// The one feed dialog, created by the program after the main window and handed to it.
 extern TfrmFeed* frmFeed;

@@ -15,10 +15,9 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "cache/CacheFiles.h"
 #include "news/NewsTypeCls.h"
 #include "platform/SysUtils.h"
-#include "platform/Thread.h"
-#include "cache/CacheFiles.h"
 #include "refresh/FeedsRefresh.h"
 #include "ui/About.h"
 #include "ui/FeedForm.h"
@@ -42,16 +41,6 @@ void InitImages() {
 }
 
 namespace {
-
-// Hands the refresh thread's calls to the user-interface thread: each wake posts one run of the
-// queue to the event loop. What escapes a call there is shown, and the program goes on.
-class TQtDispatcher : public IThreadDispatcher {
-public:
-    void Wake() override {
-        QMetaObject::invokeMethod(
-            qApp, [] { Guarded([] { CheckSynchronize(); }); }, Qt::QueuedConnection);
-    }
-};
 
 // Tells the window of every mouse button released over the Refresh button.
 class TMouseUpFilter : public QObject {
@@ -77,9 +66,8 @@ private:
 } // namespace
 
 TfrmMain::TfrmMain(TFeedList& feeds, QWidget* parent, const TNewsBrowserFactory& makeBrowser)
-    : QMainWindow(parent), FFeeds(feeds), FDispatcher(std::make_unique<TQtDispatcher>()), FRefresher(feeds) {
+    : QMainWindow(parent), FFeeds(feeds), FRefresher(feeds) {
     InitImages();
-    SetThreadDispatcher(FDispatcher.get());
     setObjectName("frmMain");
     resize(696, 480);
     CreateControls(makeBrowser);
@@ -131,7 +119,6 @@ TfrmMain::~TfrmMain() {
     FRefresher.Shutdown(0);
     if (FBusyCursor)
         QApplication::restoreOverrideCursor();
-    SetThreadDispatcher(nullptr);
     FNews.reset();
     FRootItem.reset();
     FDropTarget.reset();

@@ -23,8 +23,8 @@ class QToolBar;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-class IThreadDispatcher;
 class TDropTarget;
+class TfrmFeed;
 class TNewsType;
 class TNewsView;
 
@@ -50,8 +50,8 @@ public:
     // runs until the user selects a node (a first click on All Feeds counts) or refreshes.
     // makeBrowser makes the news view (the program passes CreateNewsView); without it the window
     // has a TPlainBrowser. feeds must outlive every command; only the destructor may run after it
-    // is gone. The window delivers the refresh thread's calls through the Qt event loop while it
-    // exists.
+    // is gone. The refresh thread's calls reach the window through the dispatcher the program
+    // installs (TQtDispatcher) before it makes the window.
     explicit TfrmMain(TFeedList& feeds, QWidget* parent = nullptr,
                       const TNewsBrowserFactory& makeBrowser = {});
     // FormDestroy: the settings are written first, then the renderer, the All Feeds item and the
@@ -204,6 +204,12 @@ public:
     // The drop target registered for this window.
     TDropTarget* DropTarget() const { return FDropTarget.get(); }
 
+    // The feed dialog that Add Feed, Edit and a dropped address run; the program makes it after
+    // the window (its parent) and hands it over here. The window does not own it. Without one
+    // those commands do nothing.
+    void SetFeedDialog(TfrmFeed* dialog) { FFeedDialog = dialog; }
+    TfrmFeed* FeedDialog() const { return FFeedDialog; }
+
 protected:
     // Status tips are dropped: the status bar's first panel keeps the refresh's text while the
     // mouse is over a button or a menu.
@@ -225,7 +231,6 @@ private:
     QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, TFeedListItem* item, int imageIndex);
 
     TFeedList& FFeeds;
-    std::unique_ptr<IThreadDispatcher> FDispatcher;
     std::unique_ptr<INewsBrowser> FBrowser;
     std::unique_ptr<TNewsType> FNews;
     TRefreshController FRefresher;
@@ -233,6 +238,7 @@ private:
     QTreeWidgetItem* FAllFeedsNode = nullptr;
     std::unique_ptr<TFeedListItem> FRootItem;
     std::unique_ptr<TDropTarget> FDropTarget;
+    TfrmFeed* FFeedDialog = nullptr;
     QTimer FSaveTimer;
     bool FSaveErrorShown = false;
     // Whether StartRefresh forces downloads: set by Refresh with Shift or Ctrl, cleared by a

@@ -2,8 +2,8 @@
 #include "ui/MainForm.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
@@ -12,8 +12,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "news/NewsTypeCls.h"
 #include "cache/CacheFiles.h"
+#include "news/NewsTypeCls.h"
 #include "ui/FeedForm.h"
 #include "ui/FeedTree.h"
 #include "ui/Messages.h"
@@ -81,20 +81,20 @@ void TfrmMain::miPropertiesClick() {
         EditNode(node);
         return;
     }
-    if (!frmFeed)
+    if (!FFeedDialog)
         return;
-    frmFeed->edtName->setText(ToQt(item->FeedName));
-    frmFeed->edtURL->setText(ToQt(item->FeedURL));
-    frmFeed->OriginalURL = item->FeedURL;
-    frmFeed->cbxAggInclude->setChecked(item->AggInclude);
-    frmFeed->cbxShowAuthor->setChecked(item->ShowAuthor);
-    frmFeed->edtURL->setFocus();
-    if (frmFeed->exec() != QDialog::Accepted)
+    FFeedDialog->edtName->setText(ToQt(item->FeedName));
+    FFeedDialog->edtURL->setText(ToQt(item->FeedURL));
+    FFeedDialog->OriginalURL = item->FeedURL;
+    FFeedDialog->cbxAggInclude->setChecked(item->AggInclude);
+    FFeedDialog->cbxShowAuthor->setChecked(item->ShowAuthor);
+    FFeedDialog->edtURL->setFocus();
+    if (FFeedDialog->exec() != QDialog::Accepted)
         return;
     // A refresh that runs on the old address drops its outcome for the new one itself.
-    const std::string url = FromQt(frmFeed->edtURL->text());
-    ApplyFeedProperties(*item, FromQt(frmFeed->edtName->text()), url, frmFeed->cbxAggInclude->isChecked(),
-                        frmFeed->cbxShowAuthor->isChecked());
+    const std::string url = FromQt(FFeedDialog->edtURL->text());
+    ApplyFeedProperties(*item, FromQt(FFeedDialog->edtName->text()), url,
+                        FFeedDialog->cbxAggInclude->isChecked(), FFeedDialog->cbxShowAuthor->isChecked());
     SetNodeText(node, item->FeedName);
     UpdatePopupMenu(tvwFeeds->currentItem());
     ScheduleSave();
@@ -178,21 +178,21 @@ void TfrmMain::acnAddFeedExecute() {
 }
 
 void TfrmMain::AddFeed(QTreeWidgetItem* parent, const std::string& url) {
-    if (!frmFeed)
+    if (!FFeedDialog)
         return;
-    frmFeed->edtName->setText(QString());
-    frmFeed->edtURL->setText(ToQt(url));
+    FFeedDialog->edtName->setText(QString());
+    FFeedDialog->edtURL->setText(ToQt(url));
     // A new feed: the address is looked at on OK, also when it was dropped.
-    frmFeed->OriginalURL.clear();
-    frmFeed->cbxAggInclude->setChecked(true);
-    frmFeed->cbxShowAuthor->setChecked(false);
-    frmFeed->edtURL->setFocus();
-    if (frmFeed->exec() != QDialog::Accepted)
+    FFeedDialog->OriginalURL.clear();
+    FFeedDialog->cbxAggInclude->setChecked(true);
+    FFeedDialog->cbxShowAuthor->setChecked(false);
+    FFeedDialog->edtURL->setFocus();
+    if (FFeedDialog->exec() != QDialog::Accepted)
         return;
-    TFeedListItem* item = FFeeds.Add(NodeItem(parent)->FeedID, FromQt(frmFeed->edtName->text()),
-                                     FromQt(frmFeed->edtURL->text()));
-    item->AggInclude = frmFeed->cbxAggInclude->isChecked();
-    item->ShowAuthor = frmFeed->cbxShowAuthor->isChecked();
+    TFeedListItem* item = FFeeds.Add(NodeItem(parent)->FeedID, FromQt(FFeedDialog->edtName->text()),
+                                     FromQt(FFeedDialog->edtURL->text()));
+    item->AggInclude = FFeedDialog->cbxAggInclude->isChecked();
+    item->ShowAuthor = FFeedDialog->cbxShowAuthor->isChecked();
     AddNode(parent, item, 1);
     parent->setExpanded(true);
     ScheduleSave();

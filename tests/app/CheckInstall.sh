@@ -25,6 +25,18 @@ done
 expect_file share/applications/tovelrss.desktop
 expect_file share/icons/hicolor/scalable/apps/tovelrss.svg
 
+# The shipped program answers no question by itself: the message hook of the test build
+# (tovelrss-test, never installed) is not in it.
+for hook in TOVELRSS_TEST_MESSAGES TOVELRSS_TEST_ANSWER; do
+    if grep -qa "$hook" "$root/bin/tovelrss"; then
+        echo "bin/tovelrss reads $hook: the test build's message hook is linked into it"
+        failed=1
+    fi
+done
+if found=$(find "$stage" -name 'tovelrss-test' | grep .); then
+    echo "the test build must not be installed: $found"
+    failed=1
+fi
 if found=$(find "$stage" -name 'tovelrss.portable' | grep .); then
     echo "the portable marker must not be installed: $found"
     failed=1

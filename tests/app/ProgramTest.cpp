@@ -1,6 +1,7 @@
 // The built program tovelrss as a user meets it: started in a folder of its own, stopped by a
-// signal, started twice, started on a damaged catalogue. Its boxes are read from the log that
-// TOVELRSS_TEST_MESSAGES names, and questions answered through TOVELRSS_TEST_ANSWER.
+// signal, started twice, started on a damaged catalogue. It runs as its test build tovelrss-test
+// (copied in as tovelrss), whose boxes are read from the log that TOVELRSS_TEST_MESSAGES names,
+// and whose questions are answered through TOVELRSS_TEST_ANSWER.
 #include <csignal>
 #include <filesystem>
 #include <fstream>

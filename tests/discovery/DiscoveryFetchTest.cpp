@@ -11,6 +11,7 @@
 #include "SyncPump.h"
 #include "TempDir.h"
 #include "TestCertificates.h"
+#include "platform/WorkerKeeper.h"
 
 namespace {
 
@@ -233,7 +234,9 @@ TEST(DiscoveryThreadTest, EndsOnTheUserInterfaceThreadOrNotAtAllWhenCancelled) {
         TFeedDiscovery::Start(silent->Url("/"), [&](const TDiscoveryResult&) { told = true; });
     ASSERT_TRUE(pump.PumpUntil([&] { return silent->Connections() > 0; }, 5000));
     discovery->Cancel();
-    // The exchange ends within one receive pass; the thread then releases itself.
-    pump.PumpUntil([] { return false; }, 1000);
+    // The exchange ends within one receive pass, well within the stop's wait.
+    TWorkerKeeper keeper;
+    EXPECT_TRUE(keeper.Release(std::unique_ptr<TThread>(discovery), 5000));
+    pump.PumpUntil([] { return false; }, 200);
     EXPECT_FALSE(told);
 }

@@ -6,23 +6,49 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "LoopbackHttpServer.h"
 #include "UiTestSupport.h"
+#include "net/SocketLibInternal.h"
 #include "news/FeedDiscovery.h"
-#include "platform/Thread.h"
 
 namespace {
 
-// Hands the search thread's end to the event loop, as the main window does.
-class TQtWake : public IThreadDispatcher {
+// Every name lookup hangs until Open, as one the system cannot interrupt does; then the name is
+// unknown. Its end waits for the lookups still inside it.
+class THungLookup {
 public:
-    void Wake() override {
-        QMetaObject::invokeMethod(
-            qApp, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+    THungLookup() {
+        SetAddressResolverForTesting([this](const std::string&, std::vector<TSocketAddress>&) {
+            ++FInside;
+            FAsked = true;
+            while (!FOpen)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            --FInside;
+            return false;
+        });
     }
+    ~THungLookup() {
+        Open();
+        while (FInside > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        SetAddressResolverForTesting(nullptr);
+    }
+    THungLookup(const THungLookup&) = delete;
+    THungLookup& operator=(const THungLookup&) = delete;
+
+    void Open() { FOpen = true; }
+    bool Asked() const { return FAsked; }
+
+private:
+    std::atomic<bool> FOpen{false};
+    std::atomic<bool> FAsked{false};
+    std::atomic<int> FInside{0};
 };
 
 // A loopback site: each known path answers 200 with its text, any other 404.
@@ -91,12 +117,7 @@ private:
         return form.exec();
     }
 
-    TQtWake FWake;
-
 private slots:
-    void initTestCase() { SetThreadDispatcher(&FWake); }
-    void cleanupTestCase() { SetThreadDispatcher(nullptr); }
-
     void controls() {
         TfrmFeed form;
         QCOMPARE(form.windowTitle(), QString("Feed"));
@@ -317,6 +338,60 @@ private slots:
         QVERIFY(checked);
         QCOMPARE(form.edtURL->text().toStdString(), silent->Url("/page"));
         QVERIFY(form.edtName->text().isEmpty());
+    }
+
+    // A search stopped in a name lookup cannot end within the stop's wait: the dialog goes on at
+    // once, and the search's thread is kept until it ends, which the program's end waits for.
+    void aSearchStoppedInAHungLookupIsKeptUntilItEnds() {
+        TScriptedMessages messages;
+        THungLookup lookup;
+        TfrmFeed form;
+        form.SearchStopWaitMs = 20;
+        form.edtURL->setText("http://hung.test/page");
+        form.edtName->setText("");
+        bool checked = false;
+        WhenModal([&](QWidget&) {
+            form.btnOK->click();
+            QTRY_VERIFY_WITH_TIMEOUT(lookup.Asked(), 10000);
+            form.btnCancel->click();
+            QVERIFY(!form.Searching() && form.isVisible() && form.btnOK->isEnabled());
+            QCOMPARE(form.StoppedSearches(), size_t(1));
+            QVERIFY2(!form.ReleaseWorkers(20), "the program's end must not take a hung search for ended");
+            lookup.Open();
+            QVERIFY(form.ReleaseWorkers(10000));
+            QCOMPARE(form.StoppedSearches(), size_t(0));
+            // Its failure never reaches the dialog.
+            QTest::qWait(50);
+            QVERIFY(form.isVisible() && messages.Shown.empty());
+            checked = true;
+            form.btnCancel->click();
+        });
+        QCOMPARE(form.exec(), int(QDialog::Rejected));
+        QVERIFY(checked);
+        QCOMPARE(form.edtURL->text(), QString("http://hung.test/page"));
+    }
+
+    // The dialog released during a hung search (the program's end) neither waits for it without
+    // bound nor releases the thread under it; the thread ends later without reaching the dialog.
+    void aDialogReleasedDuringAHungSearchLeavesItsThreadBehind() {
+        TScriptedMessages messages;
+        THungLookup lookup;
+        auto form = std::make_unique<TfrmFeed>();
+        form->edtURL->setText("http://hung.test/page");
+        form->edtName->setText("");
+        WhenModal([&](QWidget&) {
+            form->btnOK->click();
+            QTRY_VERIFY_WITH_TIMEOUT(lookup.Asked(), 10000);
+            QVERIFY(form->Searching());
+            QVERIFY(!form->ReleaseWorkers(20));
+            QVERIFY(!form->Searching());
+            form->done(QDialog::Rejected);
+        });
+        QCOMPARE(form->exec(), int(QDialog::Rejected));
+        form.reset();
+        lookup.Open();
+        QTest::qWait(50);
+        QVERIFY(messages.Shown.empty());
     }
 
     // Nothing blocks an address that cannot be reached now, nor a page without feeds.

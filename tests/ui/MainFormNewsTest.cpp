@@ -86,10 +86,9 @@ struct TNewsFixture {
         Dir.Write("template/bottom.html", "</body></html>");
         Form = std::make_unique<TfrmMain>(Feeds);
         Dialog = std::make_unique<TfrmFeed>(Form.get());
-        frmFeed = Dialog.get();
+        Form->SetFeedDialog(Dialog.get());
     }
     ~TNewsFixture() {
-        frmFeed = nullptr;
         Dialog.reset();
         Form.reset();
     }

@@ -47,10 +47,9 @@ struct TWindowFixture {
         Dir.Write("template/bottom.html", "</body></html>");
         Form = std::make_unique<TfrmMain>(Feeds);
         Dialog = std::make_unique<TfrmFeed>(Form.get());
-        frmFeed = Dialog.get();
+        Form->SetFeedDialog(Dialog.get());
     }
     ~TWindowFixture() {
-        frmFeed = nullptr;
         Dialog.reset();
         Form.reset();
     }

@@ -71,13 +71,12 @@ class NewsRefreshTest : public QObject {
     void OpenWindow() {
         Form = std::make_unique<TfrmMain>(*Feeds, nullptr, CreateNewsView);
         Dialog = std::make_unique<TfrmFeed>(Form.get());
-        frmFeed = Dialog.get();
+        Form->SetFeedDialog(Dialog.get());
         Form->NewsView()->OpenExternally = [this](const QUrl& url) { Opened.push_back(url); };
         connect(Form->NewsView(), &TNewsView::LoadFinished, this, [this](bool ok) { Loads += ok ? 1 : 0; });
         Form->show();
     }
     void CloseWindow() {
-        frmFeed = nullptr;
         Dialog.reset();
         Form.reset();
     }
@@ -324,6 +323,7 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    TQtDispatcher dispatcher;
     FillProductInfo();
     NewsRefreshTest test;
     return QTest::qExec(&test, argc, argv);

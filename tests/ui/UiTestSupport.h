@@ -13,6 +13,7 @@
 #include "TempDir.h"
 #include "ui/Messages.h"
 #include "ui/ProdInfo.h"
+#include "ui/QtDispatcher.h"
 
 // Answers the program's questions from a script and records every text shown or asked, so that
 // no modal box ever opens in a test.
@@ -55,13 +56,15 @@ inline void WhenModal(std::function<void(QWidget&)> action) {
     });
 }
 
-// The settings go to a folder of the test's own: the user's are never read or written.
+// The settings go to a folder of the test's own: the user's are never read or written. The
+// workers' calls reach the windows through the event loop, as in the program.
 #define TOVEL_UI_TEST_MAIN(TestClass)                                                                        \
     int main(int argc, char** argv) {                                                                        \
         TempDir config;                                                                                      \
         ScopedEnv configHome("XDG_CONFIG_HOME", config.Path().c_str());                                      \
         ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");                                                  \
         QApplication app(argc, argv);                                                                        \
+        TQtDispatcher dispatcher;                                                                            \
         FillProductInfo();                                                                                   \
         TestClass test;                                                                                      \
         return QTest::qExec(&test, argc, argv);                                                              \
