@@ -181,29 +181,10 @@ bool TItemStore::OpenFile(const std::string& path, bool& created) {
     }
     if (version != kSchemaVersion)
         return false;
-    return true;
-}
-
-bool TItemStore::CheckPages(const std::string& path) {
     // A page damaged inside would fail some later call; find it now, while the store can still
-    // be set aside. The file is read as it is, without its log: opening it for writing would
-    // let SQLite drop a log it cannot use, which belongs with the damaged file.
-    std::string uri = "file:";
-    for (char c : path) {
-        if (c == '%' || c == '?' || c == '#') {
-            static const char kHex[] = "0123456789ABCDEF";
-            uri += '%';
-            uri += kHex[static_cast<unsigned char>(c) >> 4];
-            uri += kHex[c & 0xF];
-        } else {
-            uri += c;
-        }
-    }
-    uri += "?immutable=1";
-    Check(FDb, sqlite3_open_v2(uri.c_str(), &FDb, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr));
-    const bool whole = QueryText(FDb, "PRAGMA quick_check") == "ok";
-    Close();
-    return whole;
+    // be set aside. This reads through the connection, under its locks, so a store that another
+    // program (the diagnostic tool, or the reader) is writing is never taken for a damaged one.
+    return QueryText(FDb, "PRAGMA quick_check") == "ok";
 }
 
 TStoreOpen TItemStore::Open(const std::string& path) {
@@ -214,7 +195,7 @@ TStoreOpen TItemStore::Open(const std::string& path) {
     FFailureTaken = false;
     bool created = false;
     try {
-        if ((!FileExists(path) || CheckPages(path)) && OpenFile(path, created)) {
+        if (OpenFile(path, created)) {
             FSaving = true;
             return created ? TStoreOpen::Created : TStoreOpen::Opened;
         }
@@ -225,9 +206,12 @@ TStoreOpen TItemStore::Open(const std::string& path) {
             return TStoreOpen::Failed;
         }
     }
-    Close();
+    // Set aside while the damaged file is still open: closing the last connection deletes the
+    // log by its name, and the log belongs with the file it was written for.
     const std::string aside = FreeName(path + ".damaged");
-    if (!SetAside(path, aside)) {
+    const bool setAside = SetAside(path, aside);
+    Close();
+    if (!setAside) {
         FMessage = "The read state of the news is damaged and cannot be set aside";
         return TStoreOpen::Failed;
     }

@@ -107,9 +107,6 @@ private:
     void Close();
     // Opens path and makes or checks the schema; false when the file is not a store.
     bool OpenFile(const std::string& path, bool& created);
-    // Reads every page of the file at path, leaving it and its companions as they are; false
-    // when one is damaged. Closes the connection it opens.
-    bool CheckPages(const std::string& path);
     // Runs write as one transaction unless the store has stopped saving; a failure rolls back,
     // stops the saving and keeps its message for TakeFailure.
     void Write(const char* what, const std::function<void()>& write);
