@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "UiTestSupport.h"
+
 namespace {
 
 TProductInfo Info(const std::string& title) {
@@ -135,5 +137,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(AboutTest)
+TOVEL_UI_TEST_MAIN(AboutTest)
 #include "AboutTest.moc"

@@ -312,20 +312,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    // The settings go to a folder of the test's own: the user's are never read or written.
-    TempDir config;
-    ScopedEnv configHome("XDG_CONFIG_HOME", config.Path().c_str());
-    ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
-    // The browser's sandbox refuses to start as root (a container's test run); the pages here are
-    // the test's own.
-    if (::geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    TQtDispatcher dispatcher;
-    FillProductInfo();
-    NewsRefreshTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+TOVEL_UI_TEST_MAIN(NewsRefreshTest)
 #include "NewsRefreshTest.moc"

@@ -18,6 +18,7 @@
 
 #include "LoopbackHttpServer.h"
 #include "TempDir.h"
+#include "UiTestSupport.h"
 #include "catalogue/FeedListCls.h"
 #include "news/NewsTypeCls.h"
 #include "platform/Files.h"
@@ -501,16 +502,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    // The browser's sandbox refuses to start as root (a container's test run); the pages here are
-    // the test's own.
-    if (::geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    // Qt WebEngine wants the shared contexts set before the application exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    NewsViewTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+TOVEL_UI_TEST_MAIN(NewsViewTest)
 
 #include "NewsViewTest.moc"

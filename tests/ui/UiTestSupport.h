@@ -2,6 +2,8 @@
 
 #include <deque>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,16 +58,11 @@ inline void WhenModal(std::function<void(QWidget&)> action) {
     });
 }
 
-// The settings go to a folder of the test's own: the user's are never read or written. The
-// workers' calls reach the windows through the event loop, as in the program.
+// Every test class of the folder registers itself with TOVEL_UI_TEST_MAIN; the folder's main()
+// (UiTestMain.cpp) runs them in one QApplication, one class or all of them.
+using TUiTestFactory = std::unique_ptr<QObject> (*)();
+std::map<std::string, TUiTestFactory>& UiTestClasses();
+
 #define TOVEL_UI_TEST_MAIN(TestClass)                                                                        \
-    int main(int argc, char** argv) {                                                                        \
-        TempDir config;                                                                                      \
-        ScopedEnv configHome("XDG_CONFIG_HOME", config.Path().c_str());                                      \
-        ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");                                                  \
-        QApplication app(argc, argv);                                                                        \
-        TQtDispatcher dispatcher;                                                                            \
-        FillProductInfo();                                                                                   \
-        TestClass test;                                                                                      \
-        return QTest::qExec(&test, argc, argv);                                                              \
-    }
+    static const bool TestClass##Registered = (                                                              \
+        UiTestClasses()[#TestClass] = [] { return std::unique_ptr<QObject>(new TestClass); }, true);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "TempDir.h"
+#include "UiTestSupport.h"
 #include "platform/SysUtils.h"
 #include "xml/XMLNode.h"
 
@@ -189,5 +190,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(XMLDumpFormTest)
+TOVEL_UI_TEST_MAIN(XMLDumpFormTest)
 #include "XMLDumpFormTest.moc"
