@@ -163,3 +163,11 @@ TStoreOpen OpenItemStore(TItemStore& store, const TFeedList& feeds, TDateTime no
         store.Seed(CachedItemIds(feeds), now);
     return result;
 }
+
+std::vector<TStoreItem> FeedStoreItems(const TNewsType& news, const TFeedListItem& feed) {
+    std::vector<TStoreItem> items;
+    for (const auto& item : news.NewsItems)
+        if (item->Feed == &feed)
+            items.push_back({item->Id, item->Date});
+    return items;
+}

@@ -30,6 +30,12 @@ std::vector<std::string> DocumentItemIds(std::string text);
 // A feed without items (no cache file, or one that cannot be read as a feed) has no entry.
 std::map<std::string, std::vector<std::string>> CachedItemIds(const TFeedList& feeds);
 
+class TNewsType;
+
+// The items the renderer loaded from feed's document, as the store records that document (in the
+// renderer's order, which the store does not need).
+std::vector<TStoreItem> FeedStoreItems(const TNewsType& news, const TFeedListItem& feed);
+
 // Opens the item store of the data folder ("items.db") for the catalogue, as the program starts
 // it: a store made new (the first run, or a damaged one set aside) takes the items of the cached
 // documents as read, seen at now. Returns how the store came up; its Message() says what the

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "NewsTestSupport.h"
+#include "catalogue/FeedCommands.h"
 
 namespace {
 
@@ -155,6 +156,55 @@ TEST_F(ItemIdentityNewsTest, PublicCorpusFeedsGiveTheSameIdentitiesBothWays) {
     }
     EXPECT_GT(items, 1000);
     EXPECT_LT(hashed * 20, items) << hashed << " of " << items << " items hashed";
+}
+
+// The read state of a feed's items through what the user does with the feed: a title edited in
+// the next download, a move to another folder, a new address.
+TEST_F(ItemIdentityNewsTest, ReadStateFollowsTheFeedThroughEditsMovesAndANewAddress) {
+    TFeedListItem* folder = Feeds.Add("root", "Folder", "");
+    TFeedListItem* other = Feeds.Add("root", "Other", "");
+    TFeedListItem* feed = AddFeed("a", nullptr, folder->FeedID);
+    TItemStore store;
+    ASSERT_EQ(TStoreOpen::Created, OpenItemStore(store, Feeds, 46000));
+    const auto download = [&](const std::string& items, TDateTime now) {
+        WriteCache(*feed, Rss(items));
+        News->LoadMarkedFeeds();
+        EXPECT_EQ("", feed->ErrorText);
+        return store.RecordDocument(feed->FeedID, FeedStoreItems(*News, *feed), now);
+    };
+    EXPECT_EQ(3, download("<item><title>One</title><guid>g1</guid></item>"
+                          "<item><title>Two</title><link>two.html</link></item>"
+                          "<item><title>Three</title></item>",
+                          46001));
+    store.MarkRead(feed->FeedID, {"g1", "two.html"});
+
+    // The next download: a title edited under the same guid is neither new nor unread again.
+    EXPECT_EQ(
+        0, download("<item><title>One (updated)</title><guid>g1</guid><description>More</description></item>"
+                    "<item><title>Two</title><link>two.html</link></item>"
+                    "<item><title>Three</title></item>",
+                    46002));
+    EXPECT_EQ(1, store.UnreadCounts()[feed->FeedID].Unread);
+
+    // Moved to another folder: the same entry, the same state.
+    feed->ParentID = other->FeedID;
+    EXPECT_EQ(0, download("<item><title>One</title><guid>g1</guid></item>"
+                          "<item><title>Two</title><link>two.html</link></item>"
+                          "<item><title>Three</title></item>",
+                          46003));
+    EXPECT_EQ(DocumentItemIds(Rss("<item><title>Three</title></item>")), store.UnreadIds(feed->FeedID));
+
+    // A new address: the items that keep their identity keep their state, a relative link
+    // included; the others are forgotten.
+    ASSERT_TRUE(ApplyFeedProperties(*feed, feed->FeedName, "http://127.0.0.1/moved/a", false, false));
+    store.ReaddressFeed(feed->FeedID);
+    EXPECT_EQ(0, store.UnreadCounts()[feed->FeedID].Items);
+    EXPECT_EQ(1, download("<item><title>Two</title><link>two.html</link></item>"
+                          "<item><title>Four</title><guid>g4</guid></item>",
+                          46004));
+    EXPECT_EQ(std::vector<std::string>{"g4"}, store.UnreadIds(feed->FeedID));
+    EXPECT_EQ(1, download("<item><title>One</title><guid>g1</guid></item>", 46005))
+        << "an item of the old address only is new at the new one";
 }
 
 // The program's start: a new store counts the cached items as read, an existing one is left as
