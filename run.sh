@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release and starts the reader, tovelrss.
+# Installs what the reader needs and is missing, builds the release and starts the reader, tovelrss.
 #   ./run.sh        as a user: the reader keeps its data beside the built program
 #                   (build-release/src/app/), as a portable copy does.
 #   sudo ./run.sh   builds as you, installs the reader (cmake --install, /usr/local) and starts
@@ -26,7 +26,8 @@ as_builder() {
 }
 as_builder cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOVEL_BUILD_TESTS=OFF \
     -DTOVEL_BUILD_BENCH=OFF >/dev/null
-as_builder cmake --build "$BUILD" -j "$(nproc)"
+# The reader alone: the diagnostic command tovel-inspect is built with the tests (./test.sh).
+as_builder cmake --build "$BUILD" -j "$(nproc)" --target tovelrss
 
 if [ ! -x "$BUILD/src/app/tovelrss" ]; then
     echo "run.sh: $BUILD/src/app/tovelrss was not built (is Qt 6 installed? see scripts/install-deps.sh)" >&2

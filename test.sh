@@ -1,68 +1,113 @@
 #!/usr/bin/env bash
-# Builds with warnings as errors and runs every test: normally, under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the threading tests under ThreadSanitizer, then each fuzz target.
+# Builds with warnings as errors and runs every test once, in four builds:
+#   plain      the reader, the benchmarks (built, not run), the tests that need Qt WebEngine and
+#              the install check: what the sanitizers cannot run;
+#   asan       every other test, under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   tsan       the threading tests (label threads) once more, under ThreadSanitizer;
+#   fuzz       each libFuzzer target over its seeds, then FUZZ_SECONDS (15) of fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --tests
 
 JOBS=$(nproc)
-FUZZ_SECONDS=${FUZZ_SECONDS:-30}
+FUZZ_SECONDS=${FUZZ_SECONDS:-15}
 export QT_QPA_PLATFORM=offscreen
 if [ "$(id -u)" -eq 0 ]; then
     export QTWEBENGINE_DISABLE_SANDBOX=1
 fi
 
-configure_and_build() {
+configure() {
     local dir=$1
     shift
     cmake -S . -B "$dir" -G Ninja -DTOVEL_WERROR=ON "$@" >/dev/null
-    cmake --build "$dir" -j "$JOBS"
 }
 
-echo "== Build and test (at ${SECONDS} s)"
-configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+STAGES=()
+stage_start=0
+stage() {
+    if [ ${#STAGES[@]} -gt 0 ]; then
+        STAGES[-1]="${STAGES[-1]} $((SECONDS - stage_start)) s"
+    fi
+    stage_start=$SECONDS
+    [ -n "$1" ] || return 0
+    STAGES+=("$1")
+    echo "== $2 (at ${SECONDS} s)"
+}
+
+stage plain "Build, the WebEngine tests and the install check"
+# Line tables only (-g1) in every build: enough for the sanitizers' and the debugger's backtraces,
+# and a quicker compile and link than full debug information.
+configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
+    -DTOVEL_TESTS_WEBENGINE_ONLY=ON
+cmake --build build -j "$JOBS"
 ctest --test-dir build --output-on-failure -j "$JOBS"
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer (at ${SECONDS} s)"
+stage asan "AddressSanitizer + UndefinedBehaviorSanitizer: every other test"
 # The window and the program are tested here too; tests that need Qt WebEngine (label webengine)
-# are left out, since Chromium inside it is not built for the sanitizers. -O1, as AddressSanitizer
+# are not built, since Chromium inside it is not built for the sanitizers. -O1, as AddressSanitizer
 # advises: exact reports, and a build a minute shorter than with -O2.
-configure_and_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" \
+configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
     -DTOVEL_SANITIZE=address,undefined -DTOVEL_BUILD_BENCH=OFF
+cmake --build build-asan -j "$JOBS" --target tovel_tests
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j "$JOBS" -LE webengine
 
-echo "== ThreadSanitizer (threading tests) (at ${SECONDS} s)"
+stage tsan "ThreadSanitizer: the threading tests"
 # Without the window: Qt is not built for ThreadSanitizer, so its own threads would be reported.
-configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVEL_SANITIZE=thread \
+configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
+    -DTOVEL_SANITIZE=thread \
     -DTOVEL_BUILD_BENCH=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON
+cmake --build build-tsan -j "$JOBS" --target tovel_threads_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir build-tsan --output-on-failure -j "$JOBS" -L threads --no-tests=ignore
 
-echo "== Fuzzing (${FUZZ_SECONDS} s per target) (at ${SECONDS} s)"
-CC=clang CXX=clang++ configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVEL_FUZZ=ON
-fuzz_failed=0
-fuzz_count=0
-for target in build-fuzz/fuzz/*_fuzz; do
-    [ -x "$target" ] || continue
+stage fuzz "Fuzzing (${FUZZ_SECONDS} s per target, ${JOBS} at a time)"
+# The fuzz build holds the core libraries and the fuzz targets only.
+CC=clang-14 CXX=clang++-14 configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DTOVEL_FUZZ=ON
+cmake --build build-fuzz -j "$JOBS"
+fuzz_one() { # target work-folder
+    local target=$1 work=$2 name seeds
     name=$(basename "$target")
-    work=$(mktemp -d)
     seeds="fuzz/corpus/$name"
     mkdir -p "$work/new"
-    args=("$work/new")
+    local args=("$work/new")
     [ -d "$seeds" ] && args+=("$seeds")
-    fuzz_count=$((fuzz_count + 1))
     if "$target" -max_total_time="$FUZZ_SECONDS" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
         -artifact_prefix="$work/" "${args[@]}" >"$work/log" 2>&1; then
-        echo "fuzz $name: ok ($(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$work/log" | grep -o '[0-9]*$') runs)"
-        rm -rf "$work"
+        echo "fuzz $name: ok ($(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$work/log" | grep -o '[0-9]*$') runs)" \
+            >"$work/result"
     else
-        echo "fuzz $name: FAILED (log and crash input in $work)"
-        tail -n 60 "$work/log"
-        fuzz_failed=$((fuzz_failed + 1))
+        echo "fuzz $name: FAILED (log and crash input in $work)" >"$work/result"
+    fi
+}
+works=()
+running=0
+for target in build-fuzz/fuzz/*_fuzz; do
+    [ -x "$target" ] || continue
+    work=$(mktemp -d)
+    works+=("$work")
+    fuzz_one "$target" "$work" &
+    running=$((running + 1))
+    if [ "$running" -ge "$JOBS" ]; then
+        wait -n || true
+        running=$((running - 1))
     fi
 done
-echo "fuzz: $((fuzz_count - fuzz_failed)) passed, $fuzz_failed failed"
-echo "== Done in ${SECONDS} s"
+wait
+fuzz_failed=0
+for work in "${works[@]}"; do
+    cat "$work/result"
+    if grep -q FAILED "$work/result"; then
+        tail -n 60 "$work/log"
+        fuzz_failed=$((fuzz_failed + 1))
+    else
+        rm -rf "$work"
+    fi
+done
+echo "fuzz: $((${#works[@]} - fuzz_failed)) passed, $fuzz_failed failed"
+
+stage ""
+echo "== Done in ${SECONDS} s: ${STAGES[*]/%/,}" | sed 's/,$//'
 [ "$fuzz_failed" -eq 0 ]
