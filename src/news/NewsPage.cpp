@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "news/HtmlCleaner.h"
 #include "dates/NewsDates.h"
+#include "news/HtmlCleaner.h"
 #include "news/NewsTypeCls.h"
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
@@ -23,9 +23,9 @@ namespace {
 const char kLineBreak[] = "\r\n";
 
 // The placeholders of the item template, in the order of their values. Letter case counts.
-enum TPlaceholder { kAuthor, kTitle, kDescription, kDate, kLink, kPlaceholderCount };
+enum TPlaceholder { kAuthor, kTitle, kDescription, kDate, kLink, kUnread, kPlaceholderCount };
 const std::string_view kPlaceholderNames[kPlaceholderCount] = {"{author}", "{title}", "{description}",
-                                                               "{date}", "{link}"};
+                                                               "{date}",   "{link}",  "{unread}"};
 using TPlaceholderValues = std::array<std::string_view, kPlaceholderCount>;
 
 // The item template cut once into its text and its placeholders, so that each item is filled in
@@ -150,9 +150,11 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
     };
     writeTemplate("top.html");
 
+    // The old page's items are about to be replaced: none of them may be found through it.
+    FRendered.clear();
     std::vector<const TNewsItem*> shown;
     for (const std::unique_ptr<TNewsItem>& item : NewsItems)
-        if (PassesAgeFilter(item->Date, filterIndex))
+        if (filterIndex == kUnreadFilter ? item->Unread : PassesAgeFilter(item->Date, filterIndex))
             shown.push_back(item.get());
     const std::vector<std::string> descriptions = PrepareDescriptions(shown, picturesShown);
 
@@ -178,7 +180,14 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
         title = CleanTitleHtml(item->Title);
         link = EscapeHtml(SafePageURL(item->Link, std::string(), true));
         line.clear();
-        itemTemplate.AppendFilled(line, {author, title, descriptions[i], date, link});
+        // The wrapper stands outside the template, so that a user's template needs nothing of
+        // it and no cleaner of descriptions ever sees it.
+        line += "<div data-item=\"";
+        line += std::to_string(i);
+        line += "\">";
+        itemTemplate.AppendFilled(line, {author, title, descriptions[i], date, link,
+                                         item->Unread ? std::string_view("unread") : std::string_view()});
+        line += "</div>";
         line += kLineBreak;
         page.Write(line);
     }
@@ -188,6 +197,7 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
     }
     writeTemplate("bottom.html");
     page.Commit();
+    FRendered = std::move(shown);
 }
 
 void TNewsType::WriteErrorPage(const std::string& errorText) {
@@ -197,5 +207,6 @@ void TNewsType::WriteErrorPage(const std::string& errorText) {
     AppendLine(page, "<html><body><font face=\"arial\" color=\"red\">");
     AppendLine(page, "Error: " + EscapeHtml(errorText));
     AppendLine(page, "</font></body></html>");
+    FRendered.clear();
     WriteFileAtomically(PagePath, page, false);
 }

@@ -6,12 +6,12 @@
 #include <iterator>
 #include <string_view>
 
+#include "cache/CacheFiles.h"
 #include "dates/NewsDates.h"
+#include "news/ItemIdentity.h"
 #include "platform/Charset.h"
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
-#include "cache/CacheFiles.h"
-#include "news/ItemIdentity.h"
 #include "url/Url.h"
 
 namespace {
@@ -183,6 +183,7 @@ TNewsType::~TNewsType() {
 }
 
 void TNewsType::ClearItems() {
+    FRendered.clear();
     NewsItems.clear();
 }
 
@@ -198,6 +199,7 @@ TNewsItem* TNewsType::Item(int index) const {
 }
 
 void TNewsType::DropFeedItems(const TFeedListItem* feed) {
+    FRendered.clear();
     NewsItems.erase(
         std::remove_if(NewsItems.begin(), NewsItems.end(),
                        [feed](const std::unique_ptr<TNewsItem>& item) { return item->Feed == feed; }),

@@ -25,7 +25,13 @@ public:
     TDateTime Date = 0;
     // What keeps the item the same within its feed from one download to the next (ItemIdentity).
     std::string Id;
+    // Whether the user has not read the item yet; the window sets it before a render.
+    bool Unread = false;
 };
+
+// The news filter's entry that shows the unread items of any age; the entries before it are the
+// age limits of the news dates.
+constexpr int kUnreadFilter = 6;
 
 // The text as UTF-8 from a document that declared the (lower-cased) encoding: "utf-8" and the
 // empty name (no declaration; XML's default) give the text with invalid sequences replaced by
@@ -72,7 +78,7 @@ public:
     // DataFolder() + "gen.html".
     std::string PagePath;
 
-    // Releases every item.
+    // Releases every item (and forgets the rendered ones).
     void ClearItems();
     // A new empty item appended at the end of NewsItems.
     TNewsItem* AddItem();
@@ -112,10 +118,14 @@ public:
     // keep their order (five undated items a..e come out d, e, c, a, b).
     void SortItems();
 
-    // Writes the page to PagePath: top, each item passing the age filter through the item
-    // template (or the no-news line with filterCaption), bottom. The item template is filled in one
-    // pass: "{author}", "{title}", "{description}", "{date}" and "{link}" (letter case counts) take
-    // their values, any other "{...}" stays, and a value put in is never read again, so a title
+    // Writes the page to PagePath: top, each item passing the filter through the item template
+    // (or the no-news line with filterCaption), bottom. The filter is an age limit of the news
+    // dates, or kUnreadFilter: the items with Unread set, whatever their age. Each item's chunk is
+    // wrapped in <div data-item="K">...</div>, K its place among the items shown (from 0, the
+    // order of RenderedItems), so that the view can find the items in the page. The item template
+    // is filled in one pass: "{author}", "{title}", "{description}", "{date}", "{link}" and
+    // "{unread}" ("unread" for an unread item, else nothing) take their values (letter case
+    // counts), any other "{...}" stays, and a value put in is never read again, so a title
     // holding "{description}" shows those letters. Each value is made safe for where it lands:
     // the feed name and author, and the date, escaped as text; the title through CleanTitleHtml;
     // the description through PrepareDescription; the link escaped for an attribute, and empty
@@ -126,6 +136,9 @@ public:
     // missing "bottom.html" leaves it without its end. "Cannot create file %s" when the page
     // cannot be written; the old page then stays.
     void RenderPage(int filterIndex, const std::string& filterCaption, bool picturesShown);
+    // The items of the last page RenderPage wrote, in page order: the item with data-item K is
+    // RenderedItems()[K]. Empty after an error page, and emptied whenever items are released.
+    const std::vector<const TNewsItem*>& RenderedItems() const { return FRendered; }
     // Replaces the page at PagePath, as RenderPage does, with the error page for errorText, whose
     // &, <, >, " and ' are escaped; raises "Cannot create file %s" when it cannot.
     void WriteErrorPage(const std::string& errorText);
@@ -145,4 +158,5 @@ private:
     void ReadDocument(TFeedListItem& feed);
 
     TFeedList& FFeeds;
+    std::vector<const TNewsItem*> FRendered;
 };

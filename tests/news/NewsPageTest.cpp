@@ -9,6 +9,7 @@
 
 #include "NewsTestSupport.h"
 #include "dates/NewsDates.h"
+#include "platform/TimeZone.h"
 
 namespace {
 
@@ -33,8 +34,30 @@ protected:
         item->Link = "https://news.example/item";
         return item;
     }
+    // The page without the wrappers of its items (each item's line "<div data-item=...>" ...
+    // "</div>"), which the tests of the wrapper check themselves.
     std::string Render(int filter = 5, bool pictures = true) {
-        News->RenderPage(filter, FilterName(filter), pictures);
+        const std::string page = RenderWrapped(filter, pictures);
+        std::string out;
+        size_t at = 0;
+        while (at < page.size()) {
+            size_t end = page.find("\r\n", at);
+            end = end == std::string::npos ? page.size() : end + 2;
+            std::string line = page.substr(at, end - at);
+            const std::string open = "<div data-item=\"";
+            const size_t close = line.rfind("</div>\r\n");
+            if (line.compare(0, open.size(), open) == 0 && close != std::string::npos &&
+                close + 8 == line.size()) {
+                line = line.substr(line.find("\">") + 2);
+                line.replace(line.size() - 8, 6, "");
+            }
+            out += line;
+            at = end;
+        }
+        return out;
+    }
+    std::string RenderWrapped(int filter = 5, bool pictures = true) {
+        News->RenderPage(filter, filter == kUnreadFilter ? "Unread items" : FilterName(filter), pictures);
         return Temp.Read("gen.html");
     }
     std::string RenderError(const std::string& path) {
@@ -241,7 +264,7 @@ TEST_F(NewsPageTest, MissingTemplatesStopTheRenderAtTheirStep) {
     Temp.Write("template/top.html", "<top>");
     DeleteFile(Temp.File("template/bottom.html"));
     Temp.Write("gen.html", std::string(3 << 20, 'p'));
-    EXPECT_EQ(RenderError(Temp.File("template/bottom.html")), "<top>\r\nx\r\n");
+    EXPECT_EQ(RenderError(Temp.File("template/bottom.html")), "<top>\r\n<div data-item=\"0\">x</div>\r\n");
 
     EXPECT_EQ(FolderEntries(), "gen.html template") << "no temporary page is left behind";
 
@@ -276,6 +299,59 @@ TEST_F(NewsPageTest, PageThatCannotBeWrittenIsReported) {
     EXPECT_EQ(FolderEntries(), "gen.html template") << "no temporary page is left behind";
 }
 
+// The view finds each item of the page by its wrapper: K is the item's place in RenderedItems,
+// which follows the page (sorted, filtered), whatever the template writes.
+TEST_F(NewsPageTest, EachItemIsWrappedWithItsPlaceInTheRenderedItems) {
+    Temp.Write("template/item.html", "<div data-item=\"99\">{title}</div>");
+    Add("Old", "", NowUTC() - 10);
+    TNewsItem* fresh = Add("Fresh", "", NowUTC() - 0.1);
+    TNewsItem* undated = Add("Undated");
+    News->SortItems();
+    EXPECT_EQ(RenderWrapped(0), "<top>\r\n"
+                                "<div data-item=\"0\"><div data-item=\"99\">Fresh</div></div>\r\n"
+                                "<div data-item=\"1\"><div data-item=\"99\">Undated</div></div>\r\n"
+                                "<bottom>\r\n");
+    ASSERT_EQ(News->RenderedItems().size(), 2u);
+    EXPECT_EQ(News->RenderedItems()[0], fresh);
+    EXPECT_EQ(News->RenderedItems()[1], undated);
+    EXPECT_EQ(RenderWrapped(5).find("<div data-item=\"3\">"), std::string::npos);
+    EXPECT_EQ(News->RenderedItems().size(), 3u);
+
+    // Nothing of an old page may be found once it is replaced or its items are gone.
+    News->WriteErrorPage("gone");
+    EXPECT_TRUE(News->RenderedItems().empty());
+    Render();
+    News->DropFeedItems(Feed);
+    EXPECT_TRUE(News->RenderedItems().empty());
+    Add("Again");
+    Render();
+    News->ClearItems();
+    EXPECT_TRUE(News->RenderedItems().empty());
+}
+
+// "{unread}" gives the class of an unread item; a template without it marks nothing and still
+// shows every item; the unread filter shows the unread items of any age, and only those.
+TEST_F(NewsPageTest, UnreadPlaceholderAndTheUnreadFilter) {
+    Temp.Write("template/item.html", "[{title}:{unread}]");
+    Add("Read", "", NowUTC() - 0.1);
+    Add("Old unread", "", NowUTC() - 400)->Unread = true;
+    Add("Undated unread")->Unread = true;
+    EXPECT_EQ(Render(5),
+              "<top>\r\n[Read:]\r\n[Old unread:unread]\r\n[Undated unread:unread]\r\n<bottom>\r\n");
+    EXPECT_EQ(Render(kUnreadFilter),
+              "<top>\r\n[Old unread:unread]\r\n[Undated unread:unread]\r\n<bottom>\r\n");
+    EXPECT_EQ(News->RenderedItems().size(), 2u);
+    EXPECT_EQ(Render(0), "<top>\r\n[Read:]\r\n[Undated unread:unread]\r\n<bottom>\r\n");
+
+    Temp.Write("template/item.html", "[{title}]");
+    EXPECT_EQ(Render(5), "<top>\r\n[Read]\r\n[Old unread]\r\n[Undated unread]\r\n<bottom>\r\n");
+
+    for (const std::unique_ptr<TNewsItem>& item : News->NewsItems)
+        item->Unread = false;
+    EXPECT_EQ(Render(kUnreadFilter),
+              "<top>\r\nThere are no news for the selected filter (Unread items)\r\n<bottom>\r\n");
+}
+
 TEST_F(NewsPageTest, ErrorPageHasItsThreeLinesAndEscapesItsText) {
     Temp.Write("gen.html", "a much longer previous page than the error page");
     News->WriteErrorPage("The \"channel\" node is not found <b>");
@@ -301,16 +377,26 @@ TEST_F(NewsPageTest, ShippedTemplatesMakeAUTF8PageWithoutScripts) {
     EXPECT_NE(top.find("object-src 'none'"), std::string::npos);
     EXPECT_NE(top.find("default-src 'none'"), std::string::npos);
     EXPECT_NE(item.find("href=\"{link}\""), std::string::npos) << "the link's attribute is double-quoted";
-    for (const char* placeholder : {"{author}", "{title}", "{description}", "{date}", "{link}"})
+    for (const char* placeholder : {"{author}", "{title}", "{description}", "{date}", "{link}", "{unread}"})
         EXPECT_NE(item.find(placeholder), std::string::npos) << placeholder;
+    // Unread items are marked in light and in dark: the style names the class, and the dark
+    // colours give the marker a colour of its own.
+    EXPECT_NE(top.find(".item.unread"), std::string::npos);
+    const size_t dark = top.find("prefers-color-scheme: dark");
+    ASSERT_NE(dark, std::string::npos);
+    EXPECT_NE(top.find("--new:", dark), std::string::npos);
 
     for (const char* name : {"top.html", "item.html", "bottom.html"})
         Temp.Write(std::string("template/") + name, ReadFileToString(folder + name));
     Add("Shipped title", "<p>Body</p>");
+    Add("Unread title", "<p>Body</p>")->Unread = true;
     const std::string page = Render();
     EXPECT_NE(page.find("Shipped title"), std::string::npos);
     EXPECT_EQ(page.find("{title}"), std::string::npos);
+    EXPECT_EQ(page.find("{unread}"), std::string::npos);
     EXPECT_NE(page.find("</html>"), std::string::npos);
+    EXPECT_NE(page.find("<article class=\"item unread\">"), std::string::npos);
+    EXPECT_NE(page.find("<article class=\"item \">"), std::string::npos);
 }
 
 // tovel-inspect render gives the page the view would get for the same document, address,
