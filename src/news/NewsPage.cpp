@@ -107,6 +107,25 @@ std::vector<std::string> PrepareDescriptions(const std::vector<const TNewsItem*>
     return descriptions;
 }
 
+// The key of an item in the page: a 64-bit FNV-1a hash of its feed's id and its identity, in hex.
+// The view keeps the reader's place by it over a new render, where the item's place K may change.
+void AppendItemKey(std::string& out, const TNewsItem& item) {
+    uint64_t hash = 14695981039346656037ull;
+    const auto add = [&hash](std::string_view text) {
+        for (const char c : text) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 1099511628211ull;
+        }
+    };
+    if (item.Feed)
+        add(item.Feed->FeedID);
+    add(std::string_view("\n", 1));
+    add(item.Id);
+    static const char kDigits[] = "0123456789abcdef";
+    for (int shift = 60; shift >= 0; shift -= 4)
+        out += kDigits[(hash >> shift) & 15];
+}
+
 void AppendLine(std::string& page, std::string_view piece) {
     page.append(piece.data(), piece.size());
     page += kLineBreak;
@@ -184,6 +203,8 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
         // it and no cleaner of descriptions ever sees it.
         line += "<div data-item=\"";
         line += std::to_string(i);
+        line += "\" data-key=\"";
+        AppendItemKey(line, *item);
         line += "\">";
         itemTemplate.AppendFilled(line, {author, title, descriptions[i], date, link,
                                          item->Unread ? std::string_view("unread") : std::string_view()});

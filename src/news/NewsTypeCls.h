@@ -121,8 +121,9 @@ public:
     // Writes the page to PagePath: top, each item passing the filter through the item template
     // (or the no-news line with filterCaption), bottom. The filter is an age limit of the news
     // dates, or kUnreadFilter: the items with Unread set, whatever their age. Each item's chunk is
-    // wrapped in <div data-item="K">...</div>, K its place among the items shown (from 0, the
-    // order of RenderedItems), so that the view can find the items in the page. The item template
+    // wrapped in <div data-item="K" data-key="...">...</div>, K its place among the items shown
+    // (from 0, the order of RenderedItems), the key 16 hex digits that stand for its feed and its
+    // identity, so that the view can find the items in the page, and an item again in a new page. The item template
     // is filled in one pass: "{author}", "{title}", "{description}", "{date}", "{link}" and
     // "{unread}" ("unread" for an unread item, else nothing) take their values (letter case
     // counts), any other "{...}" stays, and a value put in is never read again, so a title
