@@ -84,10 +84,12 @@ TfrmFeed::TfrmFeed(QWidget* parent) : QDialog(parent) {
 }
 
 TfrmFeed::~TfrmFeed() {
-    ReleaseWorkers(1000);
+    // The program's end has waited already.
+    ReleaseWorkers(FWorkersReleased ? 0 : 1000);
 }
 
 bool TfrmFeed::ReleaseWorkers(int waitMs) {
+    FWorkersReleased = true;
     const auto start = std::chrono::steady_clock::now();
     StopSearch(waitMs);
     // A result already on its way is dropped with the search.

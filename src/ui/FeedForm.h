@@ -25,8 +25,9 @@ class TfrmFeed : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmFeed(QWidget* parent = nullptr);
-    // Stops a search still running and waits for its thread as ReleaseWorkers(1000) does; one
-    // still busy then is left to the end of the program.
+    // Stops a search still running and waits for its thread as ReleaseWorkers(1000) does (with no
+    // further wait after a ReleaseWorkers of the program's own); one still busy then is left to
+    // the end of the program.
     ~TfrmFeed() override;
 
     QLineEdit* edtURL;
@@ -91,6 +92,8 @@ private:
     TFeedDiscovery* FDiscovery = nullptr;
     // The stopped searches' threads, until they have ended.
     TWorkerKeeper FStoppedSearches;
+    // Whether ReleaseWorkers has run.
+    bool FWorkersReleased = false;
     // From OK until the result has been taken or the search stopped.
     bool FSearching = false;
     // Tells a late result of a stopped search from the current one's.
