@@ -2,11 +2,16 @@
 
 #include <QChildEvent>
 #include <QDesktopServices>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
@@ -67,6 +72,76 @@ protected:
 private:
     TNewsView* FOwner;
 };
+
+namespace {
+
+// The view's scripts. The item wrappers stand in page order, top to bottom, so the first one on
+// screen is found by halving, a few layouts even on a page of thousands of items.
+const char kItemsScript[] = R"(
+var items = document.querySelectorAll('div[data-item][data-key]');
+function firstBelow(edge) {
+    var lo = 0, hi = items.length;
+    while (lo < hi) {
+        var mid = (lo + hi) >> 1;
+        if (items[mid].getBoundingClientRect().bottom <= edge) lo = mid + 1; else hi = mid;
+    }
+    return lo;
+}
+)";
+
+// The top item's key with those of up to 50 items after it, and its distance from the top edge;
+// null at the very top of the page or without items.
+const char kReadPlaceScript[] = R"((function () {
+%1
+    if (window.scrollY <= 0) return null;
+    var first = firstBelow(0);
+    if (first >= items.length) return null;
+    var keys = [];
+    for (var i = first; i < items.length && keys.length < 50; ++i) keys.push(items[i].getAttribute('data-key'));
+    return {keys: keys, top: items[first].getBoundingClientRect().top};
+})())";
+
+// Scrolls the first of the keys the page has to where the place was; true when one was found.
+const char kRestorePlaceScript[] = R"((function (keys, top) {
+    for (var i = 0; i < keys.length; ++i) {
+        var item = document.querySelector('div[data-item][data-key="' + keys[i] + '"]');
+        if (!item) continue;
+        window.scrollBy(0, item.getBoundingClientRect().top - (i == 0 ? top : 0));
+        return true;
+    }
+    return false;
+})(%1, %2))";
+
+// The data-item of every wrapper on screen.
+const char kSeenScript[] = R"((function () {
+%1
+    var out = [];
+    for (var i = firstBelow(0); i < items.length && items[i].getBoundingClientRect().top < window.innerHeight; ++i)
+        out.push(Number(items[i].getAttribute('data-item')));
+    return out;
+})())";
+
+// The data-item of the wrapper around the focused link, else around the first link to href; -1.
+const char kOpenedScript[] = R"((function (href) {
+    var selector = 'div[data-item][data-key]';
+    var focused = document.activeElement;
+    var item = focused && focused.closest ? focused.closest(selector) : null;
+    if (!item || !(focused.href === href)) {
+        item = null;
+        var links = document.querySelectorAll(selector + ' a[href]');
+        for (var i = 0; i < links.length && !item; ++i)
+            if (links[i].href === href) item = links[i].closest(selector);
+    }
+    return item ? Number(item.getAttribute('data-item')) : -1;
+})(%1))";
+
+// A JavaScript literal of a value, for a script's arguments.
+QString ScriptLiteral(const QJsonValue& value) {
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+} // namespace
 
 namespace detail {
 
@@ -137,6 +212,18 @@ TNewsView::TNewsView(QWidget* parent)
             [this](QWebEngineNewWindowRequest& request) { FollowLink(request.requestedUrl()); });
     connect(FPage, &QWebEnginePage::loadingChanged, this,
             [this](const QWebEngineLoadingInfo& info) { PageLoadingChanged(info); });
+    // What is on screen is looked at a moment after the user scrolls or the page changes size.
+    FSeenTimer.setSingleShot(true);
+    FSeenTimer.setInterval(150);
+    connect(&FSeenTimer, &QTimer::timeout, this, [this] { NoteSeenItems(); });
+    connect(FPage, &QWebEnginePage::scrollPositionChanged, this, [this] {
+        if (!FSeenTimer.isActive())
+            FSeenTimer.start();
+    });
+    connect(FPage, &QWebEnginePage::contentsSizeChanged, this, [this] {
+        if (!FSeenTimer.isActive())
+            FSeenTimer.start();
+    });
     // Local files end in milliseconds; a load still running after this long is taken to be lost.
     FStall.setSingleShot(true);
     FStall.setInterval(10000);
@@ -174,7 +261,36 @@ bool TNewsView::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TNewsView::Navigate(const QString& path) {
+void TNewsView::Navigate(const QString& path, bool keepPlace) {
+    if (!keepPlace) {
+        FPlaceKeys.clear();
+        FReadingPlace = false;
+    } else if (FReadingPlace) {
+        FPendingPath = path;
+        return;
+    } else if (FPlaceKeys.isEmpty() && !FBusy && path != QLatin1String("about:blank")) {
+        // The page is still the old one until the place has been read.
+        FReadingPlace = true;
+        FPendingPath = path;
+        RunScript(QString::fromLatin1(kReadPlaceScript).arg(QLatin1String(kItemsScript)),
+                  [this](const QVariant& result) {
+                      if (!FReadingPlace)
+                          return;
+                      FReadingPlace = false;
+                      const QVariantMap place = result.toMap();
+                      static const QRegularExpression key(QStringLiteral("^[0-9a-f]{16}$"));
+                      for (const QVariant& value : place.value(QStringLiteral("keys")).toList())
+                          if (key.match(value.toString()).hasMatch())
+                              FPlaceKeys.append(value.toString());
+                      FPlaceTop = place.value(QStringLiteral("top")).toDouble();
+                      LoadPath(FPendingPath);
+                  });
+        return;
+    }
+    LoadPath(path);
+}
+
+void TNewsView::LoadPath(const QString& path) {
     const QUrl url = path == QLatin1String("about:blank") ? QUrl(path) : QUrl::fromLocalFile(path);
     if (FBusy && !FStalled)
         FQueued = url;
@@ -183,6 +299,10 @@ void TNewsView::Navigate(const QString& path) {
 }
 
 void TNewsView::Load(QUrl url) {
+    // Items seen on the old page are the old page's: whoever wanted them has taken them.
+    ++FGeneration;
+    FSeen.clear();
+    FSeenTimer.stop();
     FQueued.clear();
     FBusy = true;
     FStalled = false;
@@ -208,10 +328,88 @@ void TNewsView::PageLoadingChanged(const QWebEngineLoadingInfo& info) {
         return;
     FBusy = false;
     FStall.stop();
-    if (!FQueued.isEmpty())
+    if (!FQueued.isEmpty()) {
         Load(FQueued);
+        return;
+    }
+    const bool ok = info.status() == QWebEngineLoadingInfo::LoadSucceededStatus;
+    if (ok && !FPlaceKeys.isEmpty())
+        RestorePlace(false);
     else
-        emit LoadFinished(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
+        FPlaceKeys.clear();
+    FSeenTimer.start();
+    emit LoadFinished(ok);
+}
+
+void TNewsView::RunScript(const QString& script, std::function<void(const QVariant& result)> done) {
+    const unsigned generation = FGeneration;
+    QPointer<TNewsView> self(this);
+    FPage->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                         [self, generation, done = std::move(done)](const QVariant& result) {
+                             if (self && self->FGeneration == generation)
+                                 done(result);
+                         });
+}
+
+void TNewsView::RestorePlace(bool again) {
+    QJsonArray keys;
+    for (const QString& key : FPlaceKeys)
+        keys.append(key);
+    const QString script = QString::fromLatin1(kRestorePlaceScript)
+                               .arg(QString::fromUtf8(QJsonDocument(keys).toJson(QJsonDocument::Compact)))
+                               .arg(FPlaceTop);
+    RunScript(script, [this, again](const QVariant&) {
+        // Items laid out only as they come near the screen may still move the page a little:
+        // once more a moment later, then the place is given up.
+        if (again)
+            FPlaceKeys.clear();
+        else
+            QTimer::singleShot(100, this, [this, generation = FGeneration] {
+                if (generation == FGeneration && !FPlaceKeys.isEmpty())
+                    RestorePlace(true);
+            });
+    });
+}
+
+void TNewsView::NoteSeenItems(std::function<void()> done) {
+    RunScript(QString::fromLatin1(kSeenScript).arg(QLatin1String(kItemsScript)),
+              [this, done = std::move(done)](const QVariant& result) {
+                  for (const QVariant& item : result.toList())
+                      FSeen.insert(item.toInt());
+                  if (done)
+                      done();
+              });
+}
+
+void TNewsView::TakeSeenItems(std::function<void(std::vector<int> items)> done) {
+    const unsigned generation = FGeneration;
+    const auto hand = [this, generation, done] {
+        std::vector<int> items;
+        if (generation == FGeneration) {
+            items.assign(FSeen.begin(), FSeen.end());
+            FSeen.clear();
+        }
+        done(std::move(items));
+    };
+    if (FBusy) {
+        hand();
+        return;
+    }
+    // A load may come before the script's answer; the items noted so far are handed over then.
+    const auto taken = std::make_shared<bool>(false);
+    NoteSeenItems([taken, hand] {
+        if (!*taken) {
+            *taken = true;
+            hand();
+        }
+    });
+    // Without an answer (another page loaded meanwhile) done still runs, with what was noted.
+    QTimer::singleShot(1000, this, [taken, hand] {
+        if (!*taken) {
+            *taken = true;
+            hand();
+        }
+    });
 }
 
 void TNewsView::SetPicturesShown(bool shown) {
@@ -224,6 +422,16 @@ QUrl TNewsView::Url() const {
 }
 
 void TNewsView::FollowLink(const QUrl& url) {
-    if (detail::MayOpenExternally(url) && OpenExternally)
+    if (!detail::MayOpenExternally(url))
+        return;
+    if (OpenExternally)
         OpenExternally(url);
+    if (ItemOpened)
+        RunScript(QString::fromLatin1(kOpenedScript).arg(ScriptLiteral(url.toString(QUrl::FullyEncoded))),
+                  [this](const QVariant& result) {
+                      bool ok = false;
+                      const int item = result.toInt(&ok);
+                      if (ok && item >= 0 && ItemOpened)
+                          ItemOpened(item);
+                  });
 }

@@ -6,6 +6,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <set>
+#include <vector>
 
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
@@ -29,7 +31,19 @@ public:
     // only own loads. Loading the same path again reads the file anew. While a load of the view
     // runs, the next waits for its end (the last one asked for wins): the browser drops a load
     // that begins while its first blank page is still loading, and reports one end for several.
-    void Navigate(const QString& path);
+    // With keepPlace the item at the top of the view (the first item wrapper, <div data-item=...
+    // data-key=...>, whose bottom is below the view's top edge) is read before the load and put
+    // back at the same distance from the top once it has ended, found by its data-key; when the
+    // new page lacks it, the next item of the old page that it has goes there instead. A page
+    // scrolled to its very top stays at its top. A load that begins while the place of an earlier
+    // one is still to be put back keeps that place.
+    void Navigate(const QString& path, bool keepPlace = false);
+    // The places (data-item) of the item wrappers that have been on screen since the page loaded,
+    // ascending, handed to done once the view has looked at the screen once more; then forgotten.
+    void TakeSeenItems(std::function<void(std::vector<int> items)> done);
+    // Called with the data-item of the wrapper around a link the user follows (the focused link,
+    // else the first link of the page to the same address); not for a link outside every item.
+    std::function<void(int item)> ItemOpened;
     // Pictures on or off for the next load; off stops srcset, poster and CSS images too, and a
     // picture still loading is refused from now on.
     void SetPicturesShown(bool shown);
@@ -69,6 +83,26 @@ private:
     // Starts the view's own load of url at once (a copy: it may be FQueued, which this clears).
     void Load(QUrl url);
     void PageLoadingChanged(const QWebEngineLoadingInfo& info);
+    // The view's own scripts: runs script in the application's world and hands its result to
+    // done, unless the view has loaded another page meanwhile (or is gone).
+    void RunScript(const QString& script, std::function<void(const QVariant& result)> done);
+    // Notes the items on screen now; then runs done, if any.
+    void NoteSeenItems(std::function<void()> done = {});
+    void RestorePlace(bool again);
+    // Navigate's load itself, the place to keep (if any) being known.
+    void LoadPath(const QString& path);
+
+    // The place to put back after the running load: the keys of the old top item and of those
+    // after it, and the top item's distance from the view's top edge.
+    QStringList FPlaceKeys;
+    double FPlaceTop = 0;
+    // Whether the place of a keepPlace load is being read: the load waits for it (to FPendingPath).
+    bool FReadingPlace = false;
+    QString FPendingPath;
+    // The items seen on the page shown; the page's number, raised by every load.
+    std::set<int> FSeen;
+    unsigned FGeneration = 0;
+    QTimer FSeenTimer;
 
     // Whether a load of the view runs, its address, and the address to load once it has ended
     // (empty for none). A load without an end within FStall's time no longer holds the next up.

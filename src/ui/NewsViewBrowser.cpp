@@ -12,12 +12,22 @@ public:
                 if (OnStatusTextChange)
                     OnStatusTextChange(text);
             });
+        FView->ItemOpened = [this](int item) {
+            if (OnItemOpened)
+                OnItemOpened(item);
+        };
     }
     // The view may outlive this object by a moment (its parent releases it): it must not call here.
-    ~TNewsViewBrowser() override { QObject::disconnect(FConnection); }
+    ~TNewsViewBrowser() override {
+        QObject::disconnect(FConnection);
+        FView->ItemOpened = nullptr;
+    }
 
     QWidget* Widget() const override { return FView; }
-    void Navigate(const QString& path) override { FView->Navigate(path); }
+    void Navigate(const QString& path, bool keepPlace = false) override { FView->Navigate(path, keepPlace); }
+    void TakeSeenItems(std::function<void(std::vector<int> items)> done) override {
+        FView->TakeSeenItems(std::move(done));
+    }
     void SetPicturesShown(bool shown) override { FView->SetPicturesShown(shown); }
     TNewsView* View() const override { return FView; }
 
