@@ -47,7 +47,34 @@ void TRefreshController::Start(const std::function<void(TFeedList& feeds)>& mark
     FFeeds.ClearRefreshMarks();
     if (mark)
         mark(FFeeds);
-    auto* refresher = new TFeedsRefresher(MarkedFeeds(FFeeds), force, MaxParallel);
+    StartCopies(MarkedFeeds(FFeeds), force);
+}
+
+void TRefreshController::StartFeeds(const std::function<bool(const TFeedListItem& item)>& take, bool force) {
+    Stop();
+    FWorkers.Reap();
+    // MarkedFeeds copies the marked entries: the marks are lent for the copy and put back.
+    std::vector<bool> marks;
+    marks.reserve(FFeeds.Items.size());
+    for (const auto& item : FFeeds.Items) {
+        marks.push_back(item->RefreshMark);
+        item->RefreshMark = take && take(*item);
+    }
+    std::vector<TRefreshFeed> feeds;
+    try {
+        feeds = MarkedFeeds(FFeeds);
+    } catch (...) {
+        for (size_t i = 0; i < marks.size(); ++i)
+            FFeeds.Items[i]->RefreshMark = marks[i];
+        throw;
+    }
+    for (size_t i = 0; i < marks.size(); ++i)
+        FFeeds.Items[i]->RefreshMark = marks[i];
+    StartCopies(std::move(feeds), force);
+}
+
+void TRefreshController::StartCopies(std::vector<TRefreshFeed> feeds, bool force) {
+    auto* refresher = new TFeedsRefresher(std::move(feeds), force, MaxParallel);
     refresher->OnStatus = [this](const std::string& text) {
         if (OnStatus)
             OnStatus(text);

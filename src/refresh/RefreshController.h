@@ -48,6 +48,10 @@ public:
     // the marks of the new refresh, and starts it over copies of the marked feeds; force makes it
     // download every marked feed whatever its dates and cache say.
     void Start(const std::function<void(TFeedList& feeds)>& mark, bool force = false);
+    // As Start, over copies of the feeds (entries with a FeedURL) that take accepts, in catalogue
+    // order; every RefreshMark stays as it is, so that the window's marks keep naming the feeds of
+    // its page while this refresh runs.
+    void StartFeeds(const std::function<bool(const TFeedListItem& item)>& take, bool force = false);
     // Does nothing and returns false when no refresh runs. Otherwise stops the refresh (no
     // outcome of it lands any more), aborts the exchange in progress, waits up to waitMs for the
     // worker and runs OnFinished at once; a worker still busy after the wait (a name lookup
@@ -67,6 +71,8 @@ public:
     bool Shutdown(int waitMs = 1000);
 
 private:
+    // Starts the refresh of the given copies (the window idle).
+    void StartCopies(std::vector<TRefreshFeed> feeds, bool force);
     void RefreshFinished(TThread* sender);
     // Writes an outcome of the running refresh into its entry and moves its document into
     // place; drops it (deleting its temporary file) when the entry is gone or has another
