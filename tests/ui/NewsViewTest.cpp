@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -184,6 +186,40 @@ class NewsViewTest : public QObject {
     // Requests after the load has ended (a favicon, a preload) have this long to show up.
     static void Settle() { QTest::qWait(1500); }
 
+    // A page of items, each 300 pixels high, wrapped as the renderer wraps them: place K, the key
+    // of number n (16 hex digits), a link to http://127.0.0.1:9/n.
+    static std::string ItemsPage(int first, int count) {
+        std::string page = "<html><body style=\"margin:0\">";
+        for (int k = 0; k < count; ++k) {
+            char key[17];
+            std::snprintf(key, sizeof key, "%016x", first + k);
+            page += "<div data-item=\"" + std::to_string(k) + "\" data-key=\"" + key +
+                    "\"><div style=\"height:300px\"><a id=\"a" + std::to_string(first + k) +
+                    "\" href=\"http://127.0.0.1:9/" + std::to_string(first + k) + "\">item " +
+                    std::to_string(first + k) + "</a></div></div>";
+        }
+        return page + "</body></html>";
+    }
+    // The number of the item at the top of the view (its key), and its distance from the top.
+    QVariantList TopItem() {
+        return Evaluate("(function () { var items = document.querySelectorAll('[data-key]');"
+                        "for (var i = 0; i < items.length; ++i) { var r = items[i].getBoundingClientRect();"
+                        "if (r.bottom > 0) return [parseInt(items[i].getAttribute('data-key'), 16), r.top]; }"
+                        "return [-1, 0]; })()")
+            .toList();
+    }
+    std::vector<int> Seen() {
+        std::vector<int> seen;
+        bool done = false;
+        View->TakeSeenItems([&](std::vector<int> items) {
+            seen = std::move(items);
+            done = true;
+        });
+        if (!QTest::qWaitFor([&] { return done; }, kWaitMs))
+            qWarning() << "no seen items";
+        return seen;
+    }
+
 private slots:
     void init() {
         Temp = std::make_unique<TempDir>();
@@ -234,6 +270,59 @@ private slots:
         QCoreApplication::sendEvent(window.windowHandle(), &drop);
         QVERIFY(drop.isAccepted());
         QTRY_COMPARE(dropped, std::vector<std::string>({"http://127.0.0.1/feed.xml"}));
+    }
+
+    // A new render keeps the item at the top of the view in its place, also when new items come
+    // before it; without keepPlace the page starts at its top.
+    void ANewRenderKeepsTheItemAtTheTop() {
+        const QString page = Write("gen.html", ItemsPage(100, 60));
+        QVERIFY(Show(page));
+        Evaluate("window.scrollTo(0, 40 * 300 + 120)");
+        QTRY_COMPARE_WITH_TIMEOUT(TopItem().value(0).toInt(), 140, kWaitMs);
+        // What has been on screen since the load: the items at the place scrolled to.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const std::vector<int> seen = Seen();
+                return std::find(seen.begin(), seen.end(), 40) != seen.end() &&
+                       std::find(seen.begin(), seen.end(), 41) != seen.end() &&
+                       std::find(seen.begin(), seen.end(), 20) == seen.end();
+            }(),
+            kWaitMs);
+
+        // Seven new items above it: item 140 is now at place 47, and stays at the top.
+        Write("gen.html", ItemsPage(93, 70));
+        QSignalSpy finished(View.get(), &TNewsView::LoadFinished);
+        View->Navigate(page, true);
+        QVERIFY(finished.wait(kWaitMs));
+        QTRY_COMPARE_WITH_TIMEOUT(TopItem().value(0).toInt(), 140, kWaitMs);
+        QTest::qWait(300);
+        const QVariantList top = TopItem();
+        QCOMPARE(top.value(0).toInt(), 140);
+        QVERIFY2(std::abs(top.value(1).toDouble() + 120) < 2, qPrintable(top.value(1).toString()));
+
+        // Item 140 gone: the next one of the old page takes its place.
+        Write("gen.html", ItemsPage(141, 20));
+        View->Navigate(page, true);
+        QVERIFY(finished.wait(kWaitMs));
+        QTRY_COMPARE_WITH_TIMEOUT(TopItem().value(0).toInt(), 141, kWaitMs);
+
+        Write("gen.html", ItemsPage(100, 60));
+        View->Navigate(page);
+        QVERIFY(finished.wait(kWaitMs));
+        QTest::qWait(300);
+        QCOMPARE(TopItem().value(0).toInt(), 100);
+    }
+
+    // Following an item's link names its place.
+    void OpeningAnItemsLinkNamesTheItem() {
+        std::vector<int> opened;
+        View->ItemOpened = [&](int item) { opened.push_back(item); };
+        QVERIFY(Show(Write("gen.html", ItemsPage(0, 3))));
+        Click("a1");
+        QTRY_COMPARE_WITH_TIMEOUT(opened.size(), size_t(1), kWaitMs);
+        QCOMPARE(opened[0], 1);
+        QCOMPARE(Opened.size(), size_t(1));
+        QCOMPARE(Opened[0], QUrl("http://127.0.0.1:9/1"));
     }
 
     void StartsBlankWithScriptsPluginsAndLocalFilesOff() {
