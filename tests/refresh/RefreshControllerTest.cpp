@@ -252,6 +252,40 @@ TEST_F(RefreshTest, ANewStartEndsTheOldRefreshOnceAndKeepsItsDownloadOut) {
     EXPECT_EQ(StrayCacheFiles(), std::vector<std::string>());
 }
 
+// A refresh over the feeds a predicate takes: the window's marks name its page's feeds
+// throughout, before, during and after; what it brings lands as a marked refresh's would.
+TEST_F(RefreshTest, ARefreshOverTakenFeedsLeavesTheMarksAlone) {
+    TGatedSite site({"/taken"});
+    TFeedListItem* marked = AddFeed("marked", site.Url("/marked"));
+    TFeedListItem* taken = AddFeed("taken", site.Url("/taken"), false);
+    TFeedListItem* folder = Feeds.Add("root", "folder", "");
+    folder->RefreshMark = true;
+    Force = true;
+    TSyncPump pump;
+    const auto marks = [this] {
+        std::vector<std::string> names;
+        for (const auto& item : Feeds.Items)
+            if (item->RefreshMark)
+                names.push_back(item->FeedName);
+        return names;
+    };
+    const std::vector<std::string> before = marks();
+    std::vector<std::vector<std::string>> marksAtEnd;
+    TRefreshController controller(Feeds);
+    controller.OnFinished = [&] { marksAtEnd.push_back(marks()); };
+    controller.StartFeeds([](const TFeedListItem& item) { return item.FeedName != "marked"; }, Force);
+    EXPECT_EQ(marks(), before);
+    ASSERT_TRUE(pump.PumpUntil([&] { return site.Asked("/taken"); }));
+    EXPECT_EQ(marks(), before);
+    site.Open("/taken");
+    ASSERT_TRUE(pump.PumpUntil([&] { return marksAtEnd.size() == 1; }));
+    EXPECT_EQ(marksAtEnd[0], before);
+    EXPECT_FALSE(site.Asked("/marked"));
+    EXPECT_EQ(ReadCache(marked->FeedID), "<none>");
+    EXPECT_EQ(ReadCache(taken->FeedID), TGatedSite::Document("/taken"));
+    EXPECT_EQ(StrayCacheFiles(), std::vector<std::string>());
+}
+
 // The window deletes one feed and gives another a new address while each downloads: neither
 // gets anything of the old download, and its document does not stay behind as a file.
 TEST_F(RefreshTest, AnEntryDeletedOrReaddressedDuringItsDownloadGetsNothing) {
