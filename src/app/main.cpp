@@ -9,7 +9,10 @@
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
 #include "catalogue/FeedListCls.h"
+#include "news/ItemIdentity.h"
 #include "platform/DataFolder.h"
+#include "platform/TimeZone.h"
+#include "store/ItemStore.h"
 #include "ui/FeedForm.h"
 #include "ui/MainForm.h"
 #include "ui/Messages.h"
@@ -66,7 +69,13 @@ int main(int argc, char** argv) {
         return 1;
     FeedList = feeds.get();
 
+    // The read state of the news: a store made new (first run, or a damaged one set aside) takes
+    // the cached items as read. No failure of it stops the program; the window says so.
+    TItemStore itemStore;
+    OpenItemStore(itemStore, *FeedList, NowUTC());
+
     frmMain = new TfrmMain(*FeedList, nullptr, CreateNewsView);
+    frmMain->SetItemStore(&itemStore);
     frmFeed = new TfrmFeed(frmMain);
     frmMain->SetFeedDialog(frmFeed);
     QObject::connect(&guard, &TSingleInstance::RaiseRequested, frmMain, [] { BringToFront(frmMain); });

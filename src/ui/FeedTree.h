@@ -19,6 +19,8 @@
 // Where a node keeps its catalogue entry and its image index.
 constexpr int kItemRole = Qt::UserRole;
 constexpr int kImageRole = Qt::UserRole + 1;
+// The unread items a node counts (TfrmMain::NodeUnread), drawn after its name.
+constexpr int kUnreadRole = Qt::UserRole + 2;
 // The drag of a node inside the tree; it carries nothing, the selected node is what moves.
 constexpr const char* kNodeMimeType = "application/x-tovelrss-node";
 
@@ -127,10 +129,20 @@ private:
     TfrmMain& FForm;
 };
 
-// Ends an in-place edit through the window's rule for names.
+// Draws a node with unread items in bold with their count, "Name (12)", while its text stays the
+// name (so renaming, F2 and the sort see the name alone); ends an in-place edit through the
+// window's rule for names.
 class TNodeDelegate : public QStyledItemDelegate {
 public:
     TNodeDelegate(TfrmMain& form, TFeedTree& tree) : QStyledItemDelegate(&tree), FForm(form), FTree(tree) {}
+
+    // The look of the node at index as it is drawn: its text and font.
+    QStyleOptionViewItem NodeOption(const QModelIndex& index) const {
+        QStyleOptionViewItem option;
+        option.initFrom(&FTree);
+        initStyleOption(&option, index);
+        return option;
+    }
 
     // The name is put into the editor once, when it opens: a node whose image or tooltip changes
     // meanwhile (a refresh ending) must not take back what the user has typed.
@@ -148,6 +160,17 @@ public:
             return;
         std::string text = FromQt(line->text());
         Guarded([&] { FForm.tvwFeedsEdited(node, text); });
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const int unread = index.data(kUnreadRole).toInt();
+        if (unread > 0) {
+            option->font.setBold(true);
+            option->fontMetrics = QFontMetrics(option->font);
+            option->text = QStringLiteral("%1 (%2)").arg(option->text).arg(unread);
+        }
     }
 
 private:

@@ -16,6 +16,7 @@
 #include <QTreeWidget>
 
 #include "cache/CacheFiles.h"
+#include "news/ItemStoreWriter.h"
 #include "news/NewsTypeCls.h"
 #include "platform/SysUtils.h"
 #include "refresh/FeedsRefresh.h"
@@ -76,6 +77,7 @@ TfrmMain::TfrmMain(TFeedList& feeds, QWidget* parent, const TNewsBrowserFactory&
     FRefresher.OnStatus = [this](const std::string& text) { ShowRefreshStatus(text); };
     FRefresher.OnError = [](const std::string& message) { ShowMessage(message); };
     FRefresher.OnFinished = [this] { Guarded([&] { RefreshFinished(); }); };
+    FRefresher.OnOutcome = [this](const TFeedOutcome& outcome) { RecordOutcome(outcome); };
 
     FSaveTimer.setSingleShot(true);
     FSaveTimer.setInterval(0);
@@ -115,6 +117,8 @@ TfrmMain::~TfrmMain() {
     FSaveTimer.stop();
     tvwFeeds->blockSignals(true);
     Guarded([&] { WriteSettings(); });
+    // What the store was still to write is written before the store goes.
+    FStoreWriter.reset();
     // No refresh may end into a window that is going away.
     FRefresher.Shutdown(0);
     if (FBusyCursor)
@@ -224,7 +228,8 @@ void TfrmMain::CreateControls(const TNewsBrowserFactory& makeBrowser) {
     ToolBar->addSeparator();
     cbxNewsFilter = new QComboBox(ToolBar);
     cbxNewsFilter->setObjectName("cbxNewsFilter");
-    cbxNewsFilter->addItems({"Last day", "Last 2 days", "Last week", "Last 2 weeks", "Last month", "All"});
+    cbxNewsFilter->addItems({"Last day", "Last 2 days", "Last week", "Last 2 weeks", "Last month", "All",
+                             "Unread items"});
     cbxNewsFilter->setCurrentIndex(1);
     cbxNewsFilter->setToolTip("News filter");
     cbxNewsFilter->setFocusPolicy(Qt::ClickFocus);
@@ -270,6 +275,10 @@ void TfrmMain::CreateMenus() {
     miFile->addAction(miAddFeed);
     miFile->addAction(miAddFolder);
     miFile->addSeparator();
+    miMarkAllRead = miFile->addAction("&Mark All as Read");
+    miMarkAllRead->setObjectName("miMarkAllRead");
+    connect(miMarkAllRead, &QAction::triggered, this, [this] { Guarded([&] { miMarkAllReadClick(); }); });
+    miFile->addSeparator();
     miImportOpml = miFile->addAction("&Import OPML...");
     miImportOpml->setObjectName("miImportOpml");
     connect(miImportOpml, &QAction::triggered, this, [this] { Guarded([&] { miImportOpmlClick(); }); });
@@ -299,6 +308,13 @@ void TfrmMain::CreateMenus() {
     miAggregate->setObjectName("miAggregate");
     miAggregate->setCheckable(true);
     connect(miAggregate, &QAction::triggered, this, [this] { Guarded([&] { miAggregateClick(); }); });
+    PopupMenu->addSeparator();
+    miMarkRead = PopupMenu->addAction("Mark as Read");
+    miMarkRead->setObjectName("miMarkRead");
+    connect(miMarkRead, &QAction::triggered, this, [this] { Guarded([&] { miMarkReadClick(); }); });
+    miMarkUnread = PopupMenu->addAction("Mark as Unread");
+    miMarkUnread->setObjectName("miMarkUnread");
+    connect(miMarkUnread, &QAction::triggered, this, [this] { Guarded([&] { miMarkUnreadClick(); }); });
     PopupMenu->addSeparator();
     miDelete = PopupMenu->addAction("Delete");
     miDelete->setObjectName("miDelete");
@@ -381,6 +397,8 @@ void TfrmMain::UpdatePopupMenu(QTreeWidgetItem* node) {
     PopupMenu->setDefaultAction(isFeed ? miProperties : nullptr);
     miAggregate->setEnabled(editable);
     miAggregate->setChecked(editable && item && item->AggInclude);
+    miMarkRead->setEnabled(node != nullptr);
+    miMarkUnread->setEnabled(isFeed);
 }
 
 void TfrmMain::miExitClick() {

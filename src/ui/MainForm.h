@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,8 +28,12 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class TDropTarget;
 class TfrmFeed;
+class TItemStore;
+class TItemStoreWriter;
 class TNewsType;
 class TNewsView;
+struct TFeedCounts;
+struct TStoreWriteReport;
 
 // The images built into the program (Qt resource paths): the tree's at 16 x 16, by image index
 // (0 folder and All Feeds, 1 feed, 2 failed feed), and the toolbar's at 24 x 24 (refresh, stop,
@@ -77,6 +84,7 @@ public:
     QAction* miAddFeed = nullptr;
     QAction* miAddFolder = nullptr;
     QAction* miImportOpml = nullptr;
+    QAction* miMarkAllRead = nullptr;
     QAction* miExportOpml = nullptr;
     QAction* miExit = nullptr;
     QMenu* miHelp = nullptr;
@@ -86,6 +94,8 @@ public:
     QAction* miProperties = nullptr;
     QAction* miAggregate = nullptr;
     QAction* miDelete = nullptr;
+    QAction* miMarkRead = nullptr;
+    QAction* miMarkUnread = nullptr;
     QAction* acnAddFeed = nullptr;
     QAction* acnAddFolder = nullptr;
     QAction* acnRefresh = nullptr;
@@ -201,6 +211,42 @@ public:
     // the same failure again stays silent until a save succeeds.
     void SaveCatalogue();
 
+    // Read and unread items (MainFormStore.cpp).
+    // Hands the window the store of the items' read state, opened by the program, which must
+    // outlive the window; the window writes it on a thread of its own. Its message (a damaged
+    // store set aside) goes to the status bar once. Without a store nothing is counted or marked.
+    void SetItemStore(TItemStore* store);
+    // Records the document of a refresh's outcome that the window applied, after the outcomes
+    // applied before it; an outcome that was dropped (its feed deleted or given a new address
+    // meanwhile) or that brought no new document records nothing.
+    void RecordOutcome(const TFeedOutcome& outcome);
+    // The unread items of every feed in the tree; the title begins with it ("(34) Tovel RSS
+    // Reader", nothing at 0).
+    int UnreadTotal() const { return FUnreadTotal; }
+    // The unread items a node counts: a feed's own, a folder's or All Feeds' of the feeds its
+    // page would show (the marking rule, whatever the age filter).
+    int NodeUnread(const QTreeWidgetItem* node) const;
+    // Told, on this thread, of each document recorded: its FeedID and how many of its items are
+    // new (0 included).
+    std::function<void(const std::string& feedId, int newItems)> OnNewItems;
+    // Runs call on this thread once every store write asked for so far has been made and its
+    // counts shown; at once without a store.
+    void AfterStoreWrites(std::function<void()> call);
+    // Waits up to ms for the store writes asked for so far, and shows their counts; true when
+    // done (tests, the program's end).
+    bool WaitForItemStore(int ms = 10000);
+    // The items shown in the view since its last load count as read.
+    void MarkSeenItems();
+    // Popup menu: every feed the node's page would show read; the feed's items unread. File
+    // menu: every feed read.
+    void miMarkReadClick();
+    void miMarkUnreadClick();
+    void miMarkAllReadClick();
+    // Visits node's entry, then, when it has AggInclude or topLevel is set, its children in tree
+    // order with topLevel cleared: the entries a selection of node refreshes and shows.
+    static void VisitAggregated(QTreeWidgetItem* node, bool topLevel,
+                                const std::function<void(QTreeWidgetItem* node, TFeedListItem& item)>& visit);
+
     // The drop target registered for this window.
     TDropTarget* DropTarget() const { return FDropTarget.get(); }
 
@@ -229,6 +275,21 @@ private:
     // Runs the feed dialog for a new feed below parent; url fills the address field.
     void AddFeed(QTreeWidgetItem* parent, const std::string& url);
     QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, TFeedListItem* item, int imageIndex);
+    // A pass of the store's writer, on this thread.
+    void StoreWritten(const TStoreWriteReport& report);
+    // Every node's count and the title from FCounts; only the rows whose count changed are
+    // drawn again.
+    void UpdateCounts();
+    // The feeds given up: their rows go.
+    void ForgetFeeds(const std::vector<std::string>& feedIds);
+    // A feed given a new address: no current document until its next download, which keeps the
+    // rows of the items it still holds.
+    void FeedReaddressed(const TFeedListItem& item);
+    // The store's note for the status bar (a damaged store set aside, a failed write), shown
+    // once: when no refresh runs, else again at the refresh's end.
+    void ShowStoreNote();
+    // Sets each loaded item's Unread from the store before a render.
+    void ApplyUnreadState();
 
     TFeedList& FFeeds;
     std::unique_ptr<INewsBrowser> FBrowser;
@@ -246,6 +307,15 @@ private:
     bool FForceRefresh = false;
     // Whether a selection has been shown since creation (tvwFeedsChange has run).
     bool FSelectionShown = false;
+    TItemStore* FStore = nullptr;
+    std::unique_ptr<TItemStoreWriter> FStoreWriter;
+    // Per FeedID with a current document, as the store's writer last reported.
+    std::map<std::string, int> FUnread;
+    int FUnreadTotal = 0;
+    // The writer's jobs done and reported here, and the calls waiting for a number of them.
+    uint64_t FStoreDone = 0;
+    std::string FStoreNote;
+    std::vector<std::pair<uint64_t, std::function<void()>>> FAfterStoreWrites;
 };
 
 // A tooltip that shows text as it is, also when it looks like markup ("" stays "").

@@ -69,6 +69,7 @@ void TfrmMain::tvwFeedsDragDrop(QTreeWidgetItem* target) {
     tvwFeeds->setCurrentItem(selected);
     tvwFeeds->blockSignals(blocked);
     NodeItem(selected)->ParentID = NodeItem(target)->FeedID;
+    UpdateCounts();
     ScheduleSave();
 }
 
@@ -93,10 +94,12 @@ void TfrmMain::miPropertiesClick() {
         return;
     // A refresh that runs on the old address drops its outcome for the new one itself.
     const std::string url = FromQt(FFeedDialog->edtURL->text());
-    ApplyFeedProperties(*item, FromQt(FFeedDialog->edtName->text()), url,
-                        FFeedDialog->cbxAggInclude->isChecked(), FFeedDialog->cbxShowAuthor->isChecked());
+    if (ApplyFeedProperties(*item, FromQt(FFeedDialog->edtName->text()), url,
+                            FFeedDialog->cbxAggInclude->isChecked(), FFeedDialog->cbxShowAuthor->isChecked()))
+        FeedReaddressed(*item);
     SetNodeText(node, item->FeedName);
     UpdatePopupMenu(tvwFeeds->currentItem());
+    UpdateCounts();
     ScheduleSave();
 }
 
@@ -107,6 +110,7 @@ void TfrmMain::miAggregateClick() {
         return;
     }
     NodeItem(node)->AggInclude = miAggregate->isChecked();
+    UpdateCounts();
     ScheduleSave();
 }
 
@@ -138,9 +142,12 @@ void TfrmMain::miDeleteClick() {
     for (QTreeWidgetItem* descendant : descendantNodes)
         descendants.push_back(NodeItem(descendant));
     TFeedListItem* item = NodeItem(node);
-    DeleteFeedEntries(FFeeds, *item, descendants, [this](const TFeedListItem& entry) {
+    std::vector<std::string> deletedFeeds;
+    DeleteFeedEntries(FFeeds, *item, descendants, [this, &deletedFeeds](const TFeedListItem& entry) {
         if (FNews)
             FNews->DropFeedItems(&entry);
+        if (!entry.FeedURL.empty())
+            deletedFeeds.push_back(entry.FeedID);
     });
     for (QTreeWidgetItem* descendant : descendantNodes)
         descendant->setData(0, kItemRole, QVariant());
@@ -148,6 +155,7 @@ void TfrmMain::miDeleteClick() {
     ScheduleSave();
     // The tree then selects another node, which counts as a selection change.
     delete node;
+    ForgetFeeds(deletedFeeds);
 }
 
 QTreeWidgetItem* TfrmMain::NewEntryParent() const {

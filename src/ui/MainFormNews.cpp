@@ -129,15 +129,10 @@ void TfrmMain::StartRefresh() {
 }
 
 void TfrmMain::MarkForRefresh(QTreeWidgetItem* node, bool topLevel) {
-    TFeedListItem* item = NodeItem(node);
-    if (!item)
-        return;
-    if (item->AggInclude)
-        item->RefreshMark = true;
-    else if (!topLevel)
-        return;
-    for (int i = 0; i < node->childCount(); ++i)
-        MarkForRefresh(node->child(i), false);
+    VisitAggregated(node, topLevel, [](QTreeWidgetItem*, TFeedListItem& item) {
+        if (item.AggInclude)
+            item.RefreshMark = true;
+    });
 }
 
 void TfrmMain::RefreshFinished() {
@@ -147,6 +142,7 @@ void TfrmMain::RefreshFinished() {
         FBusyCursor = false;
     }
     ShowRefreshStatus("");
+    ShowStoreNote();
     FNews->LoadMarkedFeeds();
     UpdateFeedIcons();
     const TFeedListItem* item = NodeItem(tvwFeeds->currentItem());
@@ -201,6 +197,7 @@ void TfrmMain::ShowError(const std::string& text) {
 
 void TfrmMain::ShowNewsPage() {
     const bool pictures = tbnShowPictures->isChecked();
+    ApplyUnreadState();
     FNews->RenderPage(cbxNewsFilter->currentIndex(), FromQt(cbxNewsFilter->currentText()), pictures);
     FBrowser->SetPicturesShown(pictures);
     FBrowser->Navigate(ToQt(FNews->PagePath));

@@ -131,7 +131,8 @@ private slots:
         QCOMPARE(form.acnAddFolder->text(), QString("Add Folder"));
         QCOMPARE(form.tbnShowPictures->toolTip(), QString("Show/Hide Pictures"));
         QVERIFY(form.tbnShowPictures->isCheckable() && !form.tbnShowPictures->isChecked());
-        QCOMPARE(form.cbxNewsFilter->count(), 6);
+        QCOMPARE(form.cbxNewsFilter->count(), 7);
+        QCOMPARE(form.cbxNewsFilter->itemText(6), QString("Unread items"));
         QCOMPARE(form.cbxNewsFilter->currentText(), QString("Last 2 days"));
         QCOMPARE(form.cbxNewsFilter->toolTip(), QString("News filter"));
         QCOMPARE(form.acnRefresh->shortcut(), QKeySequence(Qt::Key_F5));
@@ -518,17 +519,23 @@ private slots:
             QVERIFY(!f.Form->tbnShowPictures->isChecked());
             QVERIFY(!f.Form->miViewXMLStruct->isVisible());
             QVERIFY(f.Form->DropTarget());
-            f.Form->cbxNewsFilter->setCurrentIndex(4);
+            f.Form->cbxNewsFilter->setCurrentIndex(6);
             f.Form->tbnShowPictures->setChecked(true);
         }
-        QCOMPARE(settings.value("NewsFilter").toInt(), 4);
+        QCOMPARE(settings.value("NewsFilter").toInt(), 6);
+        {
+            // The unread items' entry is a stored choice like the others.
+            TWindowFixture f;
+            f.Open();
+            QCOMPARE(f.Form->cbxNewsFilter->currentIndex(), 6);
+        }
         QCOMPARE(settings.value("ShowPics").toInt(), 1);
-        settings.setValue("NewsFilter", 9);
+        settings.setValue("NewsFilter", 7);
         settings.setValue("Test", "x");
         {
             TWindowFixture f;
             f.Open();
-            QCOMPARE(f.Form->cbxNewsFilter->currentIndex(), 1); // outside 0..5
+            QCOMPARE(f.Form->cbxNewsFilter->currentIndex(), 1); // outside 0..6
             QVERIFY(f.Form->tbnShowPictures->isChecked());
             QVERIFY(static_cast<TPlainBrowser*>(f.Form->Browser())->PicturesShown);
             QVERIFY(f.Form->miViewXMLStruct->isVisible());
