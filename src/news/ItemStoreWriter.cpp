@@ -3,6 +3,7 @@
 #include <chrono>
 #include <exception>
 
+#include "cache/CacheFiles.h"
 #include "news/ItemIdentity.h"
 #include "platform/Files.h"
 
@@ -93,6 +94,22 @@ uint64_t TItemStoreWriter::RecordDocumentFile(const std::string& feedId, const s
             items.push_back({std::move(id), 0});
         report.NewItems.emplace_back(feedId, store.RecordDocument(feedId, items, now));
     });
+}
+
+uint64_t TItemStoreWriter::RecordAppliedDocument(const TFeedList& feeds, const std::string& feedId,
+                                                 const std::string& fetchedUrl, bool downloaded,
+                                                 TDateTime now) {
+    if (!downloaded)
+        return 0;
+    for (const auto& entry : feeds.Items) {
+        if (entry->FeedID != feedId)
+            continue;
+        // An outcome the refresh dropped left its entry as it was: gone, or at another address.
+        if (entry->FeedURL != fetchedUrl || !entry->ErrorText.empty())
+            return 0;
+        return RecordDocumentFile(feedId, CacheFileName(feedId), now);
+    }
+    return 0;
 }
 
 uint64_t TItemStoreWriter::RecordDocument(const std::string& feedId, std::vector<TStoreItem> items,

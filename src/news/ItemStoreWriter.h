@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/FeedListCls.h"
 #include "platform/SysUtils.h"
 #include "store/ItemStore.h"
 
@@ -47,6 +48,12 @@ public:
     // read as the news view reads them. A missing file, or one the view cannot read as a feed,
     // records nothing (a feed deleted or given a new address meanwhile has no document).
     uint64_t RecordDocumentFile(const std::string& feedId, const std::string& path, TDateTime now);
+    // Records the document a refresh has just put in place for feedId, fetched from fetchedUrl,
+    // when the catalogue's entry took it: the entry is still there at that address and has no
+    // error, and the outcome was a download. Returns the job's number, 0 when nothing is queued.
+    // The window and tovel-inspect refresh record through this one rule.
+    uint64_t RecordAppliedDocument(const TFeedList& feeds, const std::string& feedId,
+                                   const std::string& fetchedUrl, bool downloaded, TDateTime now);
     // Records a document whose items are given.
     uint64_t RecordDocument(const std::string& feedId, std::vector<TStoreItem> items, TDateTime now);
     uint64_t MarkRead(const std::string& feedId, std::vector<std::string> ids);

@@ -288,6 +288,13 @@ private:
     // The store's note for the status bar (a damaged store set aside, a failed write), shown
     // once: when no refresh runs, else again at the refresh's end.
     void ShowStoreNote();
+    // The items the view has shown since its last load, taken from it and kept for marking;
+    // with markNow every item kept so far is marked read.
+    void NoteSeenItems(bool markNow);
+    // The (FeedID, identity) of each item of the page just rendered, by its place.
+    void NoteRenderedItems();
+    // Marks the (FeedID, identity) pairs read and empties items.
+    void MarkItemsRead(std::vector<std::pair<std::string, std::string>>& items);
     // Sets each loaded item's Unread from the store before a render.
     void ApplyUnreadState();
 
@@ -315,6 +322,9 @@ private:
     // The writer's jobs done and reported here, and the calls waiting for a number of them.
     uint64_t FStoreDone = 0;
     std::string FStoreNote;
+    // The items of the page shown, by place; those seen there and not yet marked read.
+    std::vector<std::pair<std::string, std::string>> FShownItems;
+    std::vector<std::pair<std::string, std::string>> FSeenItems;
     std::vector<std::pair<uint64_t, std::function<void()>>> FAfterStoreWrites;
 };
 

@@ -86,6 +86,8 @@ void TfrmMain::WriteSettings() {
 }
 
 void TfrmMain::tvwFeedsChange(QTreeWidgetItem* node) {
+    // Leaving a node: what was seen on its page has been read.
+    MarkSeenItems();
     FSelectionShown = true;
     UpdatePopupMenu(node);
     const TFeedListItem* item = NodeItem(node);
@@ -191,14 +193,18 @@ void TfrmMain::UpdateFeedIcons() {
 }
 
 void TfrmMain::ShowError(const std::string& text) {
+    NoteSeenItems(false);
+    FShownItems.clear();
     FNews->WriteErrorPage(text);
     FBrowser->Navigate(ToQt(FNews->PagePath));
 }
 
 void TfrmMain::ShowNewsPage() {
     const bool pictures = tbnShowPictures->isChecked();
+    NoteSeenItems(false);
     ApplyUnreadState();
     FNews->RenderPage(cbxNewsFilter->currentIndex(), FromQt(cbxNewsFilter->currentText()), pictures);
+    NoteRenderedItems();
     FBrowser->SetPicturesShown(pictures);
     FBrowser->Navigate(ToQt(FNews->PagePath));
 }

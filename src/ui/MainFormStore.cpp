@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -38,6 +39,15 @@ void TfrmMain::SetItemStore(TItemStore* store) {
         FStoreNote = FStore->Message();
         ShowStoreNote();
         FStoreWriter->Purge(NowUTC());
+        // An item whose link the user opens has been read.
+        FBrowser->OnItemOpened = [this](int place) {
+            if (place < 0 || static_cast<size_t>(place) >= FShownItems.size())
+                return;
+            std::vector<std::pair<std::string, std::string>> opened = {FShownItems[place]};
+            MarkItemsRead(opened);
+        };
+        // Closing the window is leaving the node.
+        connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { MarkSeenItems(); });
     }
     UpdateCounts();
     std::vector<std::pair<uint64_t, std::function<void()>>> waiting;
@@ -56,19 +66,10 @@ void TfrmMain::ShowStoreNote() {
 }
 
 void TfrmMain::RecordOutcome(const TFeedOutcome& outcome) {
-    if (!FStoreWriter || !outcome.Downloaded)
-        return;
-    // Dropped outcomes left their entry as it was: gone, or given another address.
-    const TFeedListItem* entry = nullptr;
-    for (const auto& item : FFeeds.Items)
-        if (item->FeedID == outcome.Feed.FeedID) {
-            entry = item.get();
-            break;
-        }
-    if (!entry || entry->FeedURL != outcome.Feed.FeedURL || !entry->ErrorText.empty())
-        return;
     // The document was renamed into place just now; the writer reads it when the job runs.
-    FStoreWriter->RecordDocumentFile(entry->FeedID, CacheFileName(entry->FeedID), NowUTC());
+    if (FStoreWriter)
+        FStoreWriter->RecordAppliedDocument(FFeeds, outcome.Feed.FeedID, outcome.Feed.FeedURL,
+                                            outcome.Downloaded, NowUTC());
 }
 
 void TfrmMain::StoreWritten(const TStoreWriteReport& report) {
@@ -219,7 +220,45 @@ void TfrmMain::miMarkAllReadClick() {
         FStoreWriter->MarkFeedsRead(feeds);
 }
 
-void TfrmMain::MarkSeenItems() {}
+void TfrmMain::MarkSeenItems() {
+    NoteSeenItems(true);
+}
+
+void TfrmMain::NoteSeenItems(bool markNow) {
+    if (!FBrowser)
+        return;
+    // The view's places are those of the page it shows, whatever is rendered before they come.
+    QPointer<TfrmMain> self(this);
+    FBrowser->TakeSeenItems([self, shown = FShownItems, markNow](std::vector<int> seen) {
+        if (!self)
+            return;
+        for (int place : seen)
+            if (place >= 0 && static_cast<size_t>(place) < shown.size())
+                self->FSeenItems.push_back(shown[place]);
+        if (markNow)
+            self->MarkItemsRead(self->FSeenItems);
+    });
+}
+
+void TfrmMain::MarkItemsRead(std::vector<std::pair<std::string, std::string>>& items) {
+    std::map<std::string, std::vector<std::string>> byFeed;
+    for (auto& [feedId, id] : items)
+        byFeed[feedId].push_back(std::move(id));
+    items.clear();
+    if (!FStoreWriter)
+        return;
+    for (auto& [feedId, ids] : byFeed)
+        FStoreWriter->MarkRead(feedId, std::move(ids));
+}
+
+void TfrmMain::NoteRenderedItems() {
+    FShownItems.clear();
+    if (!FNews)
+        return;
+    FShownItems.reserve(FNews->RenderedItems().size());
+    for (const TNewsItem* item : FNews->RenderedItems())
+        FShownItems.emplace_back(item->Feed ? item->Feed->FeedID : std::string(), item->Id);
+}
 
 void TfrmMain::ApplyUnreadState() {
     if (!FNews)

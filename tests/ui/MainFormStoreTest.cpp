@@ -3,6 +3,7 @@
 #include "ui/MainForm.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -24,11 +25,13 @@ namespace {
 
 const TDateTime kDay1 = 46000;
 
-// A feed document whose items have the guids "<name>-1" .. "<name>-<count>".
+// A feed document whose items have the guids "<name>-1" .. "<name>-<count>", each a day newer
+// than the one before, so that the page shows them from the last to the first.
 std::string FeedDocument(const std::string& name, int count = 1) {
     std::string text = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + name + "</title>";
     for (int i = 1; i <= count; ++i)
-        text += "<item><title>" + name + "</title><guid>" + name + "-" + std::to_string(i) + "</guid></item>";
+        text += "<item><title>" + name + "</title><guid>" + name + "-" + std::to_string(i) +
+                "</guid><pubDate>0" + std::to_string(i) + " Dec 2026 10:00:00 GMT</pubDate></item>";
     return text + "</channel></rss>";
 }
 
@@ -258,6 +261,40 @@ private slots:
         QCOMPARE(f.Store.UnreadIds(heldId), std::vector<std::string>());
         QCOMPARE(news.size(), size_t(1));
         QCOMPARE(f.Form->windowTitle(), QString("(2) Tovel RSS Reader"));
+    }
+
+    // What the view saw of a page is read once the user leaves the node; an opened link is read
+    // at once.
+    void seenAndOpenedItemsAreRead() {
+        TFeedServer server;
+        TStoreFixture f;
+        TFeedListItem* a = f.Add("root", "a", server.Url("a"), true);
+        f.Add("root", "b", server.Url("b"), true);
+        f.Open();
+        f.Form->cbxNewsFilter->setCurrentIndex(5);
+        auto* browser = static_cast<TPlainBrowser*>(f.Form->Browser());
+
+        f.Select("a");
+        QTRY_VERIFY_WITH_TIMEOUT(!f.Form->Refreshing(), 20000);
+        QVERIFY(f.Form->WaitForItemStore());
+        QTRY_COMPARE(f.Unread("a"), 2);
+        // Place 1 of the page is the older item; still unread while the node is shown.
+        browser->SeenItems = {1};
+        f.Form->ShowNewsPage();
+        QVERIFY(f.Form->WaitForItemStore());
+        QCOMPARE(f.Unread("a"), 2);
+
+        f.Select("b");
+        QVERIFY(f.Form->WaitForItemStore());
+        QCOMPARE(f.Store.UnreadIds(a->FeedID), std::vector<std::string>({"a-2"}));
+        QCOMPARE(f.Unread("a"), 1);
+
+        f.Select("a");
+        QTRY_VERIFY_WITH_TIMEOUT(!f.Form->Refreshing(), 20000);
+        QVERIFY(browser->OnItemOpened);
+        browser->OnItemOpened(0);
+        QVERIFY(f.Form->WaitForItemStore());
+        QCOMPARE(f.Unread("a"), 0);
     }
 
     // A store that cannot write says so once in the status bar; the refresh and its page go on.

@@ -1,16 +1,21 @@
 // refresh --data DIR [--force] [--parallel N]: one refresh of every feed of a data folder with the
 // program's own refresher (N feeds at once, 1 for one after another), then each feed loaded as the
-// news view loads it. Addresses are printed as the window shows them, without their password.
+// news view loads it. Addresses are printed as the window shows them, without their password. The
+// item store of the folder ("items.db") records each new document as the window records it.
 #include <chrono>
+#include <iostream>
 #include <map>
 #include <string>
 
 #include "Inspect.h"
 #include "catalogue/FeedListCls.h"
+#include "news/ItemIdentity.h"
+#include "news/ItemStoreWriter.h"
 #include "news/NewsTypeCls.h"
 #include "platform/DataFolder.h"
 #include "platform/DispatchLoop.h"
 #include "platform/Files.h"
+#include "platform/TimeZone.h"
 #include "refresh/RefreshController.h"
 #include "url/Url.h"
 
@@ -54,14 +59,24 @@ int CmdRefresh(const TArgs& args) {
     const TClock::time_point start = TClock::now();
     SetDataFolderForTesting(folder);
     TFeedList feeds(folder + "feeds.data");
+    // As the program comes up: a new store takes the cached items as read.
+    TItemStore store;
+    OpenItemStore(store, feeds, NowUTC());
+    if (!store.Message().empty())
+        std::cerr << "tovel-inspect: " << store.Message() << "\n";
     std::map<std::string, TFeedOutcome> outcomes;
     bool finished = false;
     {
+        // Declared before the loop and the controller: its queued writes end before the store's
+        // last use below.
+        TItemStoreWriter writer(store);
         // The user-interface loop of the command: the worker's queued calls run on this thread.
         TDispatchLoop loop;
         TRefreshController controller(feeds);
-        controller.OnOutcome = [&outcomes](const TFeedOutcome& outcome) {
+        controller.OnOutcome = [&outcomes, &writer, &feeds](const TFeedOutcome& outcome) {
             outcomes[outcome.Feed.FeedID] = outcome;
+            writer.RecordAppliedDocument(feeds, outcome.Feed.FeedID, outcome.Feed.FeedURL, outcome.Downloaded,
+                                         NowUTC());
         };
         controller.OnFinished = [&finished] { finished = true; };
         controller.MaxParallel = parallel;
@@ -72,6 +87,10 @@ int CmdRefresh(const TArgs& args) {
             },
             force);
         loop.RunUntil([&finished] { return finished; });
+        writer.WaitIdle();
+        const std::string failure = store.TakeFailure();
+        if (!failure.empty())
+            std::cerr << "tovel-inspect: the read state of the news is not saved: " << failure << "\n";
     }
 
     // As the window does after the refresh: every marked feed's document is read, a failure
