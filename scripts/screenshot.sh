@@ -306,7 +306,7 @@ shoot_corpus() {
     feeds=$(grep -c '' <<<"$(grep '|F-BLOGS$' <<<"$CORPUS_FEEDS")")
     for _ in $(seq 100); do
         [ -f "$dir/access.log" ] && [ "$(grep -c 'GET /' "$dir/access.log")" -ge "$feeds" ] &&
-            [ -f "$dir/bin/gen.html" ] && break
+            grep -q 'class="item"' "$dir/bin/gen.html" 2>/dev/null && break
         sleep 0.2
     done
     if ! grep -q 'class="item"' "$dir/bin/gen.html" 2>/dev/null; then

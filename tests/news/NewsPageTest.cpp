@@ -404,7 +404,7 @@ TEST_F(NewsPageTest, ShippedTemplatesMakeAUTF8PageWithoutScripts) {
         EXPECT_NE(item.find(placeholder), std::string::npos) << placeholder;
     // Unread items are marked in light and in dark: the style names the class, and the dark
     // colours give the marker a colour of its own.
-    EXPECT_NE(top.find(".item.unread"), std::string::npos);
+    EXPECT_NE(top.find(".unread > .item"), std::string::npos);
     const size_t dark = top.find("prefers-color-scheme: dark");
     ASSERT_NE(dark, std::string::npos);
     EXPECT_NE(top.find("--new:", dark), std::string::npos);
@@ -418,8 +418,8 @@ TEST_F(NewsPageTest, ShippedTemplatesMakeAUTF8PageWithoutScripts) {
     EXPECT_EQ(page.find("{title}"), std::string::npos);
     EXPECT_EQ(page.find("{unread}"), std::string::npos);
     EXPECT_NE(page.find("</html>"), std::string::npos);
-    EXPECT_NE(page.find("<article class=\"item unread\">"), std::string::npos);
-    EXPECT_NE(page.find("<article class=\"item \">"), std::string::npos);
+    EXPECT_NE(page.find("<div class=\"unread\"><article class=\"item\">"), std::string::npos);
+    EXPECT_NE(page.find("<div class=\"\"><article class=\"item\">"), std::string::npos);
 }
 
 // tovel-inspect render gives the page the view would get for the same document, address,
