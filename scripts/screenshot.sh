@@ -306,10 +306,10 @@ shoot_corpus() {
     feeds=$(grep -c '' <<<"$(grep '|F-BLOGS$' <<<"$CORPUS_FEEDS")")
     for _ in $(seq 100); do
         [ -f "$dir/access.log" ] && [ "$(grep -c 'GET /' "$dir/access.log")" -ge "$feeds" ] &&
-            grep -q 'class="item"' "$dir/bin/gen.html" 2>/dev/null && break
+            grep -q 'class="item[ "]' "$dir/bin/gen.html" 2>/dev/null && break
         sleep 0.2
     done
-    if ! grep -q 'class="item"' "$dir/bin/gen.html" 2>/dev/null; then
+    if ! grep -q 'class="item[ "]' "$dir/bin/gen.html" 2>/dev/null; then
         echo "screenshot.sh: the folder's news were not shown; the window is in ${out%.png}-failed.png" >&2
         import -window "$window" "${out%.png}-failed.png" || true
         cat "$dir/reader.log" "$dir/access.log" >&2

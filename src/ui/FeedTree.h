@@ -3,6 +3,7 @@
 // The feed tree widget of the main window: its nodes, keys, mouse, node moves and in-place
 // renaming, routed to the window. Only the window's own sources include it.
 
+#include <QApplication>
 #include <QDrag>
 #include <QDragMoveEvent>
 #include <QKeyEvent>
@@ -160,6 +161,31 @@ public:
             return;
         std::string text = FromQt(line->text());
         Guarded([&] { FForm.tvwFeedsEdited(node, text); });
+    }
+
+    // A name too long for the row is shortened, never its count.
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const int unread = index.data(kUnreadRole).toInt();
+        if (unread <= 0) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem look = option;
+        initStyleOption(&look, index);
+        const QStyle* style = look.widget ? look.widget->style() : QApplication::style();
+        const QRect rect = style->subElementRect(QStyle::SE_ItemViewItemText, &look, look.widget);
+        // The style keeps a margin on each side of the text.
+        const int margins = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, look.widget) + 1);
+        const QFontMetrics metrics(look.font);
+        if (metrics.horizontalAdvance(look.text) > rect.width() - margins) {
+            const QString count = QStringLiteral(" (%1)").arg(unread);
+            const int room = rect.width() - margins - metrics.horizontalAdvance(count);
+            look.text = metrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
+                                           std::max(0, room)) +
+                        count;
+        }
+        style->drawControl(QStyle::CE_ItemViewItem, &look, painter, look.widget);
     }
 
 protected:
