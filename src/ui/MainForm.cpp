@@ -78,6 +78,7 @@ TfrmMain::TfrmMain(TFeedList& feeds, QWidget* parent, const TNewsBrowserFactory&
     FRefresher.OnError = [](const std::string& message) { ShowMessage(message); };
     FRefresher.OnFinished = [this] { Guarded([&] { RefreshFinished(); }); };
     FRefresher.OnOutcome = [this](const TFeedOutcome& outcome) { RecordOutcome(outcome); };
+    CreateTimedRefresh();
 
     FSaveTimer.setSingleShot(true);
     FSaveTimer.setInterval(0);
@@ -228,8 +229,8 @@ void TfrmMain::CreateControls(const TNewsBrowserFactory& makeBrowser) {
     ToolBar->addSeparator();
     cbxNewsFilter = new QComboBox(ToolBar);
     cbxNewsFilter->setObjectName("cbxNewsFilter");
-    cbxNewsFilter->addItems({"Last day", "Last 2 days", "Last week", "Last 2 weeks", "Last month", "All",
-                             "Unread items"});
+    cbxNewsFilter->addItems(
+        {"Last day", "Last 2 days", "Last week", "Last 2 weeks", "Last month", "All", "Unread items"});
     cbxNewsFilter->setCurrentIndex(1);
     cbxNewsFilter->setToolTip("News filter");
     cbxNewsFilter->setFocusPolicy(Qt::ClickFocus);

@@ -32,6 +32,8 @@ class TItemStore;
 class TItemStoreWriter;
 class TNewsType;
 class TNewsView;
+class TTimedRefresh;
+class QSystemTrayIcon;
 struct TFeedCounts;
 struct TStoreWriteReport;
 
@@ -176,13 +178,14 @@ public:
     // Stops a running refresh, waiting at most 1000 ms; a worker still busy is given up. Its end
     // runs at once (RefreshFinished). Nothing when no refresh runs.
     void StopRefresh();
-    // Every marked feed's node: image 2 with its ErrorText as tooltip when it has one, else 1.
-    void UpdateFeedIcons();
+    // Every marked feed's node (all: every feed's): image 2 with its ErrorText as tooltip when it
+    // has one, else 1.
+    void UpdateFeedIcons(bool all = false);
     // The error page for text, shown in the view.
     void ShowError(const std::string& text);
     // The page written again from the items in memory, with the filter and pictures as they are,
-    // and shown.
-    void ShowNewsPage();
+    // and shown; keepPlace keeps the item at the top of the view there.
+    void ShowNewsPage(bool keepPlace = false);
     // A mouse button released over Refresh: Shift or Ctrl forces downloads; then StartRefresh.
     void tbnRefreshMouseUp(Qt::KeyboardModifiers modifiers);
     // F5: StartRefresh, forcing downloads as the last refresh did.
@@ -247,6 +250,47 @@ public:
     static void VisitAggregated(QTreeWidgetItem* node, bool topLevel,
                                 const std::function<void(QTreeWidgetItem* node, TFeedListItem& item)>& visit);
 
+    // The page at once, the refresh on a timer, the settings and the tray (MainFormTimer.cpp).
+    // A selection shows the marked feeds' page from their cache files at once; each outcome of a
+    // refresh that changes what the page shows (a new document or another error of one of its
+    // feeds) has it rendered again, keeping the reader's place, at most every 2 s while the
+    // refresh runs and once more at its end. A timer refreshes every feed in the background by the
+    // freshness rule, without marks, busy cursor or change of selection; a selection meanwhile
+    // starts no refresh of its own. Stop stops it; a refresh in progress makes it skip a turn.
+    QAction* miSettings = nullptr;
+    // The marks of the selected node's page, set without a refresh.
+    void MarkSelection();
+    // The marked feeds loaded from their cache files and their page (or the selected feed's error
+    // page) shown now.
+    void ShowCachedPage();
+    // The page rendered again, keeping the place, when an outcome has changed it since its render.
+    void UpdateChangedPage();
+    // An outcome the refresh has applied: the page is due again when it changes what it shows.
+    void NotePageOutcome(const TFeedOutcome& outcome);
+    // Whether an outcome has changed the page since its render; and that change forgotten.
+    bool PageStale() const;
+    void DropPageUpdate();
+    // The timer's turn: every feed refreshed in the background, unless a refresh runs.
+    void StartTimedRefresh();
+    // Whether the running refresh is the timer's.
+    bool TimedRefreshing() const;
+    // The timer's interval in minutes (0: off), restarting it; and the notifications switch.
+    int RefreshInterval() const;
+    void SetRefreshInterval(int minutes);
+    bool Notifications() const;
+    void SetNotifications(bool on);
+    // File, Settings...: the interval and the notifications switch, stored at once.
+    void miSettingsClick();
+    // A document of a feed recorded with its number of new items (from the item store).
+    void NoteNewItems(const std::string& feedId, int newItems);
+    // The tray icon where the desktop has a tray, else nullptr; its tooltip (the unread total);
+    // the last "N new items in M feeds" it said; the window brought to the front.
+    QSystemTrayIcon* TrayIcon() const;
+    QString TrayToolTip() const;
+    QString TrayMessage() const;
+    void UpdateTrayToolTip();
+    void RaiseWindow();
+
     // The drop target registered for this window.
     TDropTarget* DropTarget() const { return FDropTarget.get(); }
 
@@ -263,6 +307,14 @@ protected:
 
 private:
     void CreateControls(const TNewsBrowserFactory& makeBrowser);
+    // The timer, its settings, the Settings... item and the tray.
+    void CreateTimedRefresh();
+    // The end of a refresh: whether it was the timer's; the tray then says what it brought.
+    bool EndTimedRefresh();
+    // The page of the marked feeds shown (error page or news page), its feeds' errors noted.
+    void ShowMarkedPage(bool keepPlace);
+    // Notes what the page shows of its feeds' errors, so that an outcome can tell a change.
+    void RememberShownPage();
     void CreateMenus();
     // The filter, the pictures button and "View XML Struct" from the settings; raises
     // "Invalid data type for '%s'" for a value that is not a 32-bit integer.
@@ -314,6 +366,8 @@ private:
     bool FForceRefresh = false;
     // Whether a selection has been shown since creation (tvwFeedsChange has run).
     bool FSelectionShown = false;
+    // The page at once, the timer and the tray; a child of the window.
+    TTimedRefresh* FTimed = nullptr;
     TItemStore* FStore = nullptr;
     std::unique_ptr<TItemStoreWriter> FStoreWriter;
     // Per FeedID with a current document, as the store's writer last reported.

@@ -93,12 +93,20 @@ void TfrmMain::tvwFeedsChange(QTreeWidgetItem* node) {
     const TFeedListItem* item = NodeItem(node);
     if (!item)
         return;
+    // The old page is not shown again: a refresh stopped here only updates the tree.
+    DropPageUpdate();
     if (!item->ErrorText.empty()) {
         ShowError(item->ErrorText);
         return;
     }
     FForceRefresh = false;
-    StartRefresh();
+    // A timed refresh brings this page's feeds too: the page is the cached one until they come.
+    if (TimedRefreshing())
+        MarkSelection();
+    else
+        StartRefresh();
+    // The cache files as they are, at once; the refresh updates the page when it changes it.
+    ShowCachedPage();
 }
 
 void TfrmMain::StartRefresh() {
@@ -128,6 +136,7 @@ void TfrmMain::StartRefresh() {
             RefreshFinished();
         throw;
     }
+    RememberShownPage();
 }
 
 void TfrmMain::MarkForRefresh(QTreeWidgetItem* node, bool topLevel) {
@@ -145,13 +154,10 @@ void TfrmMain::RefreshFinished() {
     }
     ShowRefreshStatus("");
     ShowStoreNote();
-    FNews->LoadMarkedFeeds();
-    UpdateFeedIcons();
-    const TFeedListItem* item = NodeItem(tvwFeeds->currentItem());
-    if (item && !item->ErrorText.empty())
-        ShowError(item->ErrorText);
-    else
-        ShowNewsPage();
+    // A timed refresh went over every feed.
+    UpdateFeedIcons(EndTimedRefresh());
+    // The page again only when what it shows has changed, keeping the reader's place.
+    UpdateChangedPage();
 }
 
 void TfrmMain::ShowRefreshStatus(const std::string& text) {
@@ -167,9 +173,9 @@ void TfrmMain::StopRefresh() {
 
 namespace {
 
-void UpdateNodeIcons(QTreeWidgetItem* node) {
+void UpdateNodeIcons(QTreeWidgetItem* node, bool all) {
     const TFeedListItem* item = TfrmMain::NodeItem(node);
-    if (item && !item->FeedURL.empty() && item->RefreshMark) {
+    if (item && !item->FeedURL.empty() && (item->RefreshMark || all)) {
         const bool failed = !item->ErrorText.empty();
         // Only real changes: each one makes the tree send the node's data to an open in-place
         // editor, and the user may be typing a new name there.
@@ -182,14 +188,14 @@ void UpdateNodeIcons(QTreeWidgetItem* node) {
             node->setToolTip(0, tip);
     }
     for (int i = 0; i < node->childCount(); ++i)
-        UpdateNodeIcons(node->child(i));
+        UpdateNodeIcons(node->child(i), all);
 }
 
 } // namespace
 
-void TfrmMain::UpdateFeedIcons() {
+void TfrmMain::UpdateFeedIcons(bool all) {
     for (int i = 0; i < tvwFeeds->topLevelItemCount(); ++i)
-        UpdateNodeIcons(tvwFeeds->topLevelItem(i));
+        UpdateNodeIcons(tvwFeeds->topLevelItem(i), all);
 }
 
 void TfrmMain::ShowError(const std::string& text) {
@@ -199,14 +205,14 @@ void TfrmMain::ShowError(const std::string& text) {
     FBrowser->Navigate(ToQt(FNews->PagePath));
 }
 
-void TfrmMain::ShowNewsPage() {
+void TfrmMain::ShowNewsPage(bool keepPlace) {
     const bool pictures = tbnShowPictures->isChecked();
     NoteSeenItems(false);
     ApplyUnreadState();
     FNews->RenderPage(cbxNewsFilter->currentIndex(), FromQt(cbxNewsFilter->currentText()), pictures);
     NoteRenderedItems();
     FBrowser->SetPicturesShown(pictures);
-    FBrowser->Navigate(ToQt(FNews->PagePath));
+    FBrowser->Navigate(ToQt(FNews->PagePath), keepPlace);
 }
 
 void TfrmMain::tbnRefreshMouseUp(Qt::KeyboardModifiers modifiers) {

@@ -13,8 +13,8 @@
 
 #include "LoopbackHttpServer.h"
 #include "UiTestSupport.h"
-#include "platform/Files.h"
 #include "cache/CacheFiles.h"
+#include "platform/Files.h"
 #include "ui/FeedForm.h"
 
 namespace {
@@ -184,8 +184,8 @@ private slots:
         QVERIFY(f.Messages.Shown.empty());
     }
 
-    // Stop ends the refresh at once with the page of the marked feeds; what arrived before it
-    // stays, what had not arrived is dropped, also when it comes later.
+    // Stop ends the refresh at once with the page of the marked feeds as it has changed; what
+    // arrived before it stays, what had not arrived is dropped, also when it comes later.
     void stopEndsTheRefreshOnce() {
         TFeedServer server({"held"});
         TNewsFixture f;
@@ -232,8 +232,8 @@ private slots:
         QVERIFY(f.Messages.Shown.empty());
     }
 
-    // A new selection while a refresh runs ends that refresh first, with its own page, then
-    // shows the new node's.
+    // A new selection while a refresh runs ends that refresh first, then shows the new node's
+    // page from the cache and again once its refresh has brought something new.
     void aNewSelectionStopsTheRunningRefresh() {
         TFeedServer server({"held"});
         TNewsFixture f;
@@ -245,7 +245,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(server.Requested("held"), 20000);
         const int loads = f.Browser()->Loads;
         f.Form->tvwFeeds->setCurrentItem(f.Node("other"));
-        // The stopped refresh's page has been shown once; the new one runs.
+        // The stopped refresh brought nothing to show; the new node's cached page is shown at
+        // once, and its refresh runs.
         QCOMPARE(f.Browser()->Loads, loads + 1);
         QVERIFY(f.Form->Refreshing());
         QVERIFY(f.Form->tbnStop->isEnabled());

@@ -3,6 +3,7 @@
 #include "ui/MainForm.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QSignalSpy>
@@ -21,6 +22,7 @@
 #include "LoopbackHttpServer.h"
 #include "NginxFixture.h"
 #include "UiTestSupport.h"
+#include "cache/CacheFiles.h"
 #include "news/NewsTypeCls.h"
 #include "platform/Files.h"
 #include "refresh/FeedsRefresh.h"
@@ -177,6 +179,21 @@ private slots:
                       Nginx->Url(std::string("/") + name + ".xml"))
                 ->AggInclude = true;
         Feeds->Add("root", "Slow", Silent->Url("/slow.xml"))->AggInclude = false;
+        // Six feeds, five of them in the cache and served as cached, one on the silent server.
+        TFeedListItem* cached = Feeds->Add("root", "Cached", "");
+        cached->AggInclude = false;
+        for (int i = 1; i <= 5; ++i) {
+            const std::string name = "cached" + std::to_string(i);
+            const std::string document =
+                "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>C</title>"
+                "<item><title>Cached item " +
+                std::to_string(i) + "</title><guid>c" + std::to_string(i) + "</guid></item></channel></rss>";
+            Nginx->WriteFile(name + ".xml", document);
+            TFeedListItem* feed = Feeds->Add(cached->FeedID, name, Nginx->Url("/" + name + ".xml"));
+            feed->AggInclude = true;
+            SaveStringToFile(document, CacheFileName(feed->FeedID));
+        }
+        Feeds->Add(cached->FeedID, "cached hung", Silent->Url("/hung.xml"))->AggInclude = true;
         OpenWindow();
         FNewsPagePath = Dir->File("gen.html");
     }
@@ -286,6 +303,30 @@ private slots:
         QVERIFY2(after.contains("Stay here"), qPrintable(after));
         QVERIFY(Away->Requests().empty());
         QCOMPARE(Away->Connections(), 0);
+    }
+
+    // A folder whose one server never answers shows its cached items at once, while the refresh
+    // still waits for that server.
+    void folderShowsItsCachedPageWhileAServerHangs() {
+        QElapsedTimer clock;
+        int loaded = Loads;
+        QSignalSpy finished(Form->NewsView(), &TNewsView::LoadFinished);
+        clock.start();
+        Form->tvwFeeds->setCurrentItem(Node("Cached"));
+        QVERIFY(finished.wait(kWaitMs));
+        const qint64 ms = clock.elapsed();
+        QVERIFY(Form->Refreshing());
+        QVERIFY(Loads > loaded);
+        QVERIFY(ShowsGenPage());
+        // The DOM's text: items off screen are not laid out, so the page's visible text lacks them.
+        const QString text = Evaluate("document.body.textContent").toString();
+        for (int i = 1; i <= 5; ++i)
+            QVERIFY2(text.contains(QString("Cached item %1").arg(i)), qPrintable(text));
+        QVERIFY(Form->Refreshing());
+        qInfo("From the click to the cached page: %lld ms", static_cast<long long>(ms));
+        Form->tbnStopClick();
+        QVERIFY(!Form->Refreshing());
+        QTRY_VERIFY_WITH_TIMEOUT(Settled(), kWaitMs);
     }
 
     void selectingDuringAHeldRefreshGivesTheOldWorkerUp() {

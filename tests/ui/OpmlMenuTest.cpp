@@ -53,8 +53,9 @@ private slots:
         TFeedListItem* news = feeds.Add("root", "News", "");
         feeds.Add(news->FeedID, "Old", "http://127.0.0.1/old");
         TfrmMain form(feeds);
-        QCOMPARE(MenuTexts(form.miFile), QStringList({"Add Feed...", "Add Folder", "-", "Mark All as Read", "-",
-                                                      "Import OPML...", "Export OPML...", "-", "Exit"}));
+        QCOMPARE(MenuTexts(form.miFile),
+                 QStringList({"Add Feed...", "Add Folder", "-", "Mark All as Read", "-", "Import OPML...",
+                              "Export OPML...", "-", "Settings...", "-", "Exit"}));
 
         // With a feed selected the list goes into the feed's folder, as Add Folder would.
         // Selected quietly: a selection would refresh the feed, and the import must not.
