@@ -46,8 +46,9 @@ ctest --test-dir build --output-on-failure -j "$JOBS"
 stage asan "AddressSanitizer + UndefinedBehaviorSanitizer: every other test"
 # The window and the program are tested here too; tests that need Qt WebEngine (label webengine)
 # are not built, since Chromium inside it is not built for the sanitizers. -O1, as AddressSanitizer
-# advises: exact reports, and a build a minute shorter than with -O2.
-configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
+# advises: exact reports, and a build a minute shorter than with -O2 (the tests' own files at -O0).
+# clang compiles the test files in half the time GCC takes.
+CC=clang-14 CXX=clang++-14 configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
     -DTOVEL_SANITIZE=address,undefined -DTOVEL_BUILD_BENCH=OFF
 cmake --build build-asan -j "$JOBS" --target tovel_tests
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
