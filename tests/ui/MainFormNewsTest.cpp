@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 
+#include "FeedServer.h"
 #include "LoopbackHttpServer.h"
 #include "UiTestSupport.h"
 #include "cache/CacheFiles.h"
@@ -25,43 +26,11 @@ std::string FeedDocument(const std::string& name) {
            "</title><item><title>item-" + name + "</title></item></channel></rss>";
 }
 
-// Serves FeedDocument(name) for every path "/<name>"; a path in Held gets no answer until
-// Release (or the server's end).
-class TFeedServer {
+// Serves FeedDocument(name) for every path "/<name>"; a path in held gets no answer until Release.
+class TFeedServer : public TLoopbackFeeds {
 public:
     explicit TFeedServer(std::set<std::string> held = {})
-        : FHeld(std::move(held)), FServer([this](LoopbackConnection& c) { Serve(c); }) {}
-
-    std::string Url(const std::string& name) const { return FServer.Url("/" + name); }
-    void Release() { FReleased = true; }
-    // Whether a request for name has arrived.
-    bool Requested(const std::string& name) const {
-        for (const std::string& request : FServer.Requests())
-            if (request.find(" /" + name + " ") != std::string::npos)
-                return true;
-        return false;
-    }
-
-private:
-    void Serve(LoopbackConnection& c) {
-        const std::string request = c.ReadRequest();
-        const size_t start = request.find(" /");
-        const size_t end = request.find(' ', start + 1);
-        if (start == std::string::npos || end == std::string::npos)
-            return;
-        const std::string name = request.substr(start + 2, end - start - 2);
-        if (FHeld.count(name))
-            while (!FReleased)
-                if (!c.Sleep(20))
-                    return;
-        const std::string body = FeedDocument(name);
-        c.Send("HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-    }
-
-    const std::set<std::string> FHeld;
-    std::atomic<bool> FReleased{false};
-    LoopbackHttpServer FServer;
+        : TLoopbackFeeds([](const std::string& name, int) { return FeedDocument(name); }, std::move(held)) {}
 };
 
 // A catalogue in a temporary data folder and its window, whose page shows the item titles.

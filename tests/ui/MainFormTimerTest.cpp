@@ -17,6 +17,7 @@
 #include <mutex>
 #include <set>
 
+#include "FeedServer.h"
 #include "LoopbackHttpServer.h"
 #include "UiTestSupport.h"
 #include "cache/CacheFiles.h"
@@ -33,41 +34,13 @@ std::string Document(const std::string& name, int version) {
            std::to_string(version) + "</guid></item></channel></rss>";
 }
 
-// Serves Document(name, k + 1) at "/<name>" for its k-th request; a name in Held gets no answer
+// Serves Document(name, k + 1) at "/<name>" for its k-th request; a name in held gets no answer
 // until Release.
-class TServer {
+class TServer : public TLoopbackFeeds {
 public:
     explicit TServer(std::set<std::string> held = {})
-        : FHeld(std::move(held)), FServer([this](LoopbackConnection& c) { Serve(c); }) {}
-    std::string Url(const std::string& name) const { return FServer.Url("/" + name); }
-    void Release() { FReleased = true; }
-    int Requests(const std::string& name) const {
-        int count = 0;
-        for (const std::string& request : FServer.Requests())
-            count += request.find(" /" + name + " ") != std::string::npos ? 1 : 0;
-        return count;
-    }
-
-private:
-    void Serve(LoopbackConnection& c) {
-        const std::string request = c.ReadRequest();
-        const size_t start = request.find(" /");
-        const size_t end = request.find(' ', start + 1);
-        if (start == std::string::npos || end == std::string::npos)
-            return;
-        const std::string name = request.substr(start + 2, end - start - 2);
-        if (FHeld.count(name))
-            while (!FReleased)
-                if (!c.Sleep(20))
-                    return;
-        const std::string body = Document(name, Requests(name) + 1);
-        c.Send("HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-    }
-
-    const std::set<std::string> FHeld;
-    std::atomic<bool> FReleased{false};
-    LoopbackHttpServer FServer;
+        : TLoopbackFeeds([](const std::string& name, int requests) { return Document(name, requests + 1); },
+                         std::move(held)) {}
 };
 
 struct TTimerFixture {
