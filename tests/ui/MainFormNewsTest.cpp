@@ -14,6 +14,7 @@
 #include "FeedServer.h"
 #include "LoopbackHttpServer.h"
 #include "UiTestSupport.h"
+#include "WindowFixture.h"
 #include "cache/CacheFiles.h"
 #include "platform/Files.h"
 #include "ui/FeedForm.h"
@@ -34,36 +35,13 @@ public:
 };
 
 // A catalogue in a temporary data folder and its window, whose page shows the item titles.
-struct TNewsFixture {
-    TempDir Dir;
-    ScopedDataFolder Data{Dir.Path()};
-    TScriptedMessages Messages;
-    TFeedList Feeds{Dir.File("feeds.data")};
-    std::unique_ptr<TfrmMain> Form;
-    std::unique_ptr<TfrmFeed> Dialog;
-
+struct TNewsFixture : TWindowTestBase {
     TFeedListItem* Add(const std::string& parentId, const std::string& name, const std::string& url,
                        bool aggInclude) {
         TFeedListItem* item = Feeds.Add(parentId, name, url);
         item->AggInclude = aggInclude;
         return item;
     }
-    void Open() {
-        ForceDirectories(Dir.File("template"));
-        Dir.Write("template/top.html", "<html><body>");
-        Dir.Write("template/item.html", "<p>{title}</p>");
-        Dir.Write("template/bottom.html", "</body></html>");
-        Form = std::make_unique<TfrmMain>(Feeds);
-        Dialog = std::make_unique<TfrmFeed>(Form.get());
-        Form->SetFeedDialog(Dialog.get());
-    }
-    ~TNewsFixture() {
-        Dialog.reset();
-        Form.reset();
-    }
-
-    QTreeWidgetItem* Node(const QString& text) const { return FindNode(*Form->tvwFeeds, text); }
-    TPlainBrowser* Browser() const { return static_cast<TPlainBrowser*>(Form->Browser()); }
     std::string Page() const { return Dir.Read("gen.html"); }
     bool HasCache(const TFeedListItem* item) const {
         return QFile::exists(QString::fromStdString(CacheFileName(item->FeedID)));

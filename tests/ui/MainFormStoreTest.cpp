@@ -15,6 +15,7 @@
 #include "FeedServer.h"
 #include "LoopbackHttpServer.h"
 #include "UiTestSupport.h"
+#include "WindowFixture.h"
 #include "cache/CacheFiles.h"
 #include "platform/Files.h"
 #include "store/ItemStore.h"
@@ -47,22 +48,12 @@ public:
 
 // A catalogue and its item store in a temporary data folder, and the window over both. The store
 // is declared first: the window writes it until it goes.
-struct TStoreFixture {
-    TempDir Dir;
-    ScopedDataFolder Data{Dir.Path()};
-    TScriptedMessages Messages;
+struct TStoreFixture : TWindowTestBase {
     TItemStore Store;
-    TFeedList Feeds{Dir.File("feeds.data")};
-    std::unique_ptr<TfrmMain> Form;
 
-    TStoreFixture() {
-        Store.Open(Dir.File("items.db"));
-        ForceDirectories(Dir.File("template"));
-        Dir.Write("template/top.html", "<html><body>");
-        Dir.Write("template/item.html", "<p>{title}</p>");
-        Dir.Write("template/bottom.html", "</body></html>");
-    }
-    ~TStoreFixture() { Form.reset(); }
+    TStoreFixture() { Store.Open(Dir.File("items.db")); }
+    // The window goes before the store it reads.
+    ~TStoreFixture() { Close(); }
 
     TFeedListItem* Add(const std::string& parentId, const std::string& name, const std::string& url,
                        bool aggInclude, int unread = 0) {
@@ -77,10 +68,9 @@ struct TStoreFixture {
         return item;
     }
     void Open() {
-        Form = std::make_unique<TfrmMain>(Feeds);
+        TWindowTestBase::Open();
         Form->SetItemStore(&Store);
     }
-    QTreeWidgetItem* Node(const QString& text) const { return FindNode(*Form->tvwFeeds, text); }
     int Unread(const QString& text) const { return Form->NodeUnread(Node(text)); }
     // The look of a node as the tree's delegate draws it.
     QStyleOptionViewItem Look(const QString& text) const {

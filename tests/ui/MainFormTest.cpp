@@ -22,8 +22,9 @@
 
 #include "LoopbackHttpServer.h"
 #include "UiTestSupport.h"
-#include "platform/Files.h"
+#include "WindowFixture.h"
 #include "cache/CacheFiles.h"
+#include "platform/Files.h"
 #include "ui/FeedForm.h"
 #include "ui/OleDrop.h"
 #include "ui/QtText.h"
@@ -31,30 +32,7 @@
 namespace {
 
 // A catalogue in a temporary data folder, its window and the feed dialog.
-struct TWindowFixture {
-    TempDir Dir;
-    ScopedDataFolder Data{Dir.Path()};
-    TScriptedMessages Messages;
-    TFeedList Feeds{Dir.File("feeds.data")};
-    std::unique_ptr<TfrmMain> Form;
-    std::unique_ptr<TfrmFeed> Dialog;
-
-    // Creates the window over the catalogue as it stands, with templates that show the titles.
-    void Open() {
-        ForceDirectories(Dir.File("template"));
-        Dir.Write("template/top.html", "<html><body>");
-        Dir.Write("template/item.html", "<p>{title}</p>");
-        Dir.Write("template/bottom.html", "</body></html>");
-        Form = std::make_unique<TfrmMain>(Feeds);
-        Dialog = std::make_unique<TfrmFeed>(Form.get());
-        Form->SetFeedDialog(Dialog.get());
-    }
-    ~TWindowFixture() {
-        Dialog.reset();
-        Form.reset();
-    }
-
-    QTreeWidgetItem* Node(const QString& text) const { return FindNode(*Form->tvwFeeds, text); }
+struct TWindowFixture : TWindowTestBase {
     void Select(const QString& text) const { Form->tvwFeeds->setCurrentItem(Node(text)); }
     bool HasCache(const TFeedListItem* item) const {
         return QFile::exists(QString::fromStdString(CacheFileName(item->FeedID)));

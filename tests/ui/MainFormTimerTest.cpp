@@ -20,6 +20,7 @@
 #include "FeedServer.h"
 #include "LoopbackHttpServer.h"
 #include "UiTestSupport.h"
+#include "WindowFixture.h"
 #include "cache/CacheFiles.h"
 #include "platform/Files.h"
 #include "ui/ProdInfo.h"
@@ -43,13 +44,7 @@ public:
                          std::move(held)) {}
 };
 
-struct TTimerFixture {
-    TempDir Dir;
-    ScopedDataFolder Data{Dir.Path()};
-    TScriptedMessages Messages;
-    TFeedList Feeds{Dir.File("feeds.data")};
-    std::unique_ptr<TfrmMain> Form;
-
+struct TTimerFixture : TWindowTestBase {
     // A feed at the top level whose cache holds Document(name, 1).
     TFeedListItem* Add(const std::string& name, const std::string& url, const std::string& parent = "root") {
         TFeedListItem* item = Feeds.Add(parent, name, url);
@@ -58,17 +53,6 @@ struct TTimerFixture {
             SaveStringToFile(Document(name, 1), CacheFileName(item->FeedID));
         return item;
     }
-    void Open() {
-        ForceDirectories(Dir.File("template"));
-        Dir.Write("template/top.html", "<html><body>");
-        Dir.Write("template/item.html", "<p>{title}</p>");
-        Dir.Write("template/bottom.html", "</body></html>");
-        Form = std::make_unique<TfrmMain>(Feeds);
-    }
-    ~TTimerFixture() { Form.reset(); }
-
-    QTreeWidgetItem* Node(const QString& text) const { return FindNode(*Form->tvwFeeds, text); }
-    TPlainBrowser* Browser() const { return static_cast<TPlainBrowser*>(Form->Browser()); }
     // The item titles of the page, sorted.
     QStringList Shown() const {
         static const QRegularExpression title("<p>item-([^<]*)</p>");
@@ -279,13 +263,13 @@ private slots:
         f.Form->miSettings->trigger();
         QCOMPARE(f.Form->RefreshInterval(), 5);
         QVERIFY(f.Form->Notifications());
-        f.Form.reset();
+        f.Close();
 
         // A new window reads them back; a value that is no number gives the default.
         TTimerFixture g;
         g.Open();
         QCOMPARE(g.Form->RefreshInterval(), 5);
-        g.Form.reset();
+        g.Close();
         settings.setValue("RefreshInterval", "soon");
         TTimerFixture h;
         h.Open();
