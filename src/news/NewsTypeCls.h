@@ -9,6 +9,16 @@
 #include "platform/SysUtils.h"
 #include "xml/XMLNode.h"
 
+// A file an item offers beside its text: a podcast's audio, a video, a document.
+struct TEnclosure {
+    // As the document gives it, made absolute against the feed's address like an item link.
+    std::string URL;
+    // The MIME type the document declares ("audio/mpeg"); "" when it gives none.
+    std::string Type;
+    // In bytes; 0 when the document gives no usable length.
+    long long Length = 0;
+};
+
 // One news item of the current view. Texts are UTF-8 except Link, which is kept as the
 // document stores it.
 class TNewsItem {
@@ -27,6 +37,10 @@ public:
     std::string Id;
     // Whether the user has not read the item yet; the window sets it before a render.
     bool Unread = false;
+    // The item's files, in document order, without repeats.
+    std::vector<TEnclosure> Enclosures;
+    // The address of a picture that stands for the item (Media RSS thumbnail); "" when none.
+    std::string Thumbnail;
 };
 
 // The news filter's entry that shows the unread items of any age; the entries before it are the
