@@ -16,10 +16,10 @@ struct TZoneName {
     int Hours;
 };
 
-// Searched in this order; the military letters other than A, M, N and Y are not known.
-constexpr TZoneName kZoneNames[14] = {{"GMT", 0},  {"UT", 0},   {"EST", -5}, {"EDT", -4}, {"CST", -6},
-                                      {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7},
-                                      {"A", -1},   {"M", -12},  {"N", 1},    {"Y", 12}};
+// Searched in this order. The military single letters are not here: their signs were defined
+// the wrong way round in RFC 822, and RFC 2822 reads every one of them as +0000.
+constexpr TZoneName kZoneNames[10] = {{"GMT", 0},  {"UT", 0},   {"EST", -5}, {"EDT", -4}, {"CST", -6},
+                                      {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
 
 struct TFilter {
     const char* Name;
@@ -45,17 +45,59 @@ bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int s
     return true;
 }
 
+// Whether text is a non-empty run of ASCII digits.
+bool IsDigits(std::string_view text) {
+    if (text.empty())
+        return false;
+    for (const char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+// The seconds of a time of day: an integer ("02"), or an integer with a fraction after a point
+// or a comma ("02.25", "02,5"), which is kept. Anything else is 0 seconds.
+void ReadSeconds(std::string_view text, int& second, double& fraction) {
+    second = 0;
+    fraction = 0;
+    const size_t point = text.find_first_of(".,");
+    if (point == std::string_view::npos) {
+        second = IntOr(text, 0);
+        return;
+    }
+    const std::string_view whole = text.substr(0, point);
+    const std::string_view digits = text.substr(point + 1);
+    if (!IsDigits(whole) || !IsDigits(digits) || !TryStrToInt(whole, second)) {
+        second = 0;
+        return;
+    }
+    // More digits than a double holds add nothing.
+    double scale = 0.1;
+    for (size_t i = 0; i < digits.size() && i < 15; ++i, scale /= 10)
+        fraction += (digits[i] - '0') * scale;
+}
+
+// A year as RFC 2822 reads it: two digits are 2000-2049 (00-49) or 1950-1999 (50-99); any other
+// year is taken as written.
+int FullYear(std::string_view text, int year) {
+    if (text.size() != 2 || !IsDigits(text))
+        return year;
+    return year < 50 ? 2000 + year : 1900 + year;
+}
+
 // A date-time in whole milliseconds, so that values built in different ways compare exactly.
 long long Milliseconds(TDateTime value) {
     return std::llround(value * 86400000.0);
 }
 
-// The RFC 822 steps on text as it stands: the first token is skipped whatever it holds.
-TDateTime DecodeRfc822Text(std::string_view text) {
+// The RFC 822 steps on text as it stands. With a weekday, the first token is skipped whatever it
+// holds; without one, the text begins with the day.
+TDateTime DecodeRfc822Text(std::string_view text, bool weekday) {
     std::string_view rest = text;
-    // The weekday with its comma; whatever stands first is skipped.
-    SplitToken(rest, " ");
-    rest = TrimLeftView(rest);
+    if (weekday) {
+        SplitToken(rest, " ");
+        rest = TrimLeftView(rest);
+    }
     const std::string_view dayText = SplitToken(rest, " ");
     rest = TrimLeftView(rest);
     const int month = MonthNumber(LowerCaseAscii(std::string(SplitToken(rest, " "))));
@@ -67,16 +109,18 @@ TDateTime DecodeRfc822Text(std::string_view text) {
 
     const std::string_view hourText = SplitToken(timeText, ":");
     const std::string_view minuteText = SplitToken(timeText, ":");
-    const int second = IntOr(timeText, 0);
+    int second = 0;
+    double fraction = 0;
+    ReadSeconds(timeText, second, fraction);
 
     int day = 0, year = 0, hour = 0, minute = 0;
     if (!TryStrToInt(dayText, day) || !TryStrToInt(yearText, year) || !TryStrToInt(hourText, hour) ||
         !TryStrToInt(minuteText, minute))
         return 0;
     TDateTime local = 0;
-    if (!TryEncodeDateTime(year, month, day, hour, minute, second, local))
+    if (!TryEncodeDateTime(FullYear(yearText, year), month, day, hour, minute, second, local))
         return 0;
-    return local - ZoneOffset(zone);
+    return local + fraction / 86400 - ZoneOffset(zone);
 }
 
 } // namespace
@@ -115,14 +159,31 @@ double ZoneOffset(std::string_view zone) {
 }
 
 TDateTime DecodeRfc822Date(std::string_view text) {
-    const TDateTime date = DecodeRfc822Text(text);
+    TDateTime date = DecodeRfc822Text(text, true);
     if (date != 0)
         return date;
     // Pretty-printed feeds put a line break and an indent before the weekday, which would then
     // be taken for the weekday itself. Only a text that fails as it stands is read again trimmed,
     // so that every text that decodes as written keeps its date.
     const std::string_view trimmed = TrimView(text);
-    return trimmed.size() == text.size() ? 0 : DecodeRfc822Text(trimmed);
+    if (trimmed.size() != text.size()) {
+        date = DecodeRfc822Text(trimmed, true);
+        if (date != 0)
+            return date;
+    }
+    // The weekday is optional. A text with one never gets here with a date: its day would have
+    // been the month's name.
+    return DecodeRfc822Text(trimmed, false);
+}
+
+TDateTime DecodeRfc822OrIsoDate(std::string_view text) {
+    const TDateTime date = DecodeRfc822Date(text);
+    return date != 0 ? date : DecodeIsoDate(text);
+}
+
+TDateTime DecodeIsoOrRfc822Date(std::string_view text) {
+    const TDateTime date = DecodeIsoDate(text);
+    return date != 0 ? date : DecodeRfc822Date(text);
 }
 
 TDateTime DecodeIsoDate(std::string_view text) {
@@ -159,10 +220,11 @@ TDateTime DecodeIsoDate(std::string_view text) {
         zone = searched.substr(pos + 1);
     }
 
-    // Fractional seconds ("02.25") are not integers and count as 0.
     const int hour = IntOr(SplitToken(timeOfDay, ":"), 0);
     const int minute = IntOr(SplitToken(timeOfDay, ":"), 0);
-    const int second = IntOr(timeOfDay, 0);
+    int second = 0;
+    double fraction = 0;
+    ReadSeconds(timeOfDay, second, fraction);
     const int zoneHours = IntOr(SplitToken(zone, ":"), 0);
     const int zoneMinutes = IntOr(zone, 0);
     double offset = zoneHours + zoneMinutes / 60.0;
@@ -172,7 +234,7 @@ TDateTime DecodeIsoDate(std::string_view text) {
     TDateTime local = 0;
     if (!TryEncodeDateTime(year, month, day, hour, minute, second, local))
         return 0;
-    return local - offset / 24.0;
+    return local + fraction / 86400 - offset / 24.0;
 }
 
 std::string FilterName(int filterIndex) {

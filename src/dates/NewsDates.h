@@ -18,22 +18,33 @@ std::string_view SplitToken(std::string_view& text, std::string_view separator);
 int MonthNumber(std::string_view name);
 
 // The zone's offset from UTC in days: trimmed and upper-cased, looked up among GMT, UT, EST,
-// EDT, CST, CDT, MST, MDT, PST, PDT, A, M, N, Y, else read as +hhmm / -hhmm ("+0530" is 5.5
-// hours); an empty or unknown zone ("Z" included) gives 0.
+// EDT, CST, CDT, MST, MDT, PST, PDT, else read as +hhmm / -hhmm ("+0530" is 5.5 hours); an empty
+// or unknown zone gives 0, and so does every military single letter ("A", "M", "Z"), which
+// RFC 2822 reads as +0000.
 double ZoneOffset(std::string_view zone);
 
-// "Sat, 07 Sep 2002 00:00:01 GMT" as UTC. The first token is always skipped as the weekday,
-// the year is taken as written (two digits stay in year 2), a missing second is 0; 0 for a
-// day, year, hour or minute that is not an integer or a date or time out of range. A text that
-// gives 0 is read once more with its blanks and line breaks trimmed ("\n  Sat, 07 Sep ..."), so
-// a text that decodes as written keeps its date. Never raises.
+// "Sat, 07 Sep 2002 00:00:01 GMT" or "07 Sep 2002 00:00:01 GMT" as UTC. With a weekday its
+// token is skipped whatever it holds; a two-digit year is 2000-2049 for 00-49 and 1950-1999 for
+// 50-99, other years are taken as written; a missing second is 0, a fractional one ("01.25")
+// is kept. 0 for a day, year, hour or minute that is not an integer or a date or time out of
+// range. A text that gives 0 is read once more with its blanks and line breaks trimmed
+// ("\n  Sat, 07 Sep ..."), so a text that decodes as written keeps its date, then without the
+// weekday. Never raises.
 TDateTime DecodeRfc822Date(std::string_view text);
 
 // "2003-12-13T18:30:02+01:00" as UTC, read from the trimmed text. A missing month or day is 1
-// ("2003" is 1 January 2003), missing time parts and fractional seconds are 0, no zone means
-// UTC; 0 when the year is not an integer (an empty or garbage text) and for a date or time out
-// of range (month 13, hour 25). Never raises.
+// ("2003" is 1 January 2003), missing time parts are 0, fractional seconds ("02.25") are kept,
+// no zone means UTC; 0 when the year is not an integer (an empty or garbage text) and for a date
+// or time out of range (month 13, hour 25). Never raises.
 TDateTime DecodeIsoDate(std::string_view text);
+
+// The RFC 822 date of text, else its ISO 8601 date, else 0: for elements that should hold the
+// RFC 822 form (RSS pubDate) but are sometimes written in the other one.
+TDateTime DecodeRfc822OrIsoDate(std::string_view text);
+
+// The ISO 8601 date of text, else its RFC 822 date, else 0: for elements that should hold the
+// ISO 8601 form (dc:date, Atom published and updated).
+TDateTime DecodeIsoOrRfc822Date(std::string_view text);
 
 // The number of entries of the news filter box.
 constexpr int kFilterCount = 6;
