@@ -1,5 +1,5 @@
-// Any bytes go through both date decoders and the zone reader: none may crash or raise, and
-// decoded dates stay finite and can be shown.
+// Any bytes go through both date decoders, their fallbacks and the zone reader: none may crash or
+// raise, and decoded dates stay finite and can be shown.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -29,11 +29,15 @@ void CheckDate(TDateTime value) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
 
-    CheckDate(DecodeRfc822Date(text));
+    const TDateTime rfc = DecodeRfc822Date(text);
+    CheckDate(rfc);
     const TDateTime iso = DecodeIsoDate(text);
     CheckDate(iso);
     // Blanks and line breaks around an ISO date never change it.
     Check(DecodeIsoDate(" \n" + text + "\r\n\t") == iso);
+    // Each form falls back to the other only when it gives nothing.
+    Check(DecodeRfc822OrIsoDate(text) == (rfc != 0 ? rfc : iso));
+    Check(DecodeIsoOrRfc822Date(text) == (iso != 0 ? iso : rfc));
     Check(std::isfinite(ZoneOffset(text)));
     const int month = MonthNumber(text);
     Check(month >= 1 && month <= 12);

@@ -85,6 +85,40 @@ int FullYear(std::string_view text, int year) {
     return year < 50 ? 2000 + year : 1900 + year;
 }
 
+// Returns the part of text before its first blank (a character with a code of 0 to 32), or the
+// whole text; text keeps what follows, blank included.
+std::string_view SplitAtBlank(std::string_view& text) {
+    size_t pos = 0;
+    while (pos < text.size() && !IsBlankChar(text[pos]))
+        ++pos;
+    const std::string_view token = text.substr(0, pos);
+    text.remove_prefix(pos);
+    return token;
+}
+
+// Whether text is a whole calendar date of digits: a four-digit year, a month and a day joined by
+// "-" ("2006-01-11") or by "/" ("2020/1/10").
+bool IsFullDate(std::string_view text) {
+    for (const std::string_view separator : {"-", "/"}) {
+        std::string_view rest = text;
+        const std::string_view year = SplitToken(rest, separator);
+        const std::string_view month = SplitToken(rest, separator);
+        if (year.size() == 4 && IsDigits(year) && month.size() <= 2 && IsDigits(month) && rest.size() <= 2 &&
+            IsDigits(rest))
+            return true;
+    }
+    return false;
+}
+
+// The hours of an ISO 8601 zone after its sign: "05:30", "0530" or "05"; a part that is not an
+// integer is 0.
+double IsoZoneHours(std::string_view zone) {
+    if (zone.size() == 4 && IsDigits(zone))
+        return IntOr(zone.substr(0, 2), 0) + IntOr(zone.substr(2), 0) / 60.0;
+    const int hours = IntOr(SplitToken(zone, ":"), 0);
+    return hours + IntOr(zone, 0) / 60.0;
+}
+
 // A date-time in whole milliseconds, so that values built in different ways compare exactly.
 long long Milliseconds(TDateTime value) {
     return std::llround(value * 86400000.0);
@@ -189,12 +223,31 @@ TDateTime DecodeIsoOrRfc822Date(std::string_view text) {
 TDateTime DecodeIsoDate(std::string_view text) {
     // Pretty-printed feeds surround the date with line breaks and indents.
     std::string_view timePart = TrimView(text);
-    std::string_view datePart = SplitToken(timePart, "T");
+    std::string_view datePart;
+    // A zone written apart from the time ("16:42:55 -0800"), only in the form with a blank.
+    std::string_view blankZone;
+    std::string_view rest = timePart;
+    const std::string_view first = SplitAtBlank(rest);
+    rest = TrimLeftView(rest);
+    std::string_view timeToken = rest;
+    timeToken = SplitAtBlank(timeToken);
+    if (IsFullDate(first) && !rest.empty() && rest[0] >= '0' && rest[0] <= '9' &&
+        timeToken.find(':') != std::string_view::npos) {
+        // "2006-01-11 16:42:55": a blank stands for the "T", as RFC 3339 allows.
+        datePart = first;
+        timePart = timeToken;
+        blankZone = TrimView(rest.substr(timeToken.size()));
+    } else {
+        datePart = SplitToken(timePart, "T");
+    }
+    // "2020/1/10" counts as "2020-1-10".
+    const std::string_view separator =
+        IsFullDate(datePart) && datePart.find('/') != std::string_view::npos ? "/" : "-";
     // Without a year there is no date: 0 shows the item as undated rather than from 1900.
     int year = 0;
-    if (!TryStrToInt(SplitToken(datePart, "-"), year))
+    if (!TryStrToInt(SplitToken(datePart, separator), year))
         return 0;
-    const int month = IntOr(SplitToken(datePart, "-"), 1);
+    const int month = IntOr(SplitToken(datePart, separator), 1);
     const int day = IntOr(TrimView(datePart), 1);
 
     // "-" marks a western zone; "+" and "Z" are looked for in what follows it, if anything.
@@ -225,11 +278,15 @@ TDateTime DecodeIsoDate(std::string_view text) {
     int second = 0;
     double fraction = 0;
     ReadSeconds(timeOfDay, second, fraction);
-    const int zoneHours = IntOr(SplitToken(zone, ":"), 0);
-    const int zoneMinutes = IntOr(zone, 0);
-    double offset = zoneHours + zoneMinutes / 60.0;
+    double offset = IsoZoneHours(zone);
     if (negative)
         offset = -offset;
+    if (!blankZone.empty()) {
+        if (blankZone[0] == '+' || blankZone[0] == '-')
+            offset = (blankZone[0] == '-' ? -1 : 1) * IsoZoneHours(blankZone.substr(1));
+        else
+            offset = ZoneOffset(blankZone) * 24;
+    }
 
     TDateTime local = 0;
     if (!TryEncodeDateTime(year, month, day, hour, minute, second, local))

@@ -215,6 +215,31 @@ TEST(DecodeDatesTest, FractionalSecondsAreKept) {
         250);
 }
 
+TEST(DecodeIsoDateTest, BlankForTheTSlashesAndZonesWithoutColon) {
+    const TDateCase cases[] = {
+        {"2006-01-11 16:42:55 -0800", At(2006, 1, 12, 0, 42, 55)},
+        {"2006-01-11 16:42:55-08:00", At(2006, 1, 12, 0, 42, 55)},
+        {"2006-01-11  16:42 +0530", At(2006, 1, 11, 11, 12)},
+        {"2006-01-11 16:42:55 GMT", At(2006, 1, 11, 16, 42, 55)},
+        {"2006-01-11 16:42:55 EST", At(2006, 1, 11, 21, 42, 55)},
+        {"2006-01-11 16:42:55Z", At(2006, 1, 11, 16, 42, 55)},
+        {"2006-01-11 16:42:55.5", At(2006, 1, 11, 16, 42, 55) + 0.5 / 86400},
+        {"2020/1/10 14:33:00", At(2020, 1, 10, 14, 33)},
+        {"2020/01/10", At(2020, 1, 10)},
+        {"2003-12-13T18:30:02+0100", At(2003, 12, 13, 17, 30, 2)},
+        {"2003-12-13T18:30:02-0530", At(2003, 12, 14, 0, 0, 2)},
+        // Still a year, a month and a day, and a time that is one.
+        {"2006-01-32 16:42:55", 0},
+        {"2006-01-11 25:00:00 GMT", 0},
+        {"2020/13/10 14:33:00", 0},
+        {"10/01/2020 14:33:00", 0},
+        {"1/10/20", 0},
+        {"Jan 11 2006 16:42:55", 0},
+    };
+    for (const TDateCase& c : cases)
+        EXPECT_NEAR(DecodeIsoDate(c.Text), c.Expected, kTolerance) << c.Text;
+}
+
 TEST(DecodeDatesTest, EachFormFallsBackToTheOther) {
     const TDateTime rfcDate = At(2015, 11, 7, 17);
     const TDateTime isoDate = At(2018, 9, 19, 5, 11, 22);
