@@ -63,7 +63,7 @@ void TItemStoreWriter::Run() {
             job(FStore, report);
             ++done;
         }
-        report.Counts = FStore.UnreadCounts();
+        report.Counts = FStore.WrittenCounts();
         report.Failure = FStore.TakeFailure();
         report.Done = done;
         if (OnWritten)

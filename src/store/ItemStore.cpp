@@ -120,6 +120,20 @@ std::string QueryText(sqlite3* db, const char* sql) {
     return statement.Step() ? statement.Text(0) : std::string();
 }
 
+// Per FeedID with a current document, the counts kept in its row.
+std::map<std::string, TFeedCounts> CountsOf(sqlite3* db) {
+    std::map<std::string, TFeedCounts> counts;
+    try {
+        TStatement select(db, "SELECT feed_id, items, unread FROM feeds WHERE items>0");
+        while (select.Step())
+            counts[select.Text(0)] = {static_cast<int>(select.Int(1)), static_cast<int>(select.Int(2))};
+    } catch (const ESQLite&) {
+        // Nothing counted is shown as nothing unread; the news themselves still show.
+        counts.clear();
+    }
+    return counts;
+}
+
 // The first of base, base + "2", base + "3", ... that names no file, counting the store's two
 // companions too.
 std::string FreeName(const std::string& base) {
@@ -152,10 +166,41 @@ TItemStore::~TItemStore() {
 }
 
 void TItemStore::Close() {
+    if (FReader)
+        sqlite3_close_v2(FReader);
+    FReader = nullptr;
     if (FDb)
         sqlite3_close_v2(FDb);
     FDb = nullptr;
     FSaving = false;
+}
+
+void TItemStore::OpenReader(const std::string& path) {
+    // The writing connection has made the file and its log index, so a read-only one can share
+    // them; WAL lets it read the last commit while a write is under way.
+    if (sqlite3_open_v2(path.c_str(), &FReader, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(FReader);
+        FReader = nullptr;
+        return;
+    }
+    // Only a writer rebuilding the log index after a crash, or resetting the log, holds a reader
+    // off, and only for a moment.
+    sqlite3_busy_timeout(FReader, 2000);
+}
+
+bool TItemStore::Read(const std::function<void(sqlite3* db)>& read) {
+    {
+        std::lock_guard<std::mutex> lock(FReadLock);
+        if (FReader) {
+            read(FReader);
+            return true;
+        }
+    }
+    std::lock_guard<std::mutex> lock(FLock);
+    if (!FDb)
+        return false;
+    read(FDb);
+    return true;
 }
 
 bool TItemStore::OpenFile(const std::string& path, bool& created) {
@@ -188,7 +233,12 @@ bool TItemStore::OpenFile(const std::string& path, bool& created) {
 }
 
 TStoreOpen TItemStore::Open(const std::string& path) {
-    std::lock_guard<std::mutex> lock(FLock);
+    // SQLite counts the memory it takes under one lock for the whole process, which the writing
+    // and the reading threads would otherwise take turns at on every allocation. Only possible
+    // before SQLite's first use; afterwards the call changes nothing.
+    static const int kNoMemoryCount = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    (void)kNoMemoryCount;
+    std::scoped_lock lock(FLock, FReadLock);
     Close();
     FMessage.clear();
     FFailure.clear();
@@ -197,6 +247,7 @@ TStoreOpen TItemStore::Open(const std::string& path) {
     try {
         if (OpenFile(path, created)) {
             FSaving = true;
+            OpenReader(path);
             return created ? TStoreOpen::Created : TStoreOpen::Opened;
         }
     } catch (const ESQLite& e) {
@@ -218,6 +269,7 @@ TStoreOpen TItemStore::Open(const std::string& path) {
     try {
         if (OpenFile(path, created)) {
             FSaving = true;
+            OpenReader(path);
             FMessage = "The read state of the news was damaged; it was set aside as " + FileNameOf(aside) +
                        " and started anew";
             return TStoreOpen::Recreated;
@@ -398,35 +450,29 @@ void TItemStore::Purge(TDateTime now) {
 }
 
 std::map<std::string, TFeedCounts> TItemStore::UnreadCounts() {
-    std::lock_guard<std::mutex> lock(FLock);
     std::map<std::string, TFeedCounts> counts;
-    if (!FDb)
-        return counts;
-    try {
-        TStatement select(FDb, "SELECT feed_id, items, unread FROM feeds WHERE items>0");
-        while (select.Step())
-            counts[select.Text(0)] = {static_cast<int>(select.Int(1)), static_cast<int>(select.Int(2))};
-    } catch (const ESQLite&) {
-        // Nothing counted is shown as nothing unread; the news themselves still show.
-        counts.clear();
-    }
+    Read([&](sqlite3* db) { counts = CountsOf(db); });
     return counts;
 }
 
-std::vector<std::string> TItemStore::UnreadIds(const std::string& feedId) {
+std::map<std::string, TFeedCounts> TItemStore::WrittenCounts() {
     std::lock_guard<std::mutex> lock(FLock);
+    return FDb ? CountsOf(FDb) : std::map<std::string, TFeedCounts>();
+}
+
+std::vector<std::string> TItemStore::UnreadIds(const std::string& feedId) {
     std::vector<std::string> ids;
-    if (!FDb)
-        return ids;
-    try {
-        TStatement select(FDb, "SELECT id FROM items WHERE current=1 AND read=0 AND feed=(SELECT key FROM "
-                               "feeds WHERE feed_id=?) ORDER BY id");
-        select.Bind(1, feedId);
-        while (select.Step())
-            ids.push_back(select.Text(0));
-    } catch (const ESQLite&) {
-        ids.clear();
-    }
+    Read([&](sqlite3* db) {
+        try {
+            TStatement select(db, "SELECT id FROM items WHERE current=1 AND read=0 AND feed=(SELECT key FROM "
+                                  "feeds WHERE feed_id=?) ORDER BY id");
+            select.Bind(1, feedId);
+            while (select.Step())
+                ids.push_back(select.Text(0));
+        } catch (const ESQLite&) {
+            ids.clear();
+        }
+    });
     return ids;
 }
 

@@ -16,9 +16,11 @@ struct sqlite3;
 // feed's document, whether it is in the current document and whether it has been read.
 //
 // No call raises and none stops the caller: a failing write is reported once (TakeFailure) and
-// the store then stops saving; the calls that read go on answering from what was saved. Every
-// call takes the store's lock, so the writes may run on a background thread while the window
-// reads the counts; each call is one short transaction.
+// the store then stops saving; the calls that read go on answering from what was saved. The
+// writes may run on a background thread while the window reads: each write is one short
+// transaction on a connection of its own behind its own lock, and the reads (counts, unread
+// identities) go through a second, read-only connection behind another lock, so that a read never
+// waits for a write's transaction. A read sees the store as the last committed write left it.
 
 // One item of a feed's document as the store records it.
 struct TStoreItem {
@@ -94,10 +96,13 @@ public:
 
     // Per FeedID with a current document: its items and unread items.
     std::map<std::string, TFeedCounts> UnreadCounts();
+    // The same, read on the writing connection: for the thread that writes, so that its reads
+    // never hold up another thread's.
+    std::map<std::string, TFeedCounts> WrittenCounts();
     // The unread identities of the feed's current document, sorted.
     std::vector<std::string> UnreadIds(const std::string& feedId);
 
-    // Tests: runs SQL on the store's connection (to limit its size, or look at its rows); false
+    // Tests: runs SQL on the store's writing connection (to limit its size, or look at its rows); false
     // when it fails.
     bool ExecForTesting(const std::string& sql);
     // Tests: called with the number of rows written so far inside RecordDocument's transaction.
@@ -105,6 +110,12 @@ public:
 
 private:
     void Close();
+    // Opens the read-only connection beside the writing one; without it, reads share the writing
+    // connection and its lock.
+    void OpenReader(const std::string& path);
+    // Runs read with the connection the reads use, under that connection's lock; false when there
+    // is no store.
+    bool Read(const std::function<void(sqlite3* db)>& read);
     // Opens path and makes or checks the schema; false when the file is not a store.
     bool OpenFile(const std::string& path, bool& created);
     // Runs write as one transaction unless the store has stopped saving; a failure rolls back,
@@ -117,8 +128,12 @@ private:
     // The key of the feed's row, or -1 when the store has none.
     long long FindFeedKey(const std::string& feedId);
 
+    // The writing connection and its lock. Open takes both locks.
     mutable std::mutex FLock;
     sqlite3* FDb = nullptr;
+    // The reading connection and its lock.
+    std::mutex FReadLock;
+    sqlite3* FReader = nullptr;
     bool FSaving = false;
     std::string FMessage;
     std::string FFailure;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <future>
 #include <map>
 #include <random>
 #include <sys/stat.h>
@@ -127,6 +128,42 @@ TEST_F(ItemStoreTest, StateSurvivesReopeningAndSeedingCountsAsRead) {
     EXPECT_EQ("", again.Message());
     EXPECT_EQ(Ids({"n1"}), again.UnreadIds("A"));
     EXPECT_EQ(1, CountsOf(again, "B").Items);
+}
+
+// The window reads the store on its own thread while the writer's thread holds a transaction open.
+// A read made in the middle of a write must neither wait for its commit nor see its rows before it.
+TEST_F(ItemStoreTest, AReadDuringAWriteSeesTheLastCommitWithoutWaiting) {
+    Store.RecordDocument("A", Items({"a1", "a2"}), kDay1);
+    Store.MarkRead("A", Ids({"a1"}));
+    std::vector<TStoreItem> next = Items({"a1", "a2"});
+    for (int i = 0; i < 50; ++i)
+        next.push_back({"n" + std::to_string(i), 0});
+
+    bool answered = false;
+    std::vector<std::string> idsSeen;
+    TFeedCounts countsSeen;
+    // Outside the hook: a read that did wait ends after the commit, when the future is let go.
+    std::future<void> read;
+    Store.OnRowForTesting = [&](size_t rows) {
+        if (rows != 30)
+            return;
+        // Another thread, as the window's: while this write holds its lock and its transaction.
+        read = std::async(std::launch::async, [&] {
+            idsSeen = Store.UnreadIds("A");
+            countsSeen = CountsOf(Store, "A");
+        });
+        // Not a measure of speed: a read queued behind the write would wait here for ever.
+        answered = read.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    };
+    EXPECT_EQ(50, Store.RecordDocument("A", next, kDay1 + 1));
+    Store.OnRowForTesting = nullptr;
+    read.wait();
+    ASSERT_TRUE(answered) << "the read waited for the write to commit";
+    EXPECT_EQ(Ids({"a2"}), idsSeen);
+    EXPECT_EQ(2, countsSeen.Items);
+    EXPECT_EQ(1, countsSeen.Unread);
+    // And once committed, the reads see the new document.
+    EXPECT_EQ(51, CountsOf(Store, "A").Unread);
 }
 
 // The rules of the store as a plain model: per feed, per identity, in the document, read and
