@@ -8,6 +8,11 @@
 //
 // BM_RefreshSequential alone takes some 40 s; leave it out with --benchmark_filter=-Sequential.
 // The summary at the end prints its line only when it ran.
+//
+// BM_RefreshWithStore is the refresh as the window makes it, the item store written: 200 other
+// documents of 40 distinct items each (about 20 KB), all of their items new at every run, refreshed
+// by "tovel-inspect refresh --force" and by the same with "--no-store", one after the other in
+// turn, each after the documents have changed. The summary gives the ratio of the two.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -175,6 +180,8 @@ struct TFigures {
 TFigures RefreshParallel;
 TFigures RefreshSequential;
 TFigures CurlParallel;
+TFigures RefreshStore;
+TFigures RefreshNoStore;
 
 // The first problem in the command's lines: one per feed, each downloaded with a null "error", then
 // the total.
@@ -279,9 +286,93 @@ void BM_CurlParallel(benchmark::State& state) {
     ReportRun(state, CurlParallel);
 }
 
+// The changing documents' own catalogue, on the same hosts as the others.
+struct TChangingSetup {
+    TempDir Data;
+    std::vector<std::string> Files;
+    int Round = 0;
+
+    TChangingSetup() {
+        const std::vector<std::string> hosts = LoopbackHosts(kHostCount);
+        SetDataFolderForTesting(Data.Path());
+        TFeedList feeds(Data.File("feeds.data"));
+        for (int i = 0; i < kFeedCount; ++i) {
+            Files.push_back("changing" + std::to_string(i) + ".xml");
+            feeds.Add("root", "Changing " + std::to_string(i),
+                      Setup().Proxy->Url(hosts[i % kHostCount], "/" + Files[i]));
+        }
+        feeds.Save();
+        SetDataFolderForTesting(Setup().Data.Path());
+    }
+
+    // Every document gets 40 items that no earlier round had.
+    void Change() {
+        ++Round;
+        for (int i = 0; i < kFeedCount; ++i) {
+            std::string body =
+                "<?xml version=\"1.0\"?><rss><channel><title>Changing " + std::to_string(i) + "</title>";
+            for (int k = 0; k < 40; ++k) {
+                const std::string id =
+                    std::to_string(i) + "-" + std::to_string(Round) + "-" + std::to_string(k);
+                body += "<item><title>News " + id + "</title><guid>urn:news:" + id +
+                        "</guid><link>http://example.org/" + id + "</link><description>" +
+                        std::string(400, 'n') + "</description></item>";
+            }
+            body += "</channel></rss>";
+            Setup().Nginx.WriteFile(Files[i], body);
+        }
+    }
+};
+
+TChangingSetup& Changing() {
+    static TChangingSetup setup;
+    return setup;
+}
+
+// One forced refresh of the changing documents after they changed, with or without the store.
+std::string RunChanging(bool store, TFigures& figures) {
+    std::vector<std::string> arguments = {TOVEL_INSPECT_PATH, "refresh", "--data", Changing().Data.Path(),
+                                          "--force"};
+    if (!store)
+        arguments.push_back("--no-store");
+    Changing().Change();
+    const std::string outFile = Setup().Logs.File("changing.out");
+    const TChildRun run = RunChild(arguments, outFile, Setup().Logs.File("changing.err"));
+    const std::string problem = run.Error.empty() ? CheckRefreshOutput(outFile) : run.Error;
+    if (problem.empty())
+        figures.Add(run);
+    return problem;
+}
+
+void BM_RefreshWithStore(benchmark::State& state) {
+    if (!Usable(state))
+        return;
+    // Untimed: the store is made, so that no run below seeds it from the cache.
+    TFigures warmUp;
+    std::string problem = RunChanging(true, warmUp);
+    for (auto _ : state) {
+        // In turn, each first every other time, so that a slower spell of the machine falls on both.
+        const bool storeFirst = RefreshStore.Runs % 2 == 0;
+        for (const bool store : {storeFirst, !storeFirst})
+            if (problem.empty())
+                problem = RunChanging(store, store ? RefreshStore : RefreshNoStore);
+        if (!problem.empty()) {
+            state.SkipWithError(problem.c_str());
+            return;
+        }
+        state.SetIterationTime(RefreshStore.WallSeconds / RefreshStore.Runs);
+    }
+    state.counters["store_wall_s"] = RefreshStore.Wall();
+    state.counters["no_store_wall_s"] = RefreshNoStore.Wall();
+    state.counters["store_cpu_s"] = RefreshStore.Cpu();
+    state.counters["no_store_cpu_s"] = RefreshNoStore.Cpu();
+    state.counters["ratio"] = RefreshStore.Wall() / RefreshNoStore.Wall();
+}
+
 BENCHMARK(BM_RefreshParallel)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 BENCHMARK(BM_CurlParallel)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 BENCHMARK(BM_RefreshSequential)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+BENCHMARK(BM_RefreshWithStore)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 } // namespace
 
@@ -309,5 +400,11 @@ int main(int argc, char** argv) {
         std::printf("  refresh --parallel 1: %.1f s (expected >= %.0f s), CPU %.2f s, peak RSS %.1f MB\n",
                     RefreshSequential.Wall(), kFeedCount * kLatencyMs / 1000.0, RefreshSequential.Cpu(),
                     RefreshSequential.PeakRssMB);
+    if (RefreshStore.Runs > 0 && RefreshNoStore.Runs > 0)
+        std::printf(
+            "  changing documents (40 new items each), store written %.2f s (CPU %.2f s) vs without the "
+            "store %.2f s (CPU %.2f s): ratio %.2fx (goal <= 1.1x)\n",
+            RefreshStore.Wall(), RefreshStore.Cpu(), RefreshNoStore.Wall(), RefreshNoStore.Cpu(),
+            RefreshStore.Wall() / RefreshNoStore.Wall());
     return 0;
 }

@@ -1,10 +1,12 @@
-// refresh --data DIR [--force] [--parallel N]: one refresh of every feed of a data folder with the
-// program's own refresher (N feeds at once, 1 for one after another), then each feed loaded as the
-// news view loads it. Addresses are printed as the window shows them, without their password. The
-// item store of the folder ("items.db") records each new document as the window records it.
+// refresh --data DIR [--force] [--parallel N] [--no-store]: one refresh of every feed of a data
+// folder with the program's own refresher (N feeds at once, 1 for one after another), then each feed
+// loaded as the news view loads it. Addresses are printed as the window shows them, without their
+// password. The item store of the folder ("items.db") records each new document as the window
+// records it, unless --no-store leaves it alone (to see what the store costs a refresh).
 #include <chrono>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "Inspect.h"
@@ -34,15 +36,18 @@ Json TextOrNull(const std::string& text) {
 } // namespace
 
 int CmdRefresh(const TArgs& args) {
-    const std::string usage = "usage: tovel-inspect refresh --data DIR [--force] [--parallel N]";
+    const std::string usage = "usage: tovel-inspect refresh --data DIR [--force] [--parallel N] [--no-store]";
     std::string folder;
     bool force = false;
+    bool useStore = true;
     int parallel = kDefaultMaxParallel;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--data" && i + 1 < args.size())
             folder = args[++i];
         else if (args[i] == "--force")
             force = true;
+        else if (args[i] == "--no-store")
+            useStore = false;
         else if (args[i] == "--parallel" && i + 1 < args.size() && TryStrToInt(args[i + 1], parallel) &&
                  parallel > 0)
             ++i;
@@ -61,7 +66,8 @@ int CmdRefresh(const TArgs& args) {
     TFeedList feeds(folder + "feeds.data");
     // As the program comes up: a new store takes the cached items as read.
     TItemStore store;
-    OpenItemStore(store, feeds, NowUTC());
+    if (useStore)
+        OpenItemStore(store, feeds, NowUTC());
     if (!store.Message().empty())
         std::cerr << "tovel-inspect: " << store.Message() << "\n";
     std::map<std::string, TFeedOutcome> outcomes;
@@ -69,14 +75,17 @@ int CmdRefresh(const TArgs& args) {
     {
         // Declared before the loop and the controller: its queued writes end before the store's
         // last use below.
-        TItemStoreWriter writer(store);
+        std::unique_ptr<TItemStoreWriter> writer;
+        if (useStore)
+            writer = std::make_unique<TItemStoreWriter>(store);
         // The user-interface loop of the command: the worker's queued calls run on this thread.
         TDispatchLoop loop;
         TRefreshController controller(feeds);
         controller.OnOutcome = [&outcomes, &writer, &feeds](const TFeedOutcome& outcome) {
             outcomes[outcome.Feed.FeedID] = outcome;
-            writer.RecordAppliedDocument(feeds, outcome.Feed.FeedID, outcome.Feed.FeedURL, outcome.Downloaded,
-                                         NowUTC());
+            if (writer)
+                writer->RecordAppliedDocument(feeds, outcome.Feed.FeedID, outcome.Feed.FeedURL,
+                                              outcome.Downloaded, NowUTC());
         };
         controller.OnFinished = [&finished] { finished = true; };
         controller.MaxParallel = parallel;
@@ -87,7 +96,8 @@ int CmdRefresh(const TArgs& args) {
             },
             force);
         loop.RunUntil([&finished] { return finished; });
-        writer.WaitIdle();
+        if (writer)
+            writer->WaitIdle();
         const std::string failure = store.TakeFailure();
         if (!failure.empty())
             std::cerr << "tovel-inspect: the read state of the news is not saved: " << failure << "\n";

@@ -22,12 +22,15 @@ const TCommand kCommands[] = {
     {"dates", "dates                      decode each line of standard input as a date", &CmdDates},
     {"url", "url ADDRESS                scheme, host, port and path of a feed address, or why it is refused",
      &CmdUrl},
-    {"items", "items FILE...              the news items of cached feed documents", &CmdItems},
+    {"items", "items [--document-order] FILE...  the news items of cached feed documents, newest first",
+     &CmdItems},
     {"render", "render FILE... [--pictures] [--filter N] [--url URL]  the news page of feed documents (HTML)",
      &CmdRender},
     {"fetch", "fetch URL [--head] [--out FILE]  one HTTP exchange", &CmdFetch},
     {"refresh",
-     "refresh --data DIR [--force] [--parallel N]  refresh every feed of a data folder, one line per feed",
+     "refresh --data DIR [--force] [--parallel N] [--no-store]  refresh every feed of a data folder, one "
+     "line per "
+     "feed",
      &CmdRefresh},
     {"opml-import", "opml-import FILE           the entries an OPML import adds, as feeds-read prints them",
      &CmdOpmlImport},
