@@ -1,5 +1,5 @@
-// items FILE...: the news items of feed documents, as the news view would show them; render
-// FILE...: the page made of them.
+// items FILE...: the news items of feed documents, as the news view would show them or in each
+// document's own order; render FILE...: the page made of them.
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -13,9 +13,13 @@
 #include "platform/Files.h"
 #include "platform/SysUtils.h"
 
+// items [--document-order] FILE...: newest first as the view shows them, or each file's items in
+// the order its document gives them.
 int CmdItems(const TArgs& args) {
-    if (args.empty())
-        return PrintError("usage: items FILE...");
+    const bool documentOrder = !args.empty() && args[0] == "--document-order";
+    const TArgs files(args.begin() + (documentOrder ? 1 : 0), args.end());
+    if (files.empty())
+        return PrintError("usage: items [--document-order] FILE...");
     TScratchFolder scratch;
     if (scratch.Path().empty())
         return PrintError("cannot create a temporary folder");
@@ -27,7 +31,7 @@ int CmdItems(const TArgs& args) {
         TNewsType news(feeds);
         // Each file is the cache document of one marked feed named after it; a failing file is
         // that feed's error and the others still load.
-        for (const std::string& file : args) {
+        for (const std::string& file : files) {
             TFeedListItem* feed = feeds.Add("root", file, file);
             feed->RefreshMark = true;
             try {
@@ -37,14 +41,22 @@ int CmdItems(const TArgs& args) {
                 errors[JsonText(file)] = JsonText(feed->ErrorText);
             }
         }
-        news.SortItems();
+        if (!documentOrder)
+            news.SortItems();
         for (const auto& item : news.NewsItems) {
+            Json enclosures = Json::array();
+            for (const TEnclosure& enclosure : item->Enclosures)
+                enclosures.push_back(Json{{"url", JsonText(enclosure.URL)},
+                                          {"type", JsonText(enclosure.Type)},
+                                          {"length", enclosure.Length}});
             items.push_back(Json{{"file", JsonText(item->Feed->FeedName)},
                                  {"title", JsonText(item->Title)},
                                  {"description", JsonText(item->Description)},
                                  {"link", JsonText(item->Link)},
                                  {"author", JsonText(item->Author)},
-                                 {"date", item->Date}});
+                                 {"date", item->Date},
+                                 {"enclosures", enclosures},
+                                 {"thumbnail", JsonText(item->Thumbnail)}});
         }
     }
     PrintJson(Json{{"items", items}, {"errors", errors}});
