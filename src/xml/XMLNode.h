@@ -137,6 +137,14 @@ public:
     void LoadFromString(const std::string& text);
     // As LoadFromString, taking the text over instead of copying it.
     void LoadFromString(std::string&& text);
+    // As LoadFromString, keeping a copy of the text as written beside the tree, so that
+    // ContentMarkup can give the content of its elements.
+    void LoadKeepingMarkup(std::string text);
+    // The content of this element as its document wrote it, between the start tag and the closing
+    // tag: child elements, entity references and CDATA sections as they stand ("<p>a &amp; b</p>").
+    // Up to the end of the text when the element is never closed. "" for an element without
+    // content, for a node not loaded by LoadKeepingMarkup, and for one moved out of its document.
+    std::string_view ContentMarkup() const;
     // Clears the node and loads everything from the stream's current position to its end.
     void LoadFromStream(std::istream& stream);
     // Loads the file; raises EFOpenError "Cannot open file %s" (node unchanged) when it cannot be
@@ -147,6 +155,7 @@ private:
     friend class TXMLParser;
     explicit TXMLNode(std::string_view name) : Name(name) {}
     TXMLNode* FindChild(const std::string& name) const;
+    void Load(std::string&& text, bool keepMarkup);
     // Moves the other's fields in as they are, store reference included.
     void Relocate(TXMLNode& other) noexcept;
     // Lets go of this node's reference to its store, if it holds one.

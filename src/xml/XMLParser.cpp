@@ -35,6 +35,7 @@ class TXMLParser {
         TXMLNode* Root;         // the document, or null for an element
         std::size_t Index;      // the element's index in FScratch
         std::size_t FirstChild; // index in FScratch of its first child
+        std::size_t ContentStart; // where its content begins in the text
     };
 
 public:
@@ -106,12 +107,16 @@ private:
         }
     }
 
-    void OpenLevel(TXMLNode* root, std::size_t index) { FStack.push_back({root, index, FScratch.size()}); }
+    void OpenLevel(TXMLNode* root, std::size_t index) { FStack.push_back({root, index, FScratch.size(), FPos}); }
 
     // Hands the children collected for the innermost open level over to its node, in one block.
     void CloseLevel() {
         const TLevel level = FStack.back();
         FStack.pop_back();
+        // The parser moves text only behind what it has read, so positions are those of the text
+        // as written.
+        if (FStore->KeepsMarkup && !level.Root)
+            FStore->ContentSpans[FScratch[level.Index]] = {level.ContentStart, FContentEnd};
         const std::size_t count = FScratch.size() - level.FirstChild;
         if (count == 0)
             return;
@@ -213,11 +218,14 @@ private:
                 Append(value, false, FPos, open - FPos);
             }
             FPos = open;
-            if (FPos >= size)
+            if (FPos >= size) {
+                FContentEnd = size;
                 return false;
+            }
             const char next = FPos + 1 < size ? text[FPos + 1] : '\0';
             if (next == '/') {
                 // Closing tags are not matched by name: any one ends the content.
+                FContentEnd = FPos;
                 const std::size_t close = Find('>', FPos + 2);
                 FPos = close < size ? close + 1 : size;
                 return false;
@@ -281,6 +289,8 @@ private:
     std::size_t FPos = 0;
     // Where the text taken last ends in the buffer; nothing after it is referred to.
     std::size_t FViewEnd = 0;
+    // Where the content that ended last ends: its closing tag, or the end of the text.
+    std::size_t FContentEnd = 0;
     // The open elements, outermost first.
     std::vector<TLevel> FStack;
     // The open elements and the children of all open levels, in document order; a level's
@@ -289,7 +299,19 @@ private:
 };
 
 void TXMLNode::LoadFromString(std::string&& text) {
-    auto store = std::make_unique<TXMLStore>(std::move(text));
+    Load(std::move(text), false);
+}
+
+void TXMLNode::LoadKeepingMarkup(std::string text) {
+    Load(std::move(text), true);
+}
+
+void TXMLNode::Load(std::string&& text, bool keepMarkup) {
+    auto store = std::make_unique<TXMLStore>(keepMarkup ? text : std::move(text));
+    if (keepMarkup) {
+        store->Source = std::move(text);
+        store->KeepsMarkup = true;
+    }
     Clear();
     Value.Detach();
     ReleaseStore();
@@ -297,4 +319,13 @@ void TXMLNode::LoadFromString(std::string&& text) {
     FOwnsStore = true;
     TXMLParser parser(*FStore);
     parser.ParseDocument(*this);
+}
+
+std::string_view TXMLNode::ContentMarkup() const {
+    if (!FStore || !FStore->KeepsMarkup)
+        return std::string_view();
+    const auto span = FStore->ContentSpans.find(this);
+    if (span == FStore->ContentSpans.end())
+        return std::string_view();
+    return std::string_view(FStore->Source).substr(span->second.first, span->second.second - span->second.first);
 }

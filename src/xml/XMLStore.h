@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 // The document text, copied once, and the room for the nodes read from it and their child
@@ -41,6 +43,11 @@ public:
     bool DropReference() noexcept { return FReferences.fetch_sub(1, std::memory_order_acq_rel) == 1; }
 
     std::string Text;
+    // The text as the document wrote it, kept only when the loader asked for the elements' markup
+    // (the parser rearranges Text); with it, where each element's content lies in it.
+    std::string Source;
+    bool KeepsMarkup = false;
+    std::unordered_map<const class TXMLNode*, std::pair<std::size_t, std::size_t>> ContentSpans;
     // While the store waits to be freed at the end of a release: the next store waiting.
     TXMLStore* NextFreed = nullptr;
 

@@ -337,3 +337,36 @@ TEST(XMLNodeLoadTest, PublicCorpusLoads) {
     std::printf("%d of the corpus files have an rss, feed or rdf:RDF root\n", feeds);
     EXPECT_GT(feeds, 80);
 }
+
+// The content of each element as written, though the parser rearranges the text it keeps:
+// mixed content, sections, comments and references stay where they stood.
+TEST(XMLNodeMarkupTest, ContentAsWrittenWhenTheMarkupIsKept) {
+    const std::string text = "<?xml version=\"1.0\"?><!-- c --><feed><entry><content mode=\"xml\">"
+                             "<div><p>Hello <b>world</b> again<br/>end &amp; <!-- note -->more"
+                             "<![CDATA[<raw>]]></p></div></content><empty/><none></none></entry>"
+                             "<open>left <i>open";
+    TXMLNode doc;
+    doc.LoadKeepingMarkup(text);
+    const TXMLNode& entry = doc.ChildByName("feed").ChildByName("entry");
+    const TXMLNode& content = entry.ChildByName("content");
+    EXPECT_EQ(content.ContentMarkup(), "<div><p>Hello <b>world</b> again<br/>end &amp; <!-- note -->more"
+                                       "<![CDATA[<raw>]]></p></div>");
+    EXPECT_EQ(content.ChildByName("div").ChildByName("p").ChildByName("b").ContentMarkup(), "world");
+    // The tree itself is read as from LoadFromString.
+    EXPECT_EQ(content.ChildByName("div").ChildByName("p").Value.RawText(), "Hello  againend &amp; more <raw>");
+    EXPECT_EQ(entry.ChildByName("empty").ContentMarkup(), "");
+    EXPECT_EQ(entry.ChildByName("none").ContentMarkup(), "");
+    // An element never closed runs to the end of the text.
+    EXPECT_EQ(doc.ChildByName("feed").ChildByName("open").ContentMarkup(), "left <i>open");
+    EXPECT_EQ(doc.ContentMarkup(), "");
+
+    // Without the markup kept, and once a node is moved out of its document, there is none.
+    TXMLNode plain;
+    plain.LoadFromString(text);
+    EXPECT_EQ(plain.ChildByName("feed").ChildByName("entry").ChildByName("content").ContentMarkup(), "");
+    TXMLNode moved(std::move(doc.ChildByName("feed").ChildByName("entry").ChildByName("content")));
+    EXPECT_EQ(moved.ContentMarkup(), "");
+    // A reload without the markup forgets it.
+    doc.LoadFromString(text);
+    EXPECT_EQ(doc.ChildByName("feed").ChildByName("entry").ChildByName("content").ContentMarkup(), "");
+}
