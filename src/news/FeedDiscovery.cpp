@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "news/FeedLayout.h"
 #include "news/NewsTypeCls.h"
 #include "platform/Charset.h"
 #include "url/Url.h"
@@ -273,22 +274,26 @@ std::vector<TDiscoveredFeed> FindFeedLinks(std::string_view html, const std::str
 bool IsFeedDocument(const std::string& body, std::string* title) {
     TXMLNode document;
     document.LoadFromString(body);
-    const std::string root = FeedRootName(document);
-    if (root.empty())
+    const TFeedLayout layout = FeedLayout(document);
+    if (layout.Format == TFeedFormat::None)
         return false;
     if (title) {
         title->clear();
-        const TXMLNode& top = document.ChildByName(root);
         // RSS and RDF keep the title in their channel, Atom on the feed itself.
-        const TXMLNode* holder = &top;
-        if (root != "feed")
-            holder = top.HasChild("channel") ? &top.ChildByName("channel") : nullptr;
-        if (holder && holder->HasChild("title")) {
+        const TXMLNode* holder = layout.Format == TFeedFormat::Atom ? layout.Root
+                                 : layout.Format == TFeedFormat::Rss
+                                     ? layout.Parent
+                                     : FindChild(*layout.Root, layout.Name("channel"), layout.Scope);
+        TNamespaceScope room;
+        const TXMLNode* element =
+            holder ? FindChild(*holder, layout.Name("title"), ScopeInside(*holder, layout.Scope, room))
+                   : nullptr;
+        if (element) {
             std::string encoding;
             if (document.HasChild("?xml"))
                 encoding = LowerCaseAscii(
                     std::string(document.ChildByName("?xml").Attributes.ValueOf("encoding").RawText()));
-            *title = Trim(ConvertCharset(holder->ChildByName("title").Value.DecodedText(), encoding));
+            *title = Trim(ConvertCharset(element->Value.DecodedText(), encoding));
         }
     }
     return true;

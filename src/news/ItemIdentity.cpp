@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <exception>
-#include <initializer_list>
 
 #include "cache/CacheFiles.h"
 #include "news/NewsTypeCls.h"
@@ -12,16 +11,6 @@
 #include "xml/XMLEntities.h"
 
 namespace {
-
-// The first direct child of element with one of the names, in the order of the names; null when
-// there is none.
-const TXMLNode* FirstChild(const TXMLNode& element, std::initializer_list<std::string_view> names) {
-    for (std::string_view name : names)
-        for (int i = 0; i < element.ChildCount(); ++i)
-            if (SameTextAscii(element.Child(i).Name, name))
-                return &element.Child(i);
-    return nullptr;
-}
 
 // Text with its entity references decoded, trimmed.
 std::string Decoded(std::string_view raw) {
@@ -68,13 +57,13 @@ std::string_view AttributeText(const TXMLAttributes& attributes, std::string_vie
     return std::string_view();
 }
 
-const TXMLNode* AlternateLink(const TXMLNode& entry) {
+const TXMLNode* AlternateLink(const TXMLNode& entry, const TFeedName& link, const TNamespaceScope& scope) {
     // Blog hosts often put a "replies" or "edit" link first, which would open a comments feed or
     // an editing endpoint; that first link is taken only when no link qualifies.
     const TXMLNode* first = nullptr;
     for (int i = 0; i < entry.ChildCount(); ++i) {
         const TXMLNode& child = entry.Child(i);
-        if (!SameTextAscii(child.Name, "link"))
+        if (!IsNamed(child, link, scope))
             continue;
         const std::string_view rel = TrimView(AttributeText(child.Attributes, "rel"));
         if (rel.empty() || SameTextAscii(rel, "alternate"))
@@ -85,55 +74,56 @@ const TXMLNode* AlternateLink(const TXMLNode& entry) {
     return first;
 }
 
-std::string ItemIdentity(const TXMLNode& item, std::string_view root) {
-    const bool atom = root == "feed";
+std::string ItemIdentity(const TXMLNode& item, const TFeedLayout& layout) {
+    TNamespaceScope room;
+    const TNamespaceScope& scope = ScopeInside(item, layout.Scope, room);
+    const auto child = [&](std::string_view name) { return FindChild(item, layout.Name(name), scope); };
+    const bool atom = layout.Format == TFeedFormat::Atom;
+    const bool rdf = layout.Format == TFeedFormat::Rdf;
     std::string id;
     if (atom)
-        id = ElementText(FirstChild(item, {"id"}));
-    else if (root == "rdf:rdf")
-        id = Decoded(AttributeText(item.Attributes, "rdf:about"));
+        id = ElementText(child("id"));
+    else if (rdf)
+        id = Decoded(AttributeByName(item, layout.Name("rdf:about"), scope));
     else
-        id = ElementText(FirstChild(item, {"guid"}));
+        id = ElementText(child("guid"));
     if (!id.empty())
         return Bounded(std::move(id));
 
     if (atom) {
-        if (const TXMLNode* link = AlternateLink(item))
+        if (const TXMLNode* link = AlternateLink(item, layout.Name("link"), scope))
             id = Decoded(AttributeText(link->Attributes, "href"));
     } else {
-        id = ElementText(FirstChild(item, {"link"}));
+        id = ElementText(child("link"));
     }
     if (!id.empty())
         return Bounded(std::move(id));
 
     // The description as the page shows it: a dialect's element only where the standard one is
     // missing.
-    const TXMLNode* description = atom                ? FirstChild(item, {"content", "summary"})
-                                  : root == "rdf:rdf" ? FirstChild(item, {"content:encoded", "description"})
-                                                      : FirstChild(item, {"description", "content:encoded"});
-    return HashIdentity(ElementText(FirstChild(item, {"title"})), ElementText(description));
+    const auto either = [&](std::string_view standard, std::string_view dialect) {
+        const TXMLNode* found = child(standard);
+        return found ? found : child(dialect);
+    };
+    const TXMLNode* description = atom  ? either("content", "summary")
+                                  : rdf ? either("content:encoded", "description")
+                                        : either("description", "content:encoded");
+    return HashIdentity(ElementText(child("title")), ElementText(description));
 }
 
 std::vector<std::string> DocumentItemIds(std::string text) {
     TXMLNode document;
     LoadFeedText(document, std::move(text));
-    const std::string root = FeedRootName(document);
-    const TXMLNode* parent = nullptr;
-    std::string_view tag = "item";
-    if (root == "rss") {
-        parent = &document.ChildByName("rss").ChildByName("channel");
-    } else if (root == "rdf:rdf") {
-        parent = &document.ChildByName("rdf:rdf");
-    } else if (root == "feed") {
-        parent = &document.ChildByName("feed");
-        tag = "entry";
-    }
+    const TFeedLayout layout = FeedLayout(document);
     std::vector<std::string> ids;
-    if (!parent)
+    if (layout.Format == TFeedFormat::None)
         return ids;
-    for (int i = 0; i < parent->ChildCount(); ++i)
-        if (SameTextAscii(parent->Child(i).Name, tag))
-            ids.push_back(ItemIdentity(parent->Child(i), root));
+    // An rss element without a channel: the reader's error.
+    if (!layout.Parent)
+        layout.Root->ChildByName("channel");
+    for (int i = 0; i < layout.Parent->ChildCount(); ++i)
+        if (layout.IsItem(layout.Parent->Child(i)))
+            ids.push_back(ItemIdentity(layout.Parent->Child(i), layout));
     return ids;
 }
 

@@ -6,20 +6,20 @@
 #include <vector>
 
 #include "catalogue/FeedListCls.h"
+#include "news/FeedLayout.h"
 #include "store/ItemStore.h"
 #include "xml/XMLNode.h"
 
 // What makes a news item the same item from one download of its feed to the next, so that its
 // read state follows it.
 
-// The identity of one item element within its feed; root is the document's root as FeedRootName
-// gives it ("rss", "rdf:rdf" or "feed"). The item's own identifier (RSS "guid", the RSS 1.0
-// "rdf:about" attribute, Atom "id"), else its link (the Atom link the page shows), else "hash:"
-// and 16 hex digits of its title and description. Texts are trimmed and their entity references
-// decoded; a blank identifier counts as none, and one over 1000 bytes is replaced by its hash.
-// The link is taken as written, not resolved against the feed's address, so a feed given a new
-// address keeps its items.
-std::string ItemIdentity(const TXMLNode& item, std::string_view root);
+// The identity of one item element within its feed, a document read as layout gives it. The
+// item's own identifier (RSS "guid", the RSS 1.0 "rdf:about" attribute, Atom "id"), else its link
+// (the Atom link the page shows), else "hash:" and 16 hex digits of its title and description.
+// Texts are trimmed and their entity references decoded; a blank identifier counts as none, and
+// one over 1000 bytes is replaced by its hash. The link is taken as written, not resolved against
+// the feed's address, so a feed given a new address keeps its items.
+std::string ItemIdentity(const TXMLNode& item, const TFeedLayout& layout);
 
 // The identities of a feed document's items in document order, read as the news view reads the
 // document (UTF-16 and UTF-32 documents too). A document that is no feed gives none; an RSS
@@ -46,6 +46,6 @@ TStoreOpen OpenItemStore(TItemStore& store, const TFeedList& feeds, TDateTime no
 // ValueOf it leaves no empty attribute behind.
 std::string_view AttributeText(const TXMLAttributes& attributes, std::string_view name);
 
-// The link of an Atom entry that names the entry's own page: the first "link" whose rel is
-// "alternate" or absent, else the first link; null when the entry has none.
-const TXMLNode* AlternateLink(const TXMLNode& entry);
+// The link of an Atom entry that names the entry's own page: the first child named link whose rel
+// is "alternate" or absent, else the first such child; null when the entry has none.
+const TXMLNode* AlternateLink(const TXMLNode& entry, const TFeedName& link, const TNamespaceScope& scope);

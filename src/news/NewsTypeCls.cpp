@@ -8,6 +8,7 @@
 
 #include "cache/CacheFiles.h"
 #include "dates/NewsDates.h"
+#include "news/FeedLayout.h"
 #include "news/ItemIdentity.h"
 #include "platform/Charset.h"
 #include "platform/DataFolder.h"
@@ -18,44 +19,55 @@ namespace {
 
 const char kUnknownFormat[] = "The server returns data that has an unknown format.";
 
-// For each name, the first direct child of element with that name (ASCII case ignored, as
-// ChildByName), or null; the children are looked at once for all names.
-template <std::size_t N>
-void FindChildren(const TXMLNode& element, const std::string_view (&names)[N], TXMLNode* (&found)[N]) {
-    for (TXMLNode*& node : found)
-        node = nullptr;
-    std::size_t missing = N;
-    const int count = element.ChildCount();
-    for (int i = 0; i < count && missing > 0; ++i) {
-        TXMLNode& child = element.Child(i);
-        for (std::size_t n = 0; n < N; ++n) {
-            // Lengths first: most names differ in length, and that test is inline.
-            if (!found[n] && child.Name.size() == names[n].size() && SameTextAscii(child.Name, names[n])) {
-                found[n] = &child;
-                --missing;
-                break;
-            }
-        }
+// Adds an item of feed for every item element of the document laid out so, with its identity
+// within the feed, and calls read(item, entry, scope, found) with the declarations in force inside
+// the entry and its children named in names (nullptr for each one missing).
+template <std::size_t N, typename Read>
+void ReadEntries(TNewsType& news, TFeedListItem& feed, const TFeedLayout& layout,
+                 const std::string_view (&literals)[N], Read read) {
+    if (!layout.Parent)
+        return;
+    TFeedName names[N];
+    for (std::size_t n = 0; n < N; ++n)
+        names[n] = layout.Name(literals[n]);
+    const TXMLNode& parent = *layout.Parent;
+    for (int i = 0; i < parent.ChildCount(); ++i) {
+        const TXMLNode& element = parent.Child(i);
+        if (!layout.IsItem(element))
+            continue;
+        TNamespaceScope room;
+        const TNamespaceScope& scope = ScopeInside(element, layout.Scope, room);
+        const TXMLNode* found[N];
+        FindChildren(element, scope, names, found, N);
+        TNewsItem& item = *news.AddItem();
+        item.Feed = &feed;
+        item.Id = ItemIdentity(element, layout);
+        read(item, element, scope, found);
     }
 }
 
-// Adds an item of feed for every child of parent named tag, with its identity within the feed
-// of a document of the given root, and calls read(item, entry, found) with the entry's children
-// named in names (nullptr for each one missing).
-template <std::size_t N, typename Read>
-void ReadEntries(TNewsType& news, TFeedListItem& feed, const TXMLNode& parent, std::string_view root,
-                 std::string_view tag, const std::string_view (&names)[N], Read read) {
-    for (int i = 0; i < parent.ChildCount(); ++i) {
-        const TXMLNode& element = parent.Child(i);
-        if (!SameTextAscii(element.Name, tag))
-            continue;
-        TXMLNode* found[N];
-        FindChildren(element, names, found);
-        TNewsItem& item = *news.AddItem();
-        item.Feed = &feed;
-        item.Id = ItemIdentity(element, root);
-        read(item, element, found);
+// The layout of the document when it is a feed of the format; otherwise the reader's error for
+// the element that is missing (root, or the RSS channel), as looking it up by name gives.
+TFeedLayout LayoutOf(const TXMLNode& document, TFeedFormat format, const std::string& root) {
+    TFeedLayout layout = FeedLayout(document);
+    if (layout.Format != format) {
+        document.ChildByName(root);
+        layout.Parent = nullptr;
+    } else if (!layout.Parent) {
+        layout.Root->ChildByName("channel");
     }
+    return layout;
+}
+
+// The date of an element that should hold the ISO 8601 form, else its RFC 822 date; 0 when there
+// is no element or neither form decodes.
+TDateTime IsoDate(const TXMLNode* element) {
+    return element ? DecodeIsoOrRfc822Date(element->Value.RawText()) : 0;
+}
+
+// The same for an element that should hold the RFC 822 form.
+TDateTime Rfc822Date(const TXMLNode* element) {
+    return element ? DecodeRfc822OrIsoDate(element->Value.RawText()) : 0;
 }
 
 // The element's text with its entity references decoded, as UTF-8 from the document's encoding;
@@ -67,11 +79,6 @@ std::string DecodedText(const TXMLNode* element, const std::string& encoding) {
 // The raw text of the element, or "" when there is none.
 std::string RawText(const TXMLNode* element) {
     return element ? std::string(element->Value.RawText()) : std::string();
-}
-
-// The raw text of an element that exists, as a view into the document.
-std::string_view RawView(const TXMLNode* element) {
-    return element->Value.RawText();
 }
 
 // The first element of the two that exists, or null: a dialect's element stands in only for a
@@ -218,10 +225,13 @@ std::string LoadFeedText(TXMLNode& document, std::string text) {
     // The reader works on bytes: a UTF-16 or UTF-32 document is read as its UTF-8 form (a
     // byte-order mark becomes text before the first tag, which the reader drops).
     std::string wide = WideCharset(text);
-    if (wide.empty())
-        document.LoadFromString(std::move(text));
+    if (!wide.empty())
+        text = CharsetToUTF8(text, wide);
+    // Atom 0.3 content may be markup, which the tree does not keep as written.
+    if (RootNamesAtom03(text))
+        document.LoadKeepingMarkup(std::move(text));
     else
-        document.LoadFromString(CharsetToUTF8(text, wide));
+        document.LoadFromString(std::move(text));
     return wide;
 }
 
@@ -239,10 +249,7 @@ void TNewsType::LoadFeedFromString(TFeedListItem& feed, std::string text) {
 }
 
 std::string FeedRootName(const TXMLNode& document) {
-    for (const char* root : {"rss", "rdf:rdf", "feed"})
-        if (document.HasChild(root))
-            return root;
-    return std::string();
+    return FeedLayout(document).RootName();
 }
 
 void TNewsType::ReadDocument(TFeedListItem& feed) {
@@ -261,17 +268,17 @@ void TNewsType::ReadRss(TFeedListItem& feed) {
     static constexpr std::string_view kNames[] = {"title",   "description", "content:encoded", "link",
                                                   "pubDate", "dc:date",     "author",          "dc:creator"};
     enum { Title, Description, Content, Link, PubDate, DcDate, Author, Creator };
-    const TXMLNode& channel = Document.ChildByName("rss").ChildByName("channel");
-    ReadEntries(*this, feed, channel, "rss", "item", kNames,
-                [this, &feed](TNewsItem& item, const TXMLNode&, TXMLNode* const* found) {
+    ReadEntries(*this, feed, LayoutOf(Document, TFeedFormat::Rss, "rss"), kNames,
+                [this, &feed](TNewsItem& item, const TXMLNode&, const TNamespaceScope&,
+                              const TXMLNode* const* found) {
                     item.Title = DecodedText(found[Title], EncodingName);
                     item.Description = DecodedText(Either(found[Description], found[Content]), EncodingName);
                     item.Link = ItemLink(RawText(found[Link]), feed);
-                    if (found[PubDate])
-                        item.Date = DecodeRfc822Date(RawView(found[PubDate]));
-                    // dc:date wins over pubDate, even when it cannot be decoded.
-                    if (found[DcDate])
-                        item.Date = DecodeIsoDate(RawView(found[DcDate]));
+                    // dc:date wins over pubDate; pubDate stands in for a dc:date that decodes in
+                    // neither form.
+                    item.Date = IsoDate(found[DcDate]);
+                    if (item.Date == 0)
+                        item.Date = Rfc822Date(found[PubDate]);
                     item.Author = DecodedText(Either(found[Author], found[Creator]), EncodingName);
                 });
 }
@@ -280,32 +287,44 @@ void TNewsType::ReadRdf(TFeedListItem& feed) {
     static constexpr std::string_view kNames[] = {"title", "content:encoded", "description",
                                                   "link",  "dc:date",         "dc:creator"};
     enum { Title, Content, Description, Link, DcDate, Creator };
-    const TXMLNode& root = Document.ChildByName("rdf:rdf");
-    ReadEntries(*this, feed, root, "rdf:rdf", "item", kNames,
-                [this, &feed](TNewsItem& item, const TXMLNode&, TXMLNode* const* found) {
+    ReadEntries(*this, feed, LayoutOf(Document, TFeedFormat::Rdf, "rdf:rdf"), kNames,
+                [this, &feed](TNewsItem& item, const TXMLNode&, const TNamespaceScope&,
+                              const TXMLNode* const* found) {
                     item.Title = DecodedText(found[Title], EncodingName);
                     item.Description = DecodedText(Either(found[Content], found[Description]), EncodingName);
                     item.Link = ItemLink(RawText(found[Link]), feed);
-                    if (found[DcDate])
-                        item.Date = DecodeIsoDate(RawView(found[DcDate]));
+                    item.Date = IsoDate(found[DcDate]);
                     item.Author = DecodedText(found[Creator], EncodingName);
                 });
 }
 
 void TNewsType::ReadAtom(TFeedListItem& feed) {
-    static constexpr std::string_view kNames[] = {"title", "content", "summary", "published", "updated"};
-    enum { Title, Content, Summary, Published, Updated };
-    const TXMLNode& root = Document.ChildByName("feed");
-    ReadEntries(*this, feed, root, "feed", "entry", kNames,
-                [this, &feed](TNewsItem& item, const TXMLNode& entry, TXMLNode* const* found) {
+    static constexpr std::string_view kNames[] = {"title",   "content", "summary",  "published",
+                                                  "updated", "issued",  "modified", "created"};
+    enum { Title, Content, Summary, Published, Updated, Issued, Modified, Created };
+    const TFeedLayout layout = LayoutOf(Document, TFeedFormat::Atom, "feed");
+    const TFeedName link = layout.Name("link");
+    const bool atom03 = layout.Own == TFeedNamespace::Atom03;
+    ReadEntries(*this, feed, layout, kNames,
+                [&](TNewsItem& item, const TXMLNode& entry, const TNamespaceScope& scope,
+                    const TXMLNode* const* found) {
                     item.Title = DecodedText(found[Title], EncodingName);
                     // Many feeds give only a summary of each entry.
-                    item.Description = DecodedText(Either(found[Content], found[Summary]), EncodingName);
-                    if (const TXMLNode* link = AlternateLink(entry))
-                        item.Link = ItemLink(std::string(AttributeText(link->Attributes, "href")), feed);
-                    // An entry that was never published apart from its last update dates from that.
-                    if (const TXMLNode* date = Either(found[Published], found[Updated]))
-                        item.Date = DecodeIsoDate(RawView(date));
+                    const TXMLNode* body = Either(found[Content], found[Summary]);
+                    if (atom03 && body)
+                        item.Description = ConvertCharset(Atom03ContentText(*body), EncodingName);
+                    else
+                        item.Description = DecodedText(body, EncodingName);
+                    if (const TXMLNode* alternate = AlternateLink(entry, link, scope))
+                        item.Link = ItemLink(std::string(AttributeText(alternate->Attributes, "href")), feed);
+                    // An entry never published apart from its last update dates from that; Atom
+                    // 0.3 names its dates issued, modified and created.
+                    for (int date : {Published, Updated, Issued, Modified, Created}) {
+                        if (found[date]) {
+                            item.Date = IsoDate(found[date]);
+                            break;
+                        }
+                    }
                 });
 }
 

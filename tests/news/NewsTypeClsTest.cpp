@@ -56,7 +56,7 @@ TEST_F(NewsTypeClsTest, RssFieldsComeFromTheirElementsInAnyCase) {
     EXPECT_EQ(At(1).Link, "");
 }
 
-TEST_F(NewsTypeClsTest, DcDateReplacesPubDateEvenWhenItFails) {
+TEST_F(NewsTypeClsTest, DcDateReplacesPubDateUnlessItDecodesInNeitherForm) {
     ASSERT_EQ(Load(R"(<rss><channel>
 <item><pubDate>Sat, 07 Sep 2002 00:00:01 GMT</pubDate><dc:date>2003-12-13T18:30:02Z</dc:date></item>
 <item><pubDate>Sat, 07 Sep 2002 00:00:01 GMT</pubDate><DC:DATE>2003-13-13T18:30:02Z</DC:DATE></item>
@@ -65,7 +65,7 @@ TEST_F(NewsTypeClsTest, DcDateReplacesPubDateEvenWhenItFails) {
               "");
     ASSERT_EQ(News->ItemCount(), 3);
     EXPECT_EQ(At(0).Date, DecodeIsoDate("2003-12-13T18:30:02Z"));
-    EXPECT_EQ(At(1).Date, 0);
+    EXPECT_EQ(At(1).Date, DecodeRfc822Date("Sat, 07 Sep 2002 00:00:01 GMT"));
     EXPECT_EQ(At(2).Date, 0);
 }
 
@@ -164,7 +164,8 @@ TEST_F(NewsTypeClsTest, PaddedAndUndecodableDates) {
     ASSERT_EQ(News->ItemCount(), 5);
     EXPECT_EQ(At(0).Date, DecodeRfc822Date("Sat, 07 Sep 2002 00:00:01 GMT"));
     EXPECT_EQ(At(1).Date, DecodeIsoDate("2002-09-07T10:00:00Z"));
-    EXPECT_EQ(At(2).Date, 0) << "an empty dc:date is no date, and not 1900 either";
+    EXPECT_EQ(At(2).Date, DecodeRfc822Date("Sat, 07 Sep 2002 00:00:01 GMT"))
+        << "an empty dc:date is no date, and not 1900 either: the pubDate stands in";
     EXPECT_EQ(At(3).Date, DecodeIsoDate("2002-09-07T10:00:00Z"));
     EXPECT_EQ(At(4).Date, 0);
     EXPECT_NE(At(0).Date, 0);
