@@ -209,6 +209,9 @@ public:
         return std::move(FOut);
     }
 
+    // Whether an img was written.
+    bool WrotePicture() const { return FPicture; }
+
     std::string Write(const GumboNode& root) {
         FFrames.push_back({&root.v.element.children, 0, GUMBO_TAG_LAST});
         while (!FFrames.empty()) {
@@ -292,6 +295,7 @@ private:
         if (!Fits(start.size()))
             return true;
         FOut += start;
+        FPicture = FPicture || tag == GUMBO_TAG_IMG;
         if (!IsVoid(tag)) {
             FOpen.push_back(tag);
             FFrames.push_back({&element.children, 0, tag});
@@ -437,9 +441,13 @@ private:
     std::vector<GumboTag> FOpen;
     std::vector<TFrame> FFrames;
     bool FFull = false;
+    bool FPicture = false;
 };
 
-std::string Clean(std::string_view html, TProfile profile, const std::string& baseURL, bool picturesShown) {
+std::string Clean(std::string_view html, TProfile profile, const std::string& baseURL, bool picturesShown,
+                  bool* holdsPicture = nullptr) {
+    if (holdsPicture)
+        *holdsPicture = false;
     html = html.substr(0, std::min(html.size(), kMaxCleanedInput));
     // Most titles and some descriptions are plain text: without "<", "&", a carriage return or a
     // zero byte the parser would give it back as one text, so it is not asked.
@@ -457,13 +465,46 @@ std::string Clean(std::string_view html, TProfile profile, const std::string& ba
     // Read as the content of a div, as the page's description holds it.
     options.fragment_context = GUMBO_TAG_DIV;
     const GumboOutput* output = gumbo_parse_with_options(&options, html.data(), html.size());
-    return TWriter(profile, baseURL, picturesShown).Write(*output->root);
+    TWriter writer(profile, baseURL, picturesShown);
+    std::string out = writer.Write(*output->root);
+    if (holdsPicture)
+        *holdsPicture = writer.WrotePicture();
+    return out;
 }
 
 } // namespace
 
 std::string CleanDescriptionHtml(std::string_view html, const std::string& baseURL, bool picturesShown) {
     return Clean(html, TProfile::Description, baseURL, picturesShown);
+}
+
+std::string CleanDescriptionHtml(std::string_view html, const std::string& baseURL, bool picturesShown,
+                                 bool& holdsPicture) {
+    return Clean(html, TProfile::Description, baseURL, picturesShown, &holdsPicture);
+}
+
+std::string PictureHtml(std::string_view address, const std::string& baseURL, bool picturesShown) {
+    if (!picturesShown)
+        return std::string();
+    const std::string url = SafePageURL(address, baseURL, false);
+    if (url.empty())
+        return std::string();
+    std::string html = "<img src=\"";
+    AppendParsedText(html, url);
+    html += "\" alt=\"\">";
+    return html;
+}
+
+std::string LinkHtml(std::string_view address, const std::string& baseURL, std::string_view text) {
+    const std::string url = SafePageURL(address, baseURL, false);
+    if (url.empty())
+        return std::string();
+    std::string html = "<a href=\"";
+    AppendParsedText(html, url);
+    html += "\" target=\"_blank\" rel=\"noopener noreferrer\">";
+    AppendParsedText(html, text);
+    html += "</a>";
+    return html;
 }
 
 std::string CleanTitleHtml(std::string_view html) {

@@ -17,6 +17,17 @@
 // rel="noopener noreferrer"). Without pictures no img is left. Cleaning the result again changes
 // nothing. A description is cut at 4 MiB, and where its elements nest deeper than 1000.
 std::string CleanDescriptionHtml(std::string_view html, const std::string& baseURL, bool picturesShown);
+// As above; holdsPicture tells whether the result shows a picture (an img kept with its address).
+std::string CleanDescriptionHtml(std::string_view html, const std::string& baseURL, bool picturesShown,
+                                 bool& holdsPicture);
+
+// A picture of the address as a description's own would be written (<img src="..." alt="">); ""
+// without pictures or when the address is not one a picture may load.
+std::string PictureHtml(std::string_view address, const std::string& baseURL, bool picturesShown);
+
+// A link to the address with the text as its words, opening outside the view as a description's
+// links do; "" when the address is not http or https.
+std::string LinkHtml(std::string_view address, const std::string& baseURL, std::string_view text);
 
 // A title as the page shows it: b, i, em, strong, code, sub, sup and span without attributes; any
 // other element gives way to its text, script and style go with theirs. An encoded

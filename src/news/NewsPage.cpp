@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dates/NewsDates.h"
+#include "news/Enclosures.h"
 #include "news/HtmlCleaner.h"
 #include "news/NewsTypeCls.h"
 #include "platform/DataFolder.h"
@@ -23,9 +24,9 @@ namespace {
 const char kLineBreak[] = "\r\n";
 
 // The placeholders of the item template, in the order of their values. Letter case counts.
-enum TPlaceholder { kAuthor, kTitle, kDescription, kDate, kLink, kUnread, kPlaceholderCount };
-const std::string_view kPlaceholderNames[kPlaceholderCount] = {"{author}", "{title}", "{description}",
-                                                               "{date}",   "{link}",  "{unread}"};
+enum TPlaceholder { kAuthor, kTitle, kDescription, kDate, kLink, kUnread, kEnclosures, kPlaceholderCount };
+const std::string_view kPlaceholderNames[kPlaceholderCount] = {
+    "{author}", "{title}", "{description}", "{date}", "{link}", "{unread}", "{enclosures}"};
 using TPlaceholderValues = std::array<std::string_view, kPlaceholderCount>;
 
 // The item template cut once into its text and its placeholders, so that each item is filled in
@@ -75,6 +76,21 @@ bool HasVisibleByte(const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return !IsBlankChar(c); });
 }
 
+// An item's description as the page shows it, with its thumbnail above it when pictures are shown
+// and the description has no picture of its own.
+std::string ItemDescription(const TNewsItem& item, bool picturesShown) {
+    const std::string base = TNewsType::ItemBaseURL(item);
+    if (item.Thumbnail.empty() || !picturesShown)
+        return CleanDescriptionHtml(item.Description, base, picturesShown);
+    bool holdsPicture = false;
+    std::string description = CleanDescriptionHtml(item.Description, base, picturesShown, holdsPicture);
+    const std::string picture =
+        holdsPicture ? std::string() : PictureHtml(item.Thumbnail, base, picturesShown);
+    if (picture.empty())
+        return description;
+    return "<p class=\"thumbnail\">" + picture + "</p>" + description;
+}
+
 // The descriptions of the items as the page shows them. Cleaning is the page's one big cost (the
 // HTML parser reads some 10 MB a second), so the cores share it, each item into its own place.
 std::vector<std::string> PrepareDescriptions(const std::vector<const TNewsItem*>& items, bool picturesShown) {
@@ -85,8 +101,7 @@ std::vector<std::string> PrepareDescriptions(const std::vector<const TNewsItem*>
     const auto work = [&] {
         try {
             for (size_t i = next++; i < items.size(); i = next++)
-                descriptions[i] = TNewsType::PrepareDescription(items[i]->Description, picturesShown,
-                                                                TNewsType::ItemBaseURL(*items[i]));
+                descriptions[i] = ItemDescription(*items[i], picturesShown);
         } catch (...) {
             const std::lock_guard<std::mutex> lock(failureLock);
             failure = std::current_exception();
@@ -177,7 +192,7 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
             shown.push_back(item.get());
     const std::vector<std::string> descriptions = PrepareDescriptions(shown, picturesShown);
 
-    std::string author, date, title, link, line;
+    std::string author, date, title, link, enclosures, line;
     TDateTime shownDate = 0;
     bool dateShown = false;
     for (size_t i = 0; i < shown.size(); ++i) {
@@ -198,6 +213,9 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
         }
         title = CleanTitleHtml(item->Title);
         link = EscapeHtml(SafePageURL(item->Link, std::string(), true));
+        enclosures.clear();
+        if (!item->Enclosures.empty())
+            enclosures = EnclosuresHtml(item->Enclosures, ItemBaseURL(*item));
         line.clear();
         // The wrapper stands outside the template, so that a user's template needs nothing of
         // it and no cleaner of descriptions ever sees it.
@@ -207,7 +225,8 @@ void TNewsType::RenderPage(int filterIndex, const std::string& filterCaption, bo
         AppendItemKey(line, *item);
         line += "\">";
         itemTemplate.AppendFilled(line, {author, title, descriptions[i], date, link,
-                                         item->Unread ? std::string_view("unread") : std::string_view()});
+                                         item->Unread ? std::string_view("unread") : std::string_view(),
+                                         enclosures});
         line += "</div>";
         line += kLineBreak;
         page.Write(line);

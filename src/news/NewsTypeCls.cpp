@@ -8,6 +8,7 @@
 
 #include "cache/CacheFiles.h"
 #include "dates/NewsDates.h"
+#include "news/Enclosures.h"
 #include "news/FeedLayout.h"
 #include "news/ItemIdentity.h"
 #include "platform/Charset.h"
@@ -18,6 +19,8 @@
 namespace {
 
 const char kUnknownFormat[] = "The server returns data that has an unknown format.";
+
+std::string ItemLink(std::string link, const TFeedListItem& feed);
 
 // Adds an item of feed for every item element of the document laid out so, with its identity
 // within the feed, and calls read(item, entry, scope, found) with the declarations in force inside
@@ -30,6 +33,7 @@ void ReadEntries(TNewsType& news, TFeedListItem& feed, const TFeedLayout& layout
     TFeedName names[N];
     for (std::size_t n = 0; n < N; ++n)
         names[n] = layout.Name(literals[n]);
+    const std::string root = layout.RootName();
     const TXMLNode& parent = *layout.Parent;
     for (int i = 0; i < parent.ChildCount(); ++i) {
         const TXMLNode& element = parent.Child(i);
@@ -43,6 +47,8 @@ void ReadEntries(TNewsType& news, TFeedListItem& feed, const TFeedLayout& layout
         item.Feed = &feed;
         item.Id = ItemIdentity(element, layout);
         read(item, element, scope, found);
+        ReadItemMedia(item, element, root, news.EncodingName,
+                      [&feed](std::string address) { return ItemLink(std::move(address), feed); });
     }
 }
 

@@ -138,13 +138,15 @@ public:
     // wrapped in <div data-item="K" data-key="...">...</div>, K its place among the items shown
     // (from 0, the order of RenderedItems), the key 16 hex digits that stand for its feed and its
     // identity, so that the view can find the items in the page, and an item again in a new page. The item template
-    // is filled in one pass: "{author}", "{title}", "{description}", "{date}", "{link}" and
-    // "{unread}" ("unread" for an unread item, else nothing) take their values (letter case
+    // is filled in one pass: "{author}", "{title}", "{description}", "{date}", "{link}",
+    // "{unread}" ("unread" for an unread item, else nothing) and "{enclosures}" (the item's files,
+    // EnclosuresHtml; nothing without them) take their values (letter case
     // counts), any other "{...}" stays, and a value put in is never read again, so a title
     // holding "{description}" shows those letters. Each value is made safe for where it lands:
     // the feed name and author, and the date, escaped as text; the title through CleanTitleHtml;
-    // the description through PrepareDescription; the link escaped for an attribute, and empty
-    // unless it is an absolute http, https or mailto address.
+    // the description through PrepareDescription, with the item's Thumbnail above it when
+    // pictures are shown and the cleaned description shows no picture of its own; the link
+    // escaped for an attribute, and empty unless it is an absolute http, https or mailto address.
     // The page is made in memory and replaces the old one whole (a temporary file beside it,
     // renamed), so the view never reads half a page. A missing "item.html" raises
     // "Cannot open file %s" before the page is touched; a missing "top.html" leaves it empty and a
