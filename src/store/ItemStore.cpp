@@ -62,10 +62,24 @@ void Exec(sqlite3* db, const char* sql) {
 // from 0.
 class TStatement {
 public:
-    TStatement(sqlite3* db, const char* sql) : FDb(db) {
+    TStatement(sqlite3* db, const char* sql) : FDb(db), FOwned(true) {
         Check(db, sqlite3_prepare_v2(db, sql, -1, &FStmt, nullptr));
     }
-    ~TStatement() { sqlite3_finalize(FStmt); }
+    // The statement kept in prepared for db under its text's address, prepared on first use; it
+    // stays there, reset, at the end of the scope. The writes run the same few statements for every
+    // item and every document: compiling them once keeps SQLite's parser out of each transaction.
+    TStatement(sqlite3* db, std::map<const char*, sqlite3_stmt*>& prepared, const char* sql) : FDb(db) {
+        sqlite3_stmt*& kept = prepared[sql];
+        if (!kept)
+            Check(db, sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &kept, nullptr));
+        FStmt = kept;
+    }
+    ~TStatement() {
+        if (FOwned)
+            sqlite3_finalize(FStmt);
+        else
+            Reset();
+    }
     TStatement(const TStatement&) = delete;
     TStatement& operator=(const TStatement&) = delete;
 
@@ -108,6 +122,7 @@ public:
 private:
     sqlite3* FDb;
     sqlite3_stmt* FStmt = nullptr;
+    bool FOwned = false;
 };
 
 long long QueryInt(sqlite3* db, const char* sql) {
@@ -166,6 +181,9 @@ TItemStore::~TItemStore() {
 }
 
 void TItemStore::Close() {
+    for (auto& [sql, statement] : FPrepared)
+        sqlite3_finalize(statement);
+    FPrepared.clear();
     if (FReader)
         sqlite3_close_v2(FReader);
     FReader = nullptr;
@@ -316,21 +334,22 @@ void TItemStore::Write(const char* what, const std::function<void()>& write) {
 }
 
 long long TItemStore::FeedKey(const std::string& feedId) {
-    TStatement insert(FDb, "INSERT OR IGNORE INTO feeds(feed_id) VALUES(?)");
+    TStatement insert(FDb, FPrepared, "INSERT OR IGNORE INTO feeds(feed_id) VALUES(?)");
     insert.Bind(1, feedId).Run();
     return FindFeedKey(feedId);
 }
 
 void TItemStore::Recount(long long key) {
-    TStatement update(FDb, "UPDATE feeds SET "
-                           "items=(SELECT count(*) FROM items WHERE feed=?1 AND current=1), "
-                           "unread=(SELECT count(*) FROM items WHERE feed=?1 AND current=1 AND read=0) "
-                           "WHERE key=?1");
+    TStatement update(FDb, FPrepared,
+                      "UPDATE feeds SET "
+                      "items=(SELECT count(*) FROM items WHERE feed=?1 AND current=1), "
+                      "unread=(SELECT count(*) FROM items WHERE feed=?1 AND current=1 AND read=0) "
+                      "WHERE key=?1");
     update.Bind(1, key).Run();
 }
 
 long long TItemStore::FindFeedKey(const std::string& feedId) {
-    TStatement select(FDb, "SELECT key FROM feeds WHERE feed_id=?");
+    TStatement select(FDb, FPrepared, "SELECT key FROM feeds WHERE feed_id=?");
     select.Bind(1, feedId);
     return select.Step() ? select.Int(0) : -1;
 }
@@ -338,8 +357,9 @@ long long TItemStore::FindFeedKey(const std::string& feedId) {
 void TItemStore::Seed(const std::map<std::string, std::vector<std::string>>& feedIds, TDateTime now) {
     std::lock_guard<std::mutex> lock(FLock);
     Write("seed", [&] {
-        TStatement insert(FDb, "INSERT OR IGNORE INTO items(feed, id, first_seen, last_seen, current, read) "
-                               "VALUES(?, ?, ?, ?, 1, 1)");
+        TStatement insert(FDb, FPrepared,
+                          "INSERT OR IGNORE INTO items(feed, id, first_seen, last_seen, current, read) "
+                          "VALUES(?, ?, ?, ?, 1, 1)");
         for (const auto& [feedId, ids] : feedIds) {
             const long long key = FeedKey(feedId);
             for (const std::string& id : ids)
@@ -356,11 +376,13 @@ int TItemStore::RecordDocument(const std::string& feedId, const std::vector<TSto
     Write("record", [&] {
         added = 0;
         const long long key = FeedKey(feedId);
-        TStatement leave(FDb, "UPDATE items SET current=0 WHERE feed=? AND current=1");
+        TStatement leave(FDb, FPrepared, "UPDATE items SET current=0 WHERE feed=? AND current=1");
         leave.Bind(1, key).Run();
-        TStatement seen(FDb, "UPDATE items SET current=1, last_seen=?, date=? WHERE feed=? AND id=?");
-        TStatement insert(FDb, "INSERT INTO items(feed, id, date, first_seen, last_seen, current, read) "
-                               "VALUES(?, ?, ?, ?, ?, 1, 0)");
+        TStatement seen(FDb, FPrepared,
+                        "UPDATE items SET current=1, last_seen=?, date=? WHERE feed=? AND id=?");
+        TStatement insert(FDb, FPrepared,
+                          "INSERT INTO items(feed, id, date, first_seen, last_seen, current, read) "
+                          "VALUES(?, ?, ?, ?, ?, 1, 0)");
         size_t rows = 0;
         for (const TStoreItem& item : items) {
             if (seen.Bind(1, now).Bind(2, item.Date).Bind(3, key).Bind(4, item.Id).Run() == 0) {
@@ -370,14 +392,15 @@ int TItemStore::RecordDocument(const std::string& feedId, const std::vector<TSto
             if (OnRowForTesting)
                 OnRowForTesting(++rows);
         }
-        TStatement readdressed(FDb, "SELECT readdressed FROM feeds WHERE key=?");
+        TStatement readdressed(FDb, FPrepared, "SELECT readdressed FROM feeds WHERE key=?");
         readdressed.Bind(1, key);
         const bool forgetNow = readdressed.Step() && readdressed.Int(0) != 0;
         readdressed.Reset();
-        TStatement forget(FDb, "DELETE FROM items WHERE feed=? AND current=0 AND (? OR last_seen<?)");
+        TStatement forget(FDb, FPrepared,
+                          "DELETE FROM items WHERE feed=? AND current=0 AND (? OR last_seen<?)");
         forget.Bind(1, key).Bind(2, forgetNow ? 1LL : 0LL).Bind(3, now - kKeepDays).Run();
         if (forgetNow) {
-            TStatement clear(FDb, "UPDATE feeds SET readdressed=0 WHERE key=?");
+            TStatement clear(FDb, FPrepared, "UPDATE feeds SET readdressed=0 WHERE key=?");
             clear.Bind(1, key).Run();
         }
         Recount(key);
@@ -389,7 +412,7 @@ void TItemStore::MarkRead(const std::string& feedId, const std::vector<std::stri
     std::lock_guard<std::mutex> lock(FLock);
     Write("mark read", [&] {
         const long long key = FindFeedKey(feedId);
-        TStatement update(FDb, "UPDATE items SET read=1 WHERE feed=? AND id=?");
+        TStatement update(FDb, FPrepared, "UPDATE items SET read=1 WHERE feed=? AND id=?");
         for (const std::string& id : ids)
             update.Bind(1, key).Bind(2, id).Run();
         Recount(key);
@@ -399,7 +422,7 @@ void TItemStore::MarkRead(const std::string& feedId, const std::vector<std::stri
 void TItemStore::MarkFeedRead(const std::vector<std::string>& feedIds) {
     std::lock_guard<std::mutex> lock(FLock);
     Write("mark read", [&] {
-        TStatement update(FDb, "UPDATE items SET read=1 WHERE read=0 AND feed=?");
+        TStatement update(FDb, FPrepared, "UPDATE items SET read=1 WHERE read=0 AND feed=?");
         for (const std::string& feedId : feedIds) {
             const long long key = FindFeedKey(feedId);
             update.Bind(1, key).Run();
@@ -412,7 +435,7 @@ void TItemStore::MarkFeedUnread(const std::string& feedId) {
     std::lock_guard<std::mutex> lock(FLock);
     Write("mark unread", [&] {
         const long long key = FindFeedKey(feedId);
-        TStatement update(FDb, "UPDATE items SET read=0 WHERE current=1 AND feed=?");
+        TStatement update(FDb, FPrepared, "UPDATE items SET read=0 WHERE current=1 AND feed=?");
         update.Bind(1, key).Run();
         Recount(key);
     });
@@ -422,9 +445,9 @@ void TItemStore::DeleteFeed(const std::string& feedId) {
     std::lock_guard<std::mutex> lock(FLock);
     Write("delete", [&] {
         const long long key = FindFeedKey(feedId);
-        TStatement items(FDb, "DELETE FROM items WHERE feed=?");
+        TStatement items(FDb, FPrepared, "DELETE FROM items WHERE feed=?");
         items.Bind(1, key).Run();
-        TStatement feed(FDb, "DELETE FROM feeds WHERE key=?");
+        TStatement feed(FDb, FPrepared, "DELETE FROM feeds WHERE key=?");
         feed.Bind(1, key).Run();
     });
 }
@@ -433,9 +456,9 @@ void TItemStore::ReaddressFeed(const std::string& feedId) {
     std::lock_guard<std::mutex> lock(FLock);
     Write("new address", [&] {
         const long long key = FeedKey(feedId);
-        TStatement leave(FDb, "UPDATE items SET current=0 WHERE feed=? AND current=1");
+        TStatement leave(FDb, FPrepared, "UPDATE items SET current=0 WHERE feed=? AND current=1");
         leave.Bind(1, key).Run();
-        TStatement mark(FDb, "UPDATE feeds SET readdressed=1 WHERE key=?");
+        TStatement mark(FDb, FPrepared, "UPDATE feeds SET readdressed=1 WHERE key=?");
         mark.Bind(1, key).Run();
         Recount(key);
     });
@@ -444,7 +467,7 @@ void TItemStore::ReaddressFeed(const std::string& feedId) {
 void TItemStore::Purge(TDateTime now) {
     std::lock_guard<std::mutex> lock(FLock);
     Write("purge", [&] {
-        TStatement forget(FDb, "DELETE FROM items WHERE current=0 AND last_seen<?");
+        TStatement forget(FDb, FPrepared, "DELETE FROM items WHERE current=0 AND last_seen<?");
         forget.Bind(1, now - kKeepDays).Run();
     });
 }

@@ -9,6 +9,7 @@
 #include "platform/SysUtils.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // The read state of the news items, kept in SQLite ("items.db" in the data folder, WAL mode).
 // An item is known by its feed's FeedID and its identity text within that feed, so the same item
@@ -131,6 +132,8 @@ private:
     // The writing connection and its lock. Open takes both locks.
     mutable std::mutex FLock;
     sqlite3* FDb = nullptr;
+    // The writes' statements, each compiled once for FDb.
+    std::map<const char*, sqlite3_stmt*> FPrepared;
     // The reading connection and its lock.
     std::mutex FReadLock;
     sqlite3* FReader = nullptr;

@@ -58,10 +58,14 @@ private:
     LoopbackHttpServer FServer;
 };
 
-// The lines tovel-inspect printed on standard output, each parsed; false when it failed.
-bool RunInspect(const std::string& arguments, std::vector<nlohmann::json>& lines) {
+// Runs tovel-inspect: its lines on standard output, each parsed, and whether it succeeded; what it
+// said on standard error goes into errors.
+bool RunInspect(const std::string& arguments, std::vector<nlohmann::json>& lines, std::string& errors) {
     lines.clear();
-    FILE* pipe = ::popen((std::string(TOVEL_INSPECT_PATH) + " " + arguments + " 2>/dev/null").c_str(), "r");
+    const TempDir scratch;
+    const std::string errorFile = scratch.File("stderr");
+    FILE* pipe =
+        ::popen((std::string(TOVEL_INSPECT_PATH) + " " + arguments + " 2>" + errorFile).c_str(), "r");
     if (!pipe)
         return false;
     std::string output;
@@ -70,6 +74,7 @@ bool RunInspect(const std::string& arguments, std::vector<nlohmann::json>& lines
     while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
         output.append(buffer, got);
     const int status = ::pclose(pipe);
+    errors = scratch.Read("stderr");
     size_t start = 0;
     while (start < output.size()) {
         const size_t end = output.find('\n', start);
@@ -102,7 +107,8 @@ protected:
     // A forced refresh by the tool; its lines per feed by name.
     std::map<std::string, nlohmann::json> Refresh() {
         std::vector<nlohmann::json> lines;
-        EXPECT_TRUE(RunInspect("refresh --force --data " + Data.Path(), lines));
+        std::string errors;
+        EXPECT_TRUE(RunInspect("refresh --force --data " + Data.Path(), lines, errors)) << errors;
         std::map<std::string, nlohmann::json> byName;
         for (const auto& line : lines)
             if (line.is_object() && line.contains("name"))
@@ -113,7 +119,8 @@ protected:
     // What "tovel-inspect state" says of each feed: "items/unread".
     std::map<std::string, std::string> State() {
         std::vector<nlohmann::json> lines;
-        EXPECT_TRUE(RunInspect("state --data " + Data.Path(), lines));
+        std::string errors;
+        EXPECT_TRUE(RunInspect("state --data " + Data.Path(), lines, errors)) << errors;
         std::map<std::string, std::string> counts;
         for (const auto& line : lines)
             if (line.is_object())
@@ -172,7 +179,8 @@ TEST_F(InspectRecordingTest, NoStoreLeavesTheStoreAlone) {
     Server.Set("/a.xml", 200, Rss({"a1"}));
     Server.Set("/b.xml", 200, Rss({"b1"}));
     std::vector<nlohmann::json> lines;
-    ASSERT_TRUE(RunInspect("refresh --force --no-store --data " + Data.Path(), lines));
+    std::string errors;
+    ASSERT_TRUE(RunInspect("refresh --force --no-store --data " + Data.Path(), lines, errors)) << errors;
     ASSERT_EQ(3u, lines.size());
     EXPECT_EQ(true, lines[0]["downloaded"]) << lines[0].dump();
     EXPECT_EQ(1, lines[0]["items"]) << lines[0].dump();
