@@ -63,11 +63,14 @@ void TItemStoreWriter::Run() {
             job(FStore, report);
             ++done;
         }
-        report.Counts = FStore.WrittenCounts();
-        report.Failure = FStore.TakeFailure();
-        report.Done = done;
-        if (OnWritten)
+        // Counted and said only to a listener: without one, the store keeps its failure for
+        // whoever asks it (tovel-inspect refresh, once the writes are done).
+        if (OnWritten) {
+            report.Counts = FStore.WrittenCounts();
+            report.Failure = FStore.TakeFailure();
+            report.Done = done;
             OnWritten(report);
+        }
         {
             std::lock_guard<std::mutex> lock(FLock);
             FReported = done;

@@ -42,6 +42,7 @@ public:
     TItemStoreWriter& operator=(const TItemStoreWriter&) = delete;
 
     // Called on the writer's thread after each pass over the queue; set it before the first job.
+    // Without it the passes count nothing, and the store's failure stays for TakeFailure.
     std::function<void(TStoreWriteReport& report)> OnWritten;
 
     // Records the feed's document as it is in the file at path when the job runs: its items are

@@ -193,4 +193,26 @@ TEST_F(InspectRecordingTest, NoStoreLeavesTheStoreAlone) {
     EXPECT_EQ(Ids({"a2"}), UnreadIds(FeedA));
 }
 
+// A store that refuses every new item (as a full disk would): the tool says so once and the
+// refresh goes on as without a store.
+TEST_F(InspectRecordingTest, AFailedWriteIsSaidAndTheRefreshGoesOn) {
+    {
+        TItemStore store;
+        ASSERT_EQ(TStoreOpen::Created, store.Open(Data.File("items.db")));
+        ASSERT_TRUE(store.ExecForTesting("CREATE TRIGGER full BEFORE INSERT ON items BEGIN SELECT "
+                                         "RAISE(ABORT, 'database or disk is full'); END"));
+    }
+    Server.Set("/a.xml", 200, Rss({"a1", "a2"}));
+    Server.Set("/b.xml", 200, Rss({"b1"}));
+    std::vector<nlohmann::json> lines;
+    std::string errors;
+    ASSERT_TRUE(RunInspect("refresh --force --data " + Data.Path(), lines, errors)) << errors;
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ(2, lines[0]["items"]) << lines[0].dump();
+    EXPECT_EQ(1, lines[1]["items"]) << lines[1].dump();
+    EXPECT_NE(std::string::npos, errors.find("not saved")) << errors;
+    EXPECT_NE(std::string::npos, errors.find("full")) << errors;
+    EXPECT_EQ(errors.find("not saved"), errors.rfind("not saved")) << "said once: " << errors;
+}
+
 } // namespace
