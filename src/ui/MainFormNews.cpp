@@ -96,7 +96,7 @@ void TfrmMain::tvwFeedsChange(QTreeWidgetItem* node) {
     // The old page is not shown again: a refresh stopped here only updates the tree.
     DropPageUpdate();
     if (!item->ErrorText.empty()) {
-        ShowError(item->ErrorText);
+        ShowFailedFeed(item->ErrorText);
         return;
     }
     FForceRefresh = false;
@@ -156,6 +156,7 @@ void TfrmMain::RefreshFinished() {
     ShowStoreNote();
     // A timed refresh went over every feed.
     UpdateFeedIcons(EndTimedRefresh());
+    FollowFailedFeed();
     // The page again only when what it shows has changed, keeping the reader's place.
     UpdateChangedPage();
 }

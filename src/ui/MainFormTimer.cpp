@@ -58,6 +58,9 @@ public:
     // The ErrorText and the document hash (empty: unknown) of each feed of the page as the page
     // was rendered.
     std::map<std::string, std::pair<std::string, std::string>> ShownErrors;
+    // A failed feed's error page shown while a user's refresh of another page runs, and its text.
+    bool FailedPending = false;
+    std::string FailedShown;
     QSystemTrayIcon* Tray = nullptr;
     QString LastMessage;
 };
@@ -234,6 +237,32 @@ void TfrmMain::MarkSelection() {
         MarkForRefresh(node, true);
 }
 
+void TfrmMain::ShowFailedFeed(const std::string& errorText) {
+    FTimed->FailedPending = false;
+    if (Refreshing() && !TimedRefreshing()) {
+        // That refresh's marks name its own feeds until it ends; nothing it brings is this page.
+        FTimed->ShownErrors.clear();
+        FTimed->FailedPending = true;
+        FTimed->FailedShown = errorText;
+    } else {
+        MarkSelection();
+        RememberShownPage();
+    }
+    ShowError(errorText);
+}
+
+void TfrmMain::FollowFailedFeed() {
+    if (!FTimed->FailedPending)
+        return;
+    FTimed->FailedPending = false;
+    MarkSelection();
+    const TFeedListItem* item = NodeItem(tvwFeeds->currentItem());
+    if (item && item->ErrorText != FTimed->FailedShown)
+        ShowCachedPage();
+    else
+        RememberShownPage();
+}
+
 void TfrmMain::ShowCachedPage() {
     FTimed->PageStale = false;
     FTimed->PageTimer.stop();
@@ -291,6 +320,7 @@ void TfrmMain::UpdateChangedPage() {
 }
 
 void TfrmMain::DropPageUpdate() {
+    FTimed->FailedPending = false;
     FTimed->PageStale = false;
     FTimed->PageTimer.stop();
 }

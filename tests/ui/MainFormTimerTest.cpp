@@ -23,6 +23,7 @@
 #include "WindowFixture.h"
 #include "cache/CacheFiles.h"
 #include "platform/Files.h"
+#include "platform/TimeZone.h"
 #include "ui/ProdInfo.h"
 #include "ui/SettingsForm.h"
 
@@ -168,6 +169,53 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!f.Form->Refreshing(), 10000);
         QVERIFY(!QApplication::overrideCursor());
         QCOMPARE(f.Shown(), QStringList({"held-2"}));
+    }
+
+    // A failed feed's page is its error page, with no refresh of its own; a refresh that mends
+    // the feed later shows its news: the timer's at once, a user's refresh of another page
+    // (whose marks are that page's) at its end, with this feed's news alone.
+    void aFailedFeedsPageFollowsTheRefreshThatMendsIt() {
+        TServer server({"late", "held"});
+        TTimerFixture f;
+        TFeedListItem* bad = f.Add("bad", server.Url("bad"));
+        f.Add("other", server.Url("other"));
+        TFeedListItem* folder = f.Add("Folder", "");
+        TFeedListItem* late = f.Add("late", server.Url("late"), folder->FeedID);
+        TFeedListItem* held = f.Add("held", server.Url("held"), folder->FeedID);
+        // Failed in an earlier refresh.
+        bad->ErrorText = "Unable to open " + server.Url("bad");
+        f.Open();
+        f.Form->tvwFeeds->setCurrentItem(f.Node("other"));
+        QTRY_VERIFY_WITH_TIMEOUT(!f.Form->Refreshing(), 10000);
+
+        f.Form->tvwFeeds->setCurrentItem(f.Node("bad"));
+        QVERIFY(!f.Form->Refreshing());
+        QVERIFY(f.Dir.Read("gen.html").find("Error: " + bad->ErrorText) != std::string::npos);
+        QCOMPARE(server.Requests("bad"), 0);
+        const int loads = f.Browser()->Loads;
+        // The folder's feeds are not due: the timer brings the failed feed alone.
+        late->RefreshDate = held->RefreshDate = Now();
+        f.Form->StartTimedRefresh();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.Form->Refreshing(), 10000);
+        QCOMPARE(server.Requests("bad"), 1);
+        QCOMPARE(server.Requests("late"), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(f.Shown(), QStringList({"bad-2"}), 5000);
+        QCOMPARE(f.Browser()->Loads, loads + 1);
+        QCOMPARE(f.Form->tvwFeeds->currentItem(), f.Node("bad"));
+
+        // The folder's refresh waits for both of its feeds; the failed one is selected meanwhile.
+        late->RefreshDate = held->RefreshDate = 0;
+        late->ErrorText = "Unable to open " + server.Url("late");
+        f.Form->tvwFeeds->setCurrentItem(f.Node("Folder"));
+        QTRY_VERIFY_WITH_TIMEOUT(server.Requests("late") == 1 && server.Requests("held") == 1, 10000);
+        f.Form->tvwFeeds->setCurrentItem(f.Node("late"));
+        QVERIFY(f.Form->Refreshing());
+        QVERIFY(f.Dir.Read("gen.html").find("Error: " + late->ErrorText) != std::string::npos);
+        server.Release();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.Form->Refreshing(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.Shown(), QStringList({"late-2"}), 5000);
+        QCOMPARE(f.Marked(), QStringList({"late"}));
+        QVERIFY(f.Messages.Shown.empty());
     }
 
     // A selection during a timed refresh shows its cached page and starts no refresh; its feeds
