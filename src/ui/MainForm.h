@@ -240,6 +240,10 @@ public:
     bool WaitForItemStore(int ms = 10000);
     // The items shown in the view since its last load count as read.
     void MarkSeenItems();
+    // The same when the window closes (the program's event loop has ended): the view's answer is
+    // waited for here, at most waitMs, running only the events that are not the user's, so that
+    // the items seen just before closing are read too.
+    void MarkSeenItemsAtClose(int waitMs = 1500);
     // Popup menu: every feed the node's page would show read; the feed's items unread. File
     // menu: every feed read.
     void miMarkReadClick();
@@ -260,6 +264,10 @@ public:
     QAction* miSettings = nullptr;
     // The marks of the selected node's page, set without a refresh.
     void MarkSelection();
+    // A failed feed selected: its error page, and no refresh. The feed is marked and taken as the
+    // page's, so that an outcome that mends it (a timed refresh) renders its news; while a user's
+    // refresh of another page runs, whose marks are that page's, that waits for its end.
+    void ShowFailedFeed(const std::string& errorText);
     // The marked feeds loaded from their cache files and their page (or the selected feed's error
     // page) shown now.
     void ShowCachedPage();
@@ -267,7 +275,8 @@ public:
     void UpdateChangedPage();
     // An outcome the refresh has applied: the page is due again when it changes what it shows.
     void NotePageOutcome(const TFeedOutcome& outcome);
-    // Whether an outcome has changed the page since its render; and that change forgotten.
+    // Whether an outcome has changed the page since its render; and that change forgotten (with a
+    // failed feed's page waiting for the end of a refresh).
     bool PageStale() const;
     void DropPageUpdate();
     // The timer's turn: every feed refreshed in the background, unless a refresh runs.
@@ -315,6 +324,9 @@ private:
     void ShowMarkedPage(bool keepPlace);
     // Notes what the page shows of its feeds' errors, so that an outcome can tell a change.
     void RememberShownPage();
+    // The end of a user's refresh that ran while a failed feed was selected: that feed marked
+    // and taken as the page's now, and its page shown again when the refresh changed its error.
+    void FollowFailedFeed();
     void CreateMenus();
     // The filter, the pictures button and "View XML Struct" from the settings; raises
     // "Invalid data type for '%s'" for a value that is not a 32-bit integer.
@@ -341,8 +353,9 @@ private:
     // once: when no refresh runs, else again at the refresh's end.
     void ShowStoreNote();
     // The items the view has shown since its last load, taken from it and kept for marking;
-    // with markNow every item kept so far is marked read.
-    void NoteSeenItems(bool markNow);
+    // with markNow every item kept so far is marked read. done runs once that is over (maybe
+    // later, from the event loop; not when the window has gone).
+    void NoteSeenItems(bool markNow, std::function<void()> done = {});
     // The (FeedID, identity) of each item of the page just rendered, by its place.
     void NoteRenderedItems();
     // Marks the (FeedID, identity) pairs read and empties items.

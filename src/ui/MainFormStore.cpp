@@ -4,12 +4,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <memory>
 
 #include "cache/CacheFiles.h"
 #include "news/ItemStoreWriter.h"
@@ -47,7 +49,7 @@ void TfrmMain::SetItemStore(TItemStore* store) {
             MarkItemsRead(opened);
         };
         // Closing the window is leaving the node.
-        connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { MarkSeenItems(); });
+        connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { MarkSeenItemsAtClose(); });
     }
     UpdateCounts();
     std::vector<std::pair<uint64_t, std::function<void()>>> waiting;
@@ -224,20 +226,50 @@ void TfrmMain::MarkSeenItems() {
     NoteSeenItems(true);
 }
 
-void TfrmMain::NoteSeenItems(bool markNow) {
-    if (!FBrowser)
+void TfrmMain::MarkSeenItemsAtClose(int waitMs) {
+    // Shared with the answer, which may still come after this has given up waiting.
+    struct TWait {
+        bool Done = false;
+        QEventLoop* Loop = nullptr;
+    };
+    const auto wait = std::make_shared<TWait>();
+    NoteSeenItems(true, [wait] {
+        wait->Done = true;
+        if (wait->Loop)
+            wait->Loop->quit();
+    });
+    if (wait->Done)
         return;
+    QEventLoop loop;
+    QTimer bound;
+    bound.setSingleShot(true);
+    connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+    bound.start(waitMs);
+    wait->Loop = &loop;
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    wait->Loop = nullptr;
+}
+
+void TfrmMain::NoteSeenItems(bool markNow, std::function<void()> done) {
+    if (!FBrowser) {
+        if (done)
+            done();
+        return;
+    }
     // The view's places are those of the page it shows, whatever is rendered before they come.
     QPointer<TfrmMain> self(this);
-    FBrowser->TakeSeenItems([self, shown = FShownItems, markNow](std::vector<int> seen) {
-        if (!self)
-            return;
-        for (int place : seen)
-            if (place >= 0 && static_cast<size_t>(place) < shown.size())
-                self->FSeenItems.push_back(shown[place]);
-        if (markNow)
-            self->MarkItemsRead(self->FSeenItems);
-    });
+    FBrowser->TakeSeenItems(
+        [self, shown = FShownItems, markNow, done = std::move(done)](std::vector<int> seen) {
+            if (!self)
+                return;
+            for (int place : seen)
+                if (place >= 0 && static_cast<size_t>(place) < shown.size())
+                    self->FSeenItems.push_back(shown[place]);
+            if (markNow)
+                self->MarkItemsRead(self->FSeenItems);
+            if (done)
+                done();
+        });
 }
 
 void TfrmMain::MarkItemsRead(std::vector<std::pair<std::string, std::string>>& items) {

@@ -60,11 +60,8 @@ public:
         PlaceKeepingLoads += keepPlace ? 1 : 0;
     }
     void SetPicturesShown(bool shown) override { PicturesShown = shown; }
-    void TakeSeenItems(std::function<void(std::vector<int> items)> done) override {
-        std::vector<int> items;
-        items.swap(SeenItems);
-        done(std::move(items));
-    }
+    // At once, or with AnswerLater from the event loop, as the web view answers.
+    void TakeSeenItems(std::function<void(std::vector<int> items)> done) override;
 
     // The last path navigated to, the number of loads and the pictures setting.
     QString Path;
@@ -75,6 +72,8 @@ public:
     int PlaceKeepingLoads = 0;
     // What TakeSeenItems hands over next (and then empties): set by tests.
     std::vector<int> SeenItems;
+    // Whether TakeSeenItems hands them over from the event loop instead of at once.
+    bool AnswerLater = false;
 
 private:
     QWidget* FWidget;

@@ -260,6 +260,29 @@ private slots:
         QCOMPARE(f.Unread("a"), 0);
     }
 
+    // Closing: the view answers from the event loop, which is ending; the items it saw are read
+    // all the same.
+    void itemsSeenJustBeforeClosingAreRead() {
+        TFeedServer server;
+        TStoreFixture f;
+        TFeedListItem* a = f.Add("root", "a", server.Url("a"), true);
+        f.Open();
+        f.Form->cbxNewsFilter->setCurrentIndex(5);
+        auto* browser = static_cast<TPlainBrowser*>(f.Form->Browser());
+        f.Select("a");
+        QTRY_VERIFY_WITH_TIMEOUT(!f.Form->Refreshing(), 20000);
+        QVERIFY(f.Form->WaitForItemStore());
+        QTRY_COMPARE(f.Unread("a"), 2);
+
+        browser->AnswerLater = true;
+        browser->SeenItems = {0, 1};
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
+        QCoreApplication::exec();
+        QVERIFY(f.Form->WaitForItemStore());
+        QCOMPARE(f.Store.UnreadIds(a->FeedID), std::vector<std::string>());
+        QCOMPARE(f.Unread("a"), 0);
+    }
+
     // A store that cannot write says so once in the status bar; the refresh and its page go on.
     void aFailingStoreIsSaidOnceAndTheRefreshGoesOn() {
         TFeedServer server;

@@ -25,7 +25,9 @@
 #include "cache/CacheFiles.h"
 #include "news/NewsTypeCls.h"
 #include "platform/Files.h"
+#include "platform/TimeZone.h"
 #include "refresh/FeedsRefresh.h"
+#include "store/ItemStore.h"
 #include "ui/FeedForm.h"
 #include "ui/NewsView.h"
 
@@ -338,6 +340,36 @@ private slots:
         const QString text = PageText();
         QVERIFY2(text.contains("Atom second") && !text.contains("Rss newest"), qPrintable(text));
         QVERIFY(Node("Slow")->toolTip(0).isEmpty());
+    }
+
+    // The program's end: the view's answer about what it has seen comes after the event loop has
+    // ended, and the items of the page just shown are read all the same.
+    void itemsOnScreenAtTheEndAreRead() {
+        TItemStore store;
+        store.Open(Dir->File("items.db"));
+        std::vector<std::string> cached;
+        for (const auto& item : Feeds->Items)
+            if (item->FeedName.rfind("cached", 0) == 0 && item->FeedName != "cached hung") {
+                cached.push_back(item->FeedID);
+                store.RecordDocument(item->FeedID, {{"c" + item->FeedName.substr(6), 0}}, NowUTC());
+            }
+        QCOMPARE(cached.size(), size_t(5));
+        Form->SetItemStore(&store);
+        QCOMPARE(Form->UnreadTotal(), 5);
+        QSignalSpy finished(Form->NewsView(), &TNewsView::LoadFinished);
+        Form->tvwFeeds->setCurrentItem(Node("Cached"));
+        QVERIFY(finished.wait(kWaitMs));
+        Form->tbnStopClick();
+        QTRY_VERIFY_WITH_TIMEOUT(Settled(), kWaitMs);
+
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
+        QCoreApplication::exec();
+        QVERIFY(Form->WaitForItemStore());
+        for (const std::string& feedId : cached)
+            QCOMPARE(store.UnreadIds(feedId), std::vector<std::string>());
+        QCOMPARE(Form->UnreadTotal(), 0);
+        // What the store was still to write is written before it goes.
+        Form->SetItemStore(nullptr);
     }
 
     void settingsSurviveClosingAndReopening() {
