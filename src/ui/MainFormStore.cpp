@@ -165,18 +165,30 @@ int TfrmMain::NodeUnread(const QTreeWidgetItem* node) const {
 
 void TfrmMain::UpdateCounts() {
     int total = 0;
-    std::function<void(QTreeWidgetItem*)> update = [&](QTreeWidgetItem* node) {
+    // One pass from the leaves up: a feed counts its own items; a folder (and All Feeds) what its
+    // aggregated children count, each aggregated sub-folder its own sum, as NodeUnread does, so
+    // the whole tree costs one visit per node.
+    std::function<int(QTreeWidgetItem*)> update = [&](QTreeWidgetItem* node) -> int {
         const TFeedListItem* item = NodeItem(node);
         if (!item)
-            return;
-        const int unread = NodeUnread(node);
-        if (!item->FeedURL.empty())
+            return 0;
+        int unread = 0;
+        if (!item->FeedURL.empty()) {
+            const auto found = FUnread.find(item->FeedID);
+            unread = found != FUnread.end() ? found->second : 0;
             total += unread;
+        }
+        for (int i = 0; i < node->childCount(); ++i) {
+            QTreeWidgetItem* child = node->child(i);
+            const int childUnread = update(child);
+            const TFeedListItem* entry = NodeItem(child);
+            if (item->FeedURL.empty() && entry && entry->AggInclude)
+                unread += childUnread;
+        }
         // Only a changed count draws its row again; an open rename editor keeps what is typed.
         if (node->data(0, kUnreadRole).toInt() != unread)
             node->setData(0, kUnreadRole, unread);
-        for (int i = 0; i < node->childCount(); ++i)
-            update(node->child(i));
+        return unread;
     };
     for (int i = 0; i < tvwFeeds->topLevelItemCount(); ++i)
         update(tvwFeeds->topLevelItem(i));

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <atomic>
 #include <set>
@@ -125,11 +126,21 @@ private slots:
             QCOMPARE(f.Form->NodeUnread(node), marked);
         }
 
+        // The count each row draws is the node's.
+        const auto drawn = [&] {
+            for (QTreeWidgetItemIterator it(f.Form->tvwFeeds); *it; ++it)
+                QCOMPARE((*it)->data(0, kUnreadRole).toInt(), f.Form->NodeUnread(*it));
+        };
+        drawn();
+        if (QTest::currentTestFailed())
+            return;
+
         // Aggregating the sub-folder brings its feed into its parents' counts at once.
         f.Select("SubOff");
         f.Form->miAggregate->trigger();
         QCOMPARE(f.Unread("FolderOn"), 4 + 16);
         QCOMPARE(f.Form->NodeUnread(f.Form->AllFeedsNode()), 1 + 4 + 16);
+        drawn();
         QVERIFY(f.Messages.Shown.empty());
     }
 
