@@ -32,9 +32,9 @@ template <char... Stops> const char* FindFirstOf(const char* from, const char* t
 // behind what it has read (see Append).
 class TXMLParser {
     struct TLevel {
-        TXMLNode* Root;         // the document, or null for an element
-        std::size_t Index;      // the element's index in FScratch
-        std::size_t FirstChild; // index in FScratch of its first child
+        TXMLNode* Root;           // the document, or null for an element
+        std::size_t Index;        // the element's index in FScratch
+        std::size_t FirstChild;   // index in FScratch of its first child
         std::size_t ContentStart; // where its content begins in the text
     };
 
@@ -107,7 +107,9 @@ private:
         }
     }
 
-    void OpenLevel(TXMLNode* root, std::size_t index) { FStack.push_back({root, index, FScratch.size(), FPos}); }
+    void OpenLevel(TXMLNode* root, std::size_t index) {
+        FStack.push_back({root, index, FScratch.size(), FPos});
+    }
 
     // Hands the children collected for the innermost open level over to its node, in one block.
     void CloseLevel() {
@@ -327,5 +329,6 @@ std::string_view TXMLNode::ContentMarkup() const {
     const auto span = FStore->ContentSpans.find(this);
     if (span == FStore->ContentSpans.end())
         return std::string_view();
-    return std::string_view(FStore->Source).substr(span->second.first, span->second.second - span->second.first);
+    return std::string_view(FStore->Source)
+        .substr(span->second.first, span->second.second - span->second.first);
 }

@@ -353,7 +353,8 @@ TEST(XMLNodeMarkupTest, ContentAsWrittenWhenTheMarkupIsKept) {
                                        "<![CDATA[<raw>]]></p></div>");
     EXPECT_EQ(content.ChildByName("div").ChildByName("p").ChildByName("b").ContentMarkup(), "world");
     // The tree itself is read as from LoadFromString.
-    EXPECT_EQ(content.ChildByName("div").ChildByName("p").Value.RawText(), "Hello  againend &amp; more <raw>");
+    EXPECT_EQ(content.ChildByName("div").ChildByName("p").Value.RawText(),
+              "Hello  againend &amp; more <raw>");
     EXPECT_EQ(entry.ChildByName("empty").ContentMarkup(), "");
     EXPECT_EQ(entry.ChildByName("none").ContentMarkup(), "");
     // An element never closed runs to the end of the text.
