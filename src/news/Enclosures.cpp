@@ -15,12 +15,27 @@ namespace {
 // content's own thumbnail or description.
 constexpr int kMaxMediaDepth = 2;
 
-// The part of a name after "media:", ASCII case ignored, or "" for a name outside Media RSS.
-std::string_view MediaName(std::string_view name) {
+// The part of a name after "media:", ASCII case ignored, or after a prefix the scope declares for
+// Media RSS; "" for a name outside Media RSS.
+std::string_view MediaName(std::string_view name, const TNamespaceScope& scope) {
     constexpr std::string_view kPrefix = "media:";
-    if (name.size() <= kPrefix.size() || !SameTextAscii(name.substr(0, kPrefix.size()), kPrefix))
-        return std::string_view();
-    return name.substr(kPrefix.size());
+    if (name.size() > kPrefix.size() && SameTextAscii(name.substr(0, kPrefix.size()), kPrefix))
+        return name.substr(kPrefix.size());
+    std::string_view local;
+    if (scope.Unusual(TFeedNamespace::Media) && scope.Resolve(name, local) == TFeedNamespace::Media)
+        return local;
+    return std::string_view();
+}
+
+// Whether the name is Atom's link, as written or under the prefix the scope declares for Atom.
+bool IsAtomLink(std::string_view name, const TNamespaceScope& scope) {
+    if (SameTextAscii(name, "link"))
+        return true;
+    std::string_view local;
+    for (const TFeedNamespace ns : {TFeedNamespace::Atom10, TFeedNamespace::Atom03})
+        if (scope.Unusual(ns) && scope.Resolve(name, local) == ns && SameTextAscii(local, "link"))
+            return true;
+    return false;
 }
 
 // A length in bytes as a plain decimal count with blanks around it; 0 for anything else ("",
@@ -62,8 +77,9 @@ std::string TextAsHtml(std::string_view text) {
 // Walks one item element and what its Media RSS parts hold.
 class TMediaReader {
 public:
-    TMediaReader(TNewsItem& item, const std::string& encoding, const TResolveAddress& resolve)
-        : FItem(item), FEncoding(encoding), FResolve(resolve) {}
+    TMediaReader(TNewsItem& item, const TNamespaceScope& scope, const std::string& encoding,
+                 const TResolveAddress& resolve)
+        : FItem(item), FScope(scope), FEncoding(encoding), FResolve(resolve) {}
 
     void ReadItem(const TXMLNode& element, std::string_view root) {
         const bool rss = root == "rss";
@@ -72,10 +88,10 @@ public:
             const TXMLNode& child = element.Child(i);
             if (rss && SameTextAscii(child.Name, "enclosure")) {
                 AddEnclosure(child.Attributes, "url", "length");
-            } else if (atom && SameTextAscii(child.Name, "link")) {
+            } else if (atom && IsAtomLink(child.Name, FScope)) {
                 if (SameTextAscii(TrimView(AttributeText(child.Attributes, "rel")), "enclosure"))
                     AddEnclosure(child.Attributes, "href", "length");
-            } else if (!MediaName(child.Name).empty()) {
+            } else if (!MediaName(child.Name, FScope).empty()) {
                 ReadMedia(child, 0);
             }
         }
@@ -89,7 +105,7 @@ public:
 
 private:
     void ReadMedia(const TXMLNode& node, int depth) {
-        const std::string_view name = MediaName(node.Name);
+        const std::string_view name = MediaName(node.Name, FScope);
         if (SameTextAscii(name, "thumbnail")) {
             if (FItem.Thumbnail.empty())
                 FItem.Thumbnail = Address(node.Attributes, "url");
@@ -106,7 +122,7 @@ private:
 
     void ReadMediaChildren(const TXMLNode& node, int depth) {
         for (int i = 0; i < node.ChildCount(); ++i)
-            if (!MediaName(node.Child(i).Name).empty())
+            if (!MediaName(node.Child(i).Name, FScope).empty())
                 ReadMedia(node.Child(i), depth);
     }
 
@@ -147,6 +163,8 @@ private:
     }
 
     TNewsItem& FItem;
+    // The declarations in force inside the item; media parts rarely declare their own.
+    const TNamespaceScope& FScope;
     const std::string& FEncoding;
     const TResolveAddress& FResolve;
     // The first media:description met, wherever it stands.
@@ -243,9 +261,9 @@ std::string KindOfExtension(std::string_view extension) {
 
 } // namespace
 
-void ReadItemMedia(TNewsItem& item, const TXMLNode& element, std::string_view root,
-                   const std::string& encoding, const TResolveAddress& resolve) {
-    TMediaReader(item, encoding, resolve).ReadItem(element, root);
+void ReadItemMedia(TNewsItem& item, const TXMLNode& element, const TNamespaceScope& scope,
+                   std::string_view root, const std::string& encoding, const TResolveAddress& resolve) {
+    TMediaReader(item, scope, encoding, resolve).ReadItem(element, root);
 }
 
 std::string FileSizeText(long long bytes) {

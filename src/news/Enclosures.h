@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "news/FeedLayout.h"
 #include "news/NewsTypeCls.h"
 #include "xml/XMLNode.h"
 
@@ -14,17 +15,19 @@
 // Makes an address read from a document absolute, as the feed's item links are.
 using TResolveAddress = std::function<std::string(std::string)>;
 
-// Adds to item what its element (of a document whose root FeedRootName gives) says about files:
+// Adds to item what its element (of a document whose root FeedRootName gives, with the namespace
+// declarations in force inside it) says about files:
 // RSS "enclosure" (url, type, length), Atom "link" with rel "enclosure" (href, type, length) and
 // Media RSS "media:content" (url, type, fileSize), also inside "media:group", in document order.
 // An address that repeats adds nothing but the type or length the first one lacked; an element
 // without an address adds nothing; a length that is not a plain count of bytes gives 0.
 // Also "media:thumbnail" (the first one's url) into Thumbnail, and "media:description" into a
 // Description that holds nothing visible: as HTML when its type is "html", else as escaped text
-// whose line breaks stay. Attribute values are decoded, converted from encoding like item texts,
-// trimmed and made absolute with resolve.
-void ReadItemMedia(TNewsItem& item, const TXMLNode& element, std::string_view root,
-                   const std::string& encoding, const TResolveAddress& resolve);
+// whose line breaks stay. Media RSS names count with the prefix "media:" and under whatever prefix
+// the document declares for its namespace; an Atom link under Atom's. Attribute values are
+// decoded, converted from encoding like item texts, trimmed and made absolute with resolve.
+void ReadItemMedia(TNewsItem& item, const TXMLNode& element, const TNamespaceScope& scope,
+                   std::string_view root, const std::string& encoding, const TResolveAddress& resolve);
 
 // What the page calls a file: its kind from the MIME type's major part (Audio, Video, Image, else
 // File; without a type, from the address's file extension), then in brackets the type's common

@@ -17,6 +17,8 @@ std::string_view UsualPrefix(TFeedNamespace ns) {
         return "content";
     case TFeedNamespace::Rdf:
         return "rdf";
+    case TFeedNamespace::Media:
+        return "media";
     default:
         return "";
     }
@@ -61,6 +63,7 @@ TFeedNamespace NamespaceOfURI(std::string_view uri) {
         {"http://purl.org/dc/elements/1.1/", TFeedNamespace::DublinCore},
         {"http://purl.org/rss/1.0/modules/content/", TFeedNamespace::Content},
         {"http://www.w3.org/1999/02/22-rdf-syntax-ns#", TFeedNamespace::Rdf},
+        {"http://search.yahoo.com/mrss/", TFeedNamespace::Media},
     };
     for (const auto& known : kKnown)
         if (uri == known.URI)

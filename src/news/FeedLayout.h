@@ -16,7 +16,7 @@
 // that: their names are compared as written, and nothing else.
 
 // The namespaces the reader knows by their URI.
-enum class TFeedNamespace : std::uint8_t { None, Rss10, Atom10, Atom03, DublinCore, Content, Rdf };
+enum class TFeedNamespace : std::uint8_t { None, Rss10, Atom10, Atom03, DublinCore, Content, Rdf, Media };
 
 // The known namespace of a URI, compared exactly as XML does; None for any other.
 TFeedNamespace NamespaceOfURI(std::string_view uri);
@@ -44,7 +44,8 @@ public:
     TFeedNamespace Resolve(std::string_view name, std::string_view& local, bool attribute = false) const;
     // Whether names of the namespace can be written otherwise than the usual documents write them:
     // it is declared under another prefix (RSS 1.0 and Atom under any prefix; Dublin Core other
-    // than "dc", the content module other than "content", RDF other than "rdf").
+    // than "dc", the content module other than "content", RDF other than "rdf", Media RSS other
+    // than "media").
     bool Unusual(TFeedNamespace ns) const { return (FUnusual >> static_cast<unsigned>(ns)) & 1u; }
 
 private:

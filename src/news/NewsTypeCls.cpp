@@ -47,7 +47,7 @@ void ReadEntries(TNewsType& news, TFeedListItem& feed, const TFeedLayout& layout
         item.Feed = &feed;
         item.Id = ItemIdentity(element, layout);
         read(item, element, scope, found);
-        ReadItemMedia(item, element, root, news.EncodingName,
+        ReadItemMedia(item, element, scope, root, news.EncodingName,
                       [&feed](std::string address) { return ItemLink(std::move(address), feed); });
     }
 }

@@ -214,6 +214,34 @@ TEST_F(EnclosuresTest, AtomEnclosureLinksAndWhereEachElementCounts) {
     EXPECT_TRUE(At(0).Enclosures.empty());
 }
 
+TEST_F(EnclosuresTest, MediaAndAtomNamesUnderTheDocumentsOwnPrefixes) {
+    ASSERT_EQ(
+        Load("<a:feed xmlns:a=\"http://www.w3.org/2005/Atom\" xmlns:m=\"http://search.yahoo.com/mrss/\">"
+             "<a:entry><a:title>x</a:title>"
+             "<a:link rel=\"enclosure\" href=\"https://h.example/a.mp3\" type=\"audio/mpeg\"/>"
+             "<m:group><m:thumbnail url=\"https://h.example/t.jpg\"/><m:description>Text</m:description>"
+             "<m:content url=\"https://h.example/v.mp4\" type=\"video/mp4\"/></m:group>"
+             "</a:entry></a:feed>"),
+        "");
+    ASSERT_EQ(News->ItemCount(), 1);
+    EXPECT_EQ(At(0).Description, "Text");
+    EXPECT_EQ(At(0).Thumbnail, "https://h.example/t.jpg");
+    ASSERT_EQ(At(0).Enclosures.size(), 2u);
+    EXPECT_EQ(At(0).Enclosures[0].URL, "https://h.example/a.mp3");
+    EXPECT_EQ(At(0).Enclosures[1].URL, "https://h.example/v.mp4");
+
+    // A prefix bound to another namespace, or to none, is no Media RSS; "media:" is, declared or not.
+    News->ClearItems();
+    ASSERT_EQ(
+        Load("<rss xmlns:m=\"http://example.org/other\"><channel><item><title>x</title>"
+             "<m:thumbnail url=\"https://h.example/other.jpg\"/><n:content url=\"https://h.example/n.mp4\"/>"
+             "<media:content url=\"https://h.example/m.mp4\"/></item></channel></rss>"),
+        "");
+    EXPECT_EQ(At(0).Thumbnail, "");
+    ASSERT_EQ(At(0).Enclosures.size(), 1u);
+    EXPECT_EQ(At(0).Enclosures[0].URL, "https://h.example/m.mp4");
+}
+
 TEST_F(EnclosuresTest, HostileAddressesNeverReachThePage) {
     ASSERT_EQ(Load(kHostile), "");
     ASSERT_EQ(At(0).Enclosures.size(), 6u) << "read as the document gives them";
