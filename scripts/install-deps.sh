@@ -23,6 +23,8 @@ TEST_PACKAGES=(
     # Private servers and clients on loopback; the openssl command makes the tests' certificates;
     # a locale whose decimal separator is a comma.
     nginx-light curl openssl locales
+    # The check of the items read against another parser's (tests/news/peer_compare.py).
+    python3-feedparser
     # Headless runs of the window (the screenshots) and the install's checks.
     xvfb xauth x11-utils xdotool imagemagick desktop-file-utils
 )
