@@ -8,8 +8,8 @@ set -euo pipefail
 PACKAGES=(
     cmake ninja-build g++ pkg-config
     # Catalogue files and OPML (pugixml), the HTML5 parser that cleans feed markup (gumbo), the
-    # item store (SQLite).
-    libpugixml-dev libgumbo-dev libsqlite3-dev
+    # item store (SQLite), JSON Feed documents (nlohmann-json).
+    libpugixml-dev libgumbo-dev libsqlite3-dev nlohmann-json3-dev
     # https (OpenSSL and the system's CA store), compressed bodies, time zones.
     libssl-dev zlib1g-dev ca-certificates tzdata
     # The window: Qt 6 Widgets, its SVG images, the news view, and the platforms it runs on.
@@ -17,7 +17,7 @@ PACKAGES=(
 )
 TEST_PACKAGES=(
     # The tests, the benchmarks and the diagnostic command the tests run.
-    libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
     # Fuzzing (clang's libFuzzer and sanitizer runtimes), a faster linker and the compiler cache.
     clang-14 libclang-rt-14-dev lld ccache
     # Private servers and clients on loopback; the openssl command makes the tests' certificates;

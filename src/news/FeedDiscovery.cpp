@@ -5,6 +5,7 @@
 #include <set>
 
 #include "news/FeedLayout.h"
+#include "news/JsonFeed.h"
 #include "news/NewsTypeCls.h"
 #include "platform/Charset.h"
 #include "url/Url.h"
@@ -126,10 +127,23 @@ bool ListHasWord(std::string_view list, std::string_view word) {
 std::string FeedType(std::string_view type) {
     type = TrimView(type.substr(0, type.find(';')));
     const std::string lower = LowerCaseAscii(std::string(type));
-    for (const char* known : {"application/rss+xml", "application/atom+xml", "application/rdf+xml"})
+    for (const char* known :
+         {"application/rss+xml", "application/atom+xml", "application/rdf+xml", "application/feed+json"})
         if (lower == known)
             return lower;
     return std::string();
+}
+
+// Whether a link typed plain application/json is a feed: JSON Feed 1.0 told sites to announce
+// themselves so, but so do the pages of many blogs for their content API ("/wp-json/wp/v2/..."),
+// so such a link counts only when its address or title speaks of a feed.
+bool IsJsonFeedLink(std::string_view type, std::string_view href, std::string_view title) {
+    if (!SameTextAscii(TrimView(type.substr(0, type.find(';'))), "application/json"))
+        return false;
+    const auto speaksOfFeed = [](std::string_view text) {
+        return LowerCaseAscii(std::string(text)).find("feed") != std::string::npos;
+    };
+    return speaksOfFeed(href) || speaksOfFeed(title);
 }
 
 struct TFoundLink {
@@ -243,8 +257,10 @@ std::vector<TDiscoveredFeed> FindFeedLinks(std::string_view html, const std::str
             else if (SameTextAscii(TrimView(attributes["http-equiv"]), "content-type"))
                 pageCharset = CharsetParameter(attributes["content"]);
         } else if (name == "link") {
-            const std::string type = FeedType(attributes["type"]);
+            std::string type = FeedType(attributes["type"]);
             const std::string_view href = TrimView(attributes["href"]);
+            if (type.empty() && IsJsonFeedLink(attributes["type"], href, attributes["title"]))
+                type = "application/json";
             if (!type.empty() && !href.empty() && ListHasWord(attributes["rel"], "alternate"))
                 links.push_back({std::string(href), attributes["title"], type});
         }
@@ -272,6 +288,16 @@ std::vector<TDiscoveredFeed> FindFeedLinks(std::string_view html, const std::str
 }
 
 bool IsFeedDocument(const std::string& body, std::string* title) {
+    if (IsJsonText(body)) {
+        try {
+            const TJsonFeed feed = ParseJsonFeed(body);
+            if (title)
+                *title = Trim(feed.Title);
+            return true;
+        } catch (const Exception&) {
+            return false;
+        }
+    }
     TXMLNode document;
     document.LoadFromString(body);
     const TFeedLayout layout = FeedLayout(document);

@@ -14,26 +14,29 @@ struct TDiscoveredFeed {
     // The href resolved against the page's address (or its <base href>), normalised
     // (TUrl::Text()); always an http or https address.
     std::string URL;
-    // "application/rss+xml", "application/atom+xml" or "application/rdf+xml".
+    // "application/rss+xml", "application/atom+xml", "application/rdf+xml",
+    // "application/feed+json" or "application/json".
     std::string Type;
 };
 
 // The feeds named by the <link> elements of an HTML page's head, in document order, each
 // address once (the first link wins); links that do not resolve to an http or https address
 // (ParseURL; "feed:" forms count as the addresses they stand for) are left out. A link counts when its rel
-// lists "alternate" among its space-separated words and its type is one of the three feed types (letter case
-// and parameters after ";" ignored). Tag and attribute names in any letter case, attributes in any order,
-// values double-quoted, single-quoted or bare; entities in values decoded. A relative href is resolved
-// against pageURL, or against the page's first <base href> (itself resolved against pageURL) when there is
-// one. The scan stops at </head> or <body>; comments and the content of script and style elements are
-// skipped. charset is the one the server named (Content-Type); "" lets a <meta charset> or http-equiv
-// declaration of the page decide, else titles are read as UTF-8.
+// lists "alternate" among its space-separated words and its type is one of the four feed types (letter case
+// and parameters after ";" ignored), or application/json with "feed" in its href or title (JSON Feed 1.0's
+// announcement, told apart from a blog's content API). Tag and attribute names in any letter case,
+// attributes in any order, values double-quoted, single-quoted or bare; entities in values decoded. A
+// relative href is resolved against pageURL, or against the page's first <base href> (itself resolved against
+// pageURL) when there is one. The scan stops at </head> or <body>; comments and the content of script and
+// style elements are skipped. charset is the one the server named (Content-Type); "" lets a <meta charset> or
+// http-equiv declaration of the page decide, else titles are read as UTF-8.
 std::vector<TDiscoveredFeed> FindFeedLinks(std::string_view html, const std::string& pageURL,
                                            const std::string& charset = std::string());
 
 // Whether body is a feed as the news reader recognises one (a root rss, rdf:RDF or feed
-// element). When it is and title is given, *title receives the feed's own title (the channel's
-// title, or the Atom feed's), entities decoded, as UTF-8, trimmed; "" when it has none.
+// element, or a JSON Feed). When it is and title is given, *title receives the feed's own title
+// (the channel's title, or the Atom or JSON feed's), entities decoded, as UTF-8, trimmed; "" when
+// it has none.
 bool IsFeedDocument(const std::string& body, std::string* title = nullptr);
 
 // The text of an HTML attribute value with its character references replaced in one pass:

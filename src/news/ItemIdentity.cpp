@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "cache/CacheFiles.h"
+#include "news/JsonFeed.h"
 #include "news/NewsTypeCls.h"
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
@@ -111,7 +112,17 @@ std::string ItemIdentity(const TXMLNode& item, const TFeedLayout& layout) {
     return HashIdentity(ElementText(child("title")), ElementText(description));
 }
 
+std::string TextItemIdentity(std::string_view id, std::string_view link, std::string_view title,
+                             std::string_view description) {
+    for (std::string_view text : {id, link})
+        if (!TrimView(text).empty())
+            return Bounded(std::string(TrimView(text)));
+    return HashIdentity(std::string(TrimView(title)), std::string(TrimView(description)));
+}
+
 std::vector<std::string> DocumentItemIds(std::string text) {
+    if (IsJsonText(text))
+        return JsonFeedItemIds(std::move(text));
     TXMLNode document;
     LoadFeedText(document, std::move(text));
     const TFeedLayout layout = FeedLayout(document);

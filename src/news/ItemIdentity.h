@@ -21,9 +21,14 @@
 // the feed's address, so a feed given a new address keeps its items.
 std::string ItemIdentity(const TXMLNode& item, const TFeedLayout& layout);
 
+// The same rule for an item given as texts (a JSON Feed item's): id, else link, else the hash of
+// title and description, each trimmed; no entity references are decoded.
+std::string TextItemIdentity(std::string_view id, std::string_view link, std::string_view title,
+                             std::string_view description);
+
 // The identities of a feed document's items in document order, read as the news view reads the
-// document (UTF-16 and UTF-32 documents too). A document that is no feed gives none; an RSS
-// document without a channel raises the XML reader's error.
+// document (UTF-16 and UTF-32 documents, and JSON Feeds, too). A document that is no feed gives
+// none; an RSS document without a channel raises the XML reader's error.
 std::vector<std::string> DocumentItemIds(std::string text);
 
 // Per FeedID, the identities of the items in each feed's cache file, for starting a new store.

@@ -11,6 +11,7 @@
 #include "news/Enclosures.h"
 #include "news/FeedLayout.h"
 #include "news/ItemIdentity.h"
+#include "news/JsonFeed.h"
 #include "platform/Charset.h"
 #include "platform/DataFolder.h"
 #include "platform/Files.h"
@@ -156,6 +157,10 @@ void QuickSort(std::vector<TSortKey>& keys, int left, int right) {
 
 } // namespace
 
+std::string ResolveItemLink(std::string link, const TFeedListItem& feed) {
+    return ItemLink(std::move(link), feed);
+}
+
 std::string WideCharset(std::string_view text) {
     const auto startsWith = [text](std::string_view prefix) {
         return text.substr(0, prefix.size()) == prefix;
@@ -242,6 +247,9 @@ std::string LoadFeedText(TXMLNode& document, std::string text) {
 }
 
 void TNewsType::LoadFeedFromString(TFeedListItem& feed, std::string text) {
+    // Told by its first byte, which no XML document shares.
+    if (IsJsonText(text))
+        return ReadJsonFeed(*this, feed, std::move(text));
     const std::string wide = LoadFeedText(Document, std::move(text));
     // Every document says its own encoding; without a declaration it is UTF-8, never the
     // encoding of whatever feed was read before.

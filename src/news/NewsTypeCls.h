@@ -67,6 +67,11 @@ std::string LoadFeedText(TXMLNode& document, std::string text);
 // fetched, without its credentials; "" when it does not parse.
 std::string FeedBaseURL(const TFeedListItem& feed);
 
+// An item's link (or another address it gives) made absolute against the feed's address
+// (FeedBaseURL) when it is relative ("/2024/post", "post.html", "//host/x"); an absolute or empty
+// one stays byte for byte, and so does every one of a feed without an address.
+std::string ResolveItemLink(std::string link, const TFeedListItem& feed);
+
 // The root element that makes a loaded document a feed, as the reader recognises it: "rss",
 // "rdf:rdf" or "feed" (looked up in that order, letter case ignored); "" for any other document.
 std::string FeedRootName(const TXMLNode& document);
@@ -111,6 +116,7 @@ public:
     // As LoadFeed, with the document text given instead of read from the cache file. UTF-16 and
     // UTF-32 documents, little or big endian (told by a byte-order mark, or by the zero bytes
     // around a first "<"), are read as UTF-8; a code unit that is no character becomes U+FFFD.
+    // A text that opens with "{" is read as a JSON Feed (ReadJsonFeed).
     void LoadFeedFromString(TFeedListItem& feed, std::string text);
     // The extractors over Document; each appends the items it finds. ReadRss raises
     // 'The "channel" node is not found' when the rss element has no channel. Common dialects

@@ -34,7 +34,7 @@ TEST(FeedLinksTest, SeveralFeedsInDocumentOrderAndOnlyFeedTypes) {
         FindFeedLinks("<head><link rel=alternate type=application/atom+xml href=/atom>"
                       "<link rel=\"stylesheet\" type=\"text/css\" href=\"/s.css\">"
                       "<link rel=\"alternate\" type=\"text/html\" hreflang=\"de\" href=\"/de/\">"
-                      "<link rel=\"alternate\" type=\"application/json\" href=\"/feed.json\">"
+                      "<link rel=\"alternate\" type=\"application/json\" href=\"/wp-json/wp/v2/pages/2\">"
                       "<link rel=\"alternate\" type=\"application/rdf+xml\" href=\"/rdf\">"
                       "<link rel=\"alternate\" type=\"APPLICATION/RSS+XML; charset=UTF-8\" href=\"/rss\">"
                       "<link rel=\"alternate\" href=\"/untyped\">"
