@@ -91,7 +91,7 @@ TNamespaceScope TNamespaceScope::Inside(const TXMLNode& element) const {
         const TFeedNamespace ns = NamespaceOfURI(TrimView(element.Attributes.Value(i).RawText()));
         scope.FBindings.push_back({std::string(prefix), ns});
         if (ns != TFeedNamespace::None && !SameTextAscii(prefix, UsualPrefix(ns)))
-            scope.FUnusual |= static_cast<std::uint8_t>(1u << static_cast<unsigned>(ns));
+            scope.FUnusual |= 1u << static_cast<unsigned>(ns);
     }
     return scope;
 }

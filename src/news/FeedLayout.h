@@ -56,7 +56,8 @@ private:
     };
     // Outermost first; "" is the default namespace.
     std::vector<TBinding> FBindings;
-    std::uint8_t FUnusual = 0;
+    // One bit per namespace, by its value.
+    std::uint32_t FUnusual = 0;
 };
 
 // The scope inside element: outer itself when the element declares nothing (the usual case, which
