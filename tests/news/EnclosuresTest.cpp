@@ -317,6 +317,20 @@ TEST_F(EnclosuresTest, TemplateWithoutTheListStillWorksAndValuesAreNotReadAgain)
               "rel=\"noopener noreferrer\">Audio (MP3)</a></li></ul>\r\n<bottom>\r\n");
 }
 
+TEST_F(EnclosuresTest, ShippedTemplatesListTheFilesBelowTheText) {
+    const std::string folder = std::string(TOVEL_TEMPLATE_DIR) + "/";
+    for (const char* name : {"top.html", "item.html", "bottom.html"})
+        Temp.Write(std::string("template/") + name, ReadFileToString(folder + name));
+    EXPECT_NE(Temp.Read("template/top.html").find(".enclosures"), std::string::npos);
+    Add("<p>words</p>", "")->Enclosures = {{"https://site.example/a.mp3", "audio/mpeg", 0}};
+    const std::string page = Render(true);
+    const size_t text = page.find("<p>words</p></div>");
+    ASSERT_NE(text, std::string::npos) << page;
+    EXPECT_NE(page.find("<ul class=\"enclosures\"><li><a href=\"https://site.example/a.mp3\"", text),
+              std::string::npos)
+        << page;
+}
+
 TEST(EnclosureLabelTest, KindNameAndSize) {
     const auto label = [](const std::string& type, long long length, const std::string& url = "https://h/f") {
         return EnclosureLabel(TEnclosure{url, type, length});
