@@ -1,5 +1,7 @@
 #include "platform/Base64.h"
 
+#include <algorithm>
+
 namespace {
 
 // The 6-bit value of a base64 character; -1 for a blank, which is skipped, -2 for anything else.
@@ -41,4 +43,19 @@ std::string DecodeBase64(std::string_view text) {
         }
     }
     return bytes;
+}
+
+std::string EncodeBase64(std::string_view bytes) {
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        unsigned group = 0;
+        for (size_t k = 0; k < 3; ++k)
+            group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        for (size_t k = 0; k < 4; ++k)
+            text += k <= n ? kDigits[(group >> (18 - 6 * k)) & 63] : '=';
+    }
+    return text;
 }

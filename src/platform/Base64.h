@@ -8,3 +8,6 @@
 // character outside the alphabet, and a final group of 2 or 3 characters gives its 1 or 2 bytes
 // with or without padding. A lone character left over adds nothing.
 std::string DecodeBase64(std::string_view text);
+
+// bytes as base64 text with padding, in one line (as Basic authorization writes them).
+std::string EncodeBase64(std::string_view bytes);

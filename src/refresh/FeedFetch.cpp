@@ -10,6 +10,7 @@
 
 #include "cache/CacheFiles.h"
 #include "dates/NewsDates.h"
+#include "platform/Base64.h"
 #include "platform/Files.h"
 #include "platform/ProductName.h"
 #include "platform/TimeZone.h"
@@ -19,21 +20,6 @@ namespace {
 
 bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// bytes in base64 with padding, as Basic authorization writes them.
-std::string Base64(const std::string& bytes) {
-    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        const size_t n = std::min<size_t>(3, bytes.size() - i);
-        unsigned group = 0;
-        for (size_t k = 0; k < 3; ++k)
-            group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        for (size_t k = 0; k < 4; ++k)
-            text += k <= n ? kDigits[(group >> (18 - 6 * k)) & 63] : '=';
-    }
-    return text;
 }
 
 // What makes two exchanges the same request: everything but the credentials and the fragment.
@@ -148,7 +134,7 @@ void AimClient(THTTPClient& client, const TUrl& url) {
     // Never in plain text: an empty value removes the header a previous address may have left.
     const bool authorize = url.HasCredentials() && url.Secure();
     client.RequestHeaders.SetValue("Authorization",
-                                   authorize ? "Basic " + Base64(url.User + ":" + url.Password) : "");
+                                   authorize ? "Basic " + EncodeBase64(url.User + ":" + url.Password) : "");
 }
 
 TFetchResult FetchFollowingRedirects(THTTPClient& client, const TUrl& url,

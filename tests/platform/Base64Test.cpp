@@ -24,6 +24,12 @@ TEST(Base64Test, GroupsPaddingAndLines) {
         "+AgYKDhIWGh4iJiouMjY6PkJGSk5SVlpeYmZqbnJ2en6ChoqOkpaanqKmqq6ytrq+wsbKztLW2t7i5uru8vb6/"
         "wMHCw8TFxsfIycrLzM3Oz9DR0tPU1dbX2Nna29zd3t/g4eLj5OXm5+jp6uvs7e7v8PHy8/T19vf4+fr7/P3+/w==";
     EXPECT_EQ(DecodeBase64(encoded), all);
+    EXPECT_EQ(EncodeBase64(all), encoded);
+    // Each length of the last group: no padding, two, one.
+    for (const char* bytes : {"", "f", "fo", "foo", "foob", "fooba", "foobar"})
+        EXPECT_EQ(DecodeBase64(EncodeBase64(bytes)), bytes);
+    EXPECT_EQ(EncodeBase64("f"), "Zg==");
+    EXPECT_EQ(EncodeBase64("fo"), "Zm8=");
     // MIME lines and blanks anywhere.
     EXPECT_EQ(DecodeBase64("  Zm9v\r\nYmFy\n"), "foobar");
     EXPECT_EQ(DecodeBase64("Z m 9 v\tYg"), "foob");
