@@ -83,17 +83,9 @@ protected:
         Temp.Write("template/item.html", "[{title}|{description}|{enclosures}]");
         Temp.Write("template/bottom.html", "<bottom>");
     }
-    // Loads document as the feed at address and returns the error text ("" on success).
     std::string Load(const std::string& document, const std::string& address = "https://show.example/feed") {
-        TFeedListItem* feed = Feeds.Add("root", "Feed", address);
-        try {
-            News->LoadFeedFromString(*feed, document);
-        } catch (const Exception& e) {
-            return e.Message();
-        }
-        return "";
+        return LoadDocument(document, address);
     }
-    const TNewsItem& At(int index) { return *News->Item(index); }
     // The page without the wrapper around each item.
     std::string Render(bool pictures) {
         News->RenderPage(5, "All", pictures);

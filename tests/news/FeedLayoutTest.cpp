@@ -16,18 +16,11 @@ using TIds = std::vector<std::string>;
 
 class FeedLayoutTest : public ::testing::Test, protected TNewsFixtureBase {
 protected:
-    // Loads one document as a fresh feed's; returns the error text ("" on success).
+    // Each document's items alone.
     std::string Load(const std::string& document) {
         News->ClearItems();
-        TFeedListItem* feed = AddFeed("f" + std::to_string(Feeds.Count()), nullptr);
-        try {
-            News->LoadFeedFromString(*feed, document);
-        } catch (const Exception& e) {
-            return e.Message();
-        }
-        return "";
+        return LoadDocument(document);
     }
-    const TNewsItem& At(int index) { return *News->Item(index); }
 };
 
 const char kPrefixedRss1[] = R"(<?xml version="1.0" encoding="utf-8"?>

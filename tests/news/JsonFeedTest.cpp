@@ -20,20 +20,9 @@ std::string Feed11(const std::string& items, const std::string& extra = std::str
 
 class JsonFeedTest : public ::testing::Test, protected TNewsFixtureBase {
 protected:
-    // Loads one document as the cache file of a fresh feed at https://site.example/feeds/json and
-    // returns the error text ("" on success).
     std::string Load(const std::string& document) {
-        TFeedListItem* feed = AddFeed("f" + std::to_string(Feeds.Count()), nullptr);
-        feed->FeedURL = "https://site.example/feeds/json";
-        WriteCache(*feed, document);
-        try {
-            News->LoadFeed(*feed);
-        } catch (const Exception& e) {
-            return e.Message();
-        }
-        return "";
+        return LoadDocument(document, "https://site.example/feeds/json");
     }
-    const TNewsItem& At(int index) { return *News->Item(index); }
 };
 
 TEST_F(JsonFeedTest, Version11FieldsAndEachFallback) {

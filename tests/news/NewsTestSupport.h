@@ -4,10 +4,10 @@
 #include <string>
 
 #include "TempDir.h"
+#include "cache/CacheFiles.h"
 #include "catalogue/FeedListCls.h"
 #include "news/NewsTypeCls.h"
 #include "platform/Files.h"
-#include "cache/CacheFiles.h"
 
 // A program folder of its own with a catalogue and a renderer over it.
 class TNewsFixtureBase {
@@ -27,6 +27,21 @@ protected:
     void WriteCache(const TFeedListItem& feed, const std::string& document) {
         SaveStringToFile(document, CacheFileName(feed.FeedID));
     }
+    // Loads document as the cache file of a fresh marked feed (at address, when one is given) and
+    // returns the error text ("" on success); its items join those already loaded.
+    std::string LoadDocument(const std::string& document, const std::string& address = std::string()) {
+        TFeedListItem* feed = AddFeed("f" + std::to_string(Feeds.Count()), nullptr);
+        if (!address.empty())
+            feed->FeedURL = address;
+        WriteCache(*feed, document);
+        try {
+            News->LoadFeed(*feed);
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return "";
+    }
+    const TNewsItem& At(int index) { return *News->Item(index); }
 
     TempDir Temp;
     ScopedDataFolder FFolder;

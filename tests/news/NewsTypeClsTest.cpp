@@ -19,18 +19,7 @@ const std::string kFFFD = "\xEF\xBF\xBD";
 
 class NewsTypeClsTest : public ::testing::Test, protected TNewsFixtureBase {
 protected:
-    // Loads one document as the cache file of a fresh feed and returns the error text ("" on success).
-    std::string Load(const std::string& document) {
-        TFeedListItem* feed = AddFeed("f" + std::to_string(Feeds.Count()), nullptr);
-        WriteCache(*feed, document);
-        try {
-            News->LoadFeed(*feed);
-        } catch (const Exception& e) {
-            return e.Message();
-        }
-        return "";
-    }
-    const TNewsItem& At(int index) { return *News->Item(index); }
+    std::string Load(const std::string& document) { return LoadDocument(document); }
 };
 
 TEST_F(NewsTypeClsTest, RssFieldsComeFromTheirElementsInAnyCase) {
