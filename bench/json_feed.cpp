@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Interleaved.h"
 #include "SyntheticFeeds.h"
 #include "catalogue/FeedListCls.h"
 #include "news/NewsTypeCls.h"
@@ -134,20 +135,7 @@ public:
 int main(int argc, char** argv) {
     // Both loads in turns, several times, so that a passing load on the machine does not decide
     // the comparison.
-    std::vector<char*> args(argv, argv + argc);
-    char repetitions[] = "--benchmark_repetitions=5";
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    if (std::none_of(args.begin(), args.end(), [](const char* arg) {
-            return std::string(arg).rfind("--benchmark_repetitions", 0) == 0;
-        })) {
-        args.push_back(repetitions);
-        args.push_back(interleave);
-    }
-    argc = static_cast<int>(args.size());
-    args.push_back(nullptr);
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    if (!InitializeInterleaved(argc, argv))
         return 1;
     const TDocuments& docs = Documents();
     TSummaryReporter reporter;

@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <vector>
 
+#include "Interleaved.h"
 #include "catalogue/FeedListCls.h"
 #include "news/HtmlCleaner.h"
 #include "news/NewsTypeCls.h"
@@ -216,20 +217,7 @@ void ReportMemory() {
 int main(int argc, char** argv) {
     // Both parsers run in turns, several times, and the medians are compared, so that a
     // passing load on the machine does not decide the ratio.
-    std::vector<char*> args(argv, argv + argc);
-    char repetitions[] = "--benchmark_repetitions=5";
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    if (std::none_of(args.begin(), args.end(), [](const char* arg) {
-            return std::string(arg).rfind("--benchmark_repetitions", 0) == 0;
-        })) {
-        args.push_back(repetitions);
-        args.push_back(interleave);
-    }
-    argc = static_cast<int>(args.size());
-    args.push_back(nullptr);
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    if (!InitializeInterleaved(argc, argv))
         return 1;
     Document();
     TSummaryReporter reporter;
