@@ -12,6 +12,8 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <optional>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -612,14 +614,19 @@ void BM_StartUpWith1000Feeds(benchmark::State& state) {
         clock.start();
         TFeedList feeds(dir.Path() + "feeds.data");
         FeedList = &feeds;
+        // As the program starts: the store opens while the window is made, and open_ms is the
+        // time the window then still waits for it.
         TItemStore store;
-        QElapsedTimer part;
-        part.start();
+        std::optional<TItemStoreOpening> opening;
         if (itemsPerFeed >= 0)
-            OpenItemStore(store, feeds, NowUTC());
-        openMs.push_back(static_cast<double>(part.nsecsElapsed()) / 1e6);
+            opening.emplace(store, feeds, NowUTC());
         TfrmMain window(feeds, nullptr, CreateNewsView);
         frmMain = &window;
+        QElapsedTimer part;
+        part.start();
+        if (opening)
+            opening->Wait();
+        openMs.push_back(static_cast<double>(part.nsecsElapsed()) / 1e6);
         part.restart();
         if (itemsPerFeed >= 0)
             window.SetItemStore(&store);

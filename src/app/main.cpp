@@ -71,10 +71,12 @@ int main(int argc, char** argv) {
 
     // The read state of the news: a store made new (first run, or a damaged one set aside) takes
     // the cached items as read. No failure of it stops the program; the window says so.
+    // It opens (and checks its pages) while the window is made.
     TItemStore itemStore;
-    OpenItemStore(itemStore, *FeedList, NowUTC());
+    TItemStoreOpening opening(itemStore, *FeedList, NowUTC());
 
     frmMain = new TfrmMain(*FeedList, nullptr, CreateNewsView);
+    opening.Wait();
     frmMain->SetItemStore(&itemStore);
     frmFeed = new TfrmFeed(frmMain);
     frmMain->SetFeedDialog(frmFeed);

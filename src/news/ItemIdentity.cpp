@@ -138,19 +138,42 @@ std::vector<std::string> DocumentItemIds(std::string text) {
     return ids;
 }
 
+namespace {
+
+// The FeedIDs of the catalogue's feeds (folders have no address, and no cache file).
+std::vector<std::string> FeedIds(const TFeedList& feeds) {
+    std::vector<std::string> ids;
+    for (const auto& entry : feeds.Items)
+        if (!entry->FeedURL.empty())
+            ids.push_back(entry->FeedID);
+    return ids;
+}
+
+TStoreOpen OpenAndSeed(TItemStore& store, const std::vector<std::string>& feedIds, TDateTime now) {
+    const TStoreOpen result = store.Open(DataFolder() + "items.db");
+    // Upgrading, or starting over, must not show every cached item as new.
+    if (result == TStoreOpen::Created || result == TStoreOpen::Recreated)
+        store.Seed(CachedItemIds(feedIds), now);
+    return result;
+}
+
+} // namespace
+
 std::map<std::string, std::vector<std::string>> CachedItemIds(const TFeedList& feeds) {
+    return CachedItemIds(FeedIds(feeds));
+}
+
+std::map<std::string, std::vector<std::string>> CachedItemIds(const std::vector<std::string>& feedIds) {
     std::map<std::string, std::vector<std::string>> ids;
-    for (const auto& entry : feeds.Items) {
-        if (entry->FeedURL.empty())
-            continue;
-        const std::string path = CacheFileName(entry->FeedID);
+    for (const std::string& feedId : feedIds) {
+        const std::string path = CacheFileName(feedId);
         if (!FileExists(path))
             continue;
         // A document the view cannot read shows no items, so it has none to count as read.
         try {
             std::vector<std::string> items = DocumentItemIds(ReadFileToString(path));
             if (!items.empty())
-                ids[entry->FeedID] = std::move(items);
+                ids[feedId] = std::move(items);
         } catch (const std::exception&) {
         }
     }
@@ -158,11 +181,21 @@ std::map<std::string, std::vector<std::string>> CachedItemIds(const TFeedList& f
 }
 
 TStoreOpen OpenItemStore(TItemStore& store, const TFeedList& feeds, TDateTime now) {
-    const TStoreOpen result = store.Open(DataFolder() + "items.db");
-    // Upgrading, or starting over, must not show every cached item as new.
-    if (result == TStoreOpen::Created || result == TStoreOpen::Recreated)
-        store.Seed(CachedItemIds(feeds), now);
-    return result;
+    return OpenAndSeed(store, FeedIds(feeds), now);
+}
+
+TItemStoreOpening::TItemStoreOpening(TItemStore& store, const TFeedList& feeds, TDateTime now)
+    : FResult(std::async(std::launch::async,
+                         [&store, ids = FeedIds(feeds), now] { return OpenAndSeed(store, ids, now); })) {}
+
+TItemStoreOpening::~TItemStoreOpening() {
+    Wait();
+}
+
+TStoreOpen TItemStoreOpening::Wait() {
+    if (!FOpened)
+        FOpened = FResult.get();
+    return *FOpened;
 }
 
 std::vector<TStoreItem> FeedStoreItems(const TNewsType& news, const TFeedListItem& feed) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <future>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +36,8 @@ std::vector<std::string> DocumentItemIds(std::string text);
 // Per FeedID, the identities of the items in each feed's cache file, for starting a new store.
 // A feed without items (no cache file, or one that cannot be read as a feed) has no entry.
 std::map<std::string, std::vector<std::string>> CachedItemIds(const TFeedList& feeds);
+// The same for the feeds of the given FeedIDs, whose cache files are read here alone.
+std::map<std::string, std::vector<std::string>> CachedItemIds(const std::vector<std::string>& feedIds);
 
 class TNewsType;
 
@@ -46,6 +50,23 @@ std::vector<TStoreItem> FeedStoreItems(const TNewsType& news, const TFeedListIte
 // documents as read, seen at now. Returns how the store came up; its Message() says what the
 // status bar should.
 TStoreOpen OpenItemStore(TItemStore& store, const TFeedList& feeds, TDateTime now);
+
+// OpenItemStore on a thread of its own, so that the program makes its window meanwhile. The feeds
+// a new store is seeded from are taken from the catalogue here, on the calling thread; the thread
+// touches neither the catalogue nor the store's other users. Wait() before the store is used.
+class TItemStoreOpening {
+public:
+    TItemStoreOpening(TItemStore& store, const TFeedList& feeds, TDateTime now);
+    ~TItemStoreOpening();
+    TItemStoreOpening(const TItemStoreOpening&) = delete;
+    TItemStoreOpening& operator=(const TItemStoreOpening&) = delete;
+    // How the store came up, as OpenItemStore says; waits for the thread the first time.
+    TStoreOpen Wait();
+
+private:
+    std::future<TStoreOpen> FResult;
+    std::optional<TStoreOpen> FOpened;
+};
 
 // The raw value of the named attribute, ASCII case ignored; "" when there is none. Unlike
 // ValueOf it leaves no empty attribute behind.

@@ -233,6 +233,20 @@ TEST_F(ItemIdentityNewsTest, AStoreMadeNewTakesTheCachedItemsAsRead) {
     EXPECT_TRUE(store.UnreadIds(a->FeedID).empty());
 }
 
+// The program opens the store on a thread while it makes its window: the same store, seeded from
+// the feeds of the moment it began, whatever the window does with the catalogue meanwhile.
+TEST_F(ItemIdentityNewsTest, AStoreOpenedBesideTheWindowIsSeededFromTheFeedsItBeganWith) {
+    TFeedListItem* a = AddFeed("a", Rss("<item><guid>a1</guid></item><item><guid>a2</guid></item>").c_str());
+    TItemStore store;
+    TItemStoreOpening opening(store, Feeds, 46000);
+    TFeedListItem* b = AddFeed("b", Rss("<item><guid>b1</guid></item>").c_str());
+    EXPECT_EQ(TStoreOpen::Created, opening.Wait());
+    EXPECT_EQ(TStoreOpen::Created, opening.Wait());
+    EXPECT_EQ(2, store.UnreadCounts()[a->FeedID].Items);
+    EXPECT_TRUE(store.UnreadIds(a->FeedID).empty());
+    EXPECT_EQ(0u, store.UnreadCounts().count(b->FeedID));
+}
+
 // The diagnostic command comes up with the store as the program does and prints the counts of
 // every feed in catalogue order, folders left out.
 TEST_F(ItemIdentityNewsTest, InspectStatePrintsEveryFeedsCounts) {
