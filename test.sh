@@ -4,14 +4,14 @@
 #              the install check: what the sanitizers cannot run;
 #   asan       every other test, under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   tsan       the threading tests (label threads) once more, under ThreadSanitizer;
-#   fuzz       each libFuzzer target over its seeds, then FUZZ_SECONDS (10) of fuzzing.
+#   fuzz       each libFuzzer target over its seeds, then FUZZ_SECONDS (5) of fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 bash scripts/install-deps.sh --tests
 
 JOBS=$(nproc)
-FUZZ_SECONDS=${FUZZ_SECONDS:-10}
+FUZZ_SECONDS=${FUZZ_SECONDS:-5}
 export QT_QPA_PLATFORM=offscreen
 if [ "$(id -u)" -eq 0 ]; then
     export QTWEBENGINE_DISABLE_SANDBOX=1
